@@ -1,0 +1,43 @@
+#include "CommandQueue.h"
+
+#include <algorithm>
+
+bool CommandQueue::append(QueueEntry entry) {
+    std::lock_guard lock(m_mutex);
+    if (m_count == CAPACITY)
+        return false;
+    m_slots[m_count++] = std::move(entry);
+    return true;
+}
+
+int CommandQueue::count() const {
+    std::lock_guard lock(m_mutex);
+    return m_count;
+}
+
+QueueEntry CommandQueue::head() const {
+    std::lock_guard lock(m_mutex);
+    return m_slots[0];
+}
+
+int CommandQueue::dropHead() {
+    std::lock_guard lock(m_mutex);
+    if (m_count == 0)
+        return 0;
+    --m_count;
+    if (m_count > 0) {
+        std::move(m_slots.begin() + 1, m_slots.begin() + m_count + 1, m_slots.begin());
+        m_slots[m_count] = QueueEntry{};
+    }
+    return m_count;
+}
+
+std::vector<std::shared_ptr<WebCommand>> CommandQueue::clear() {
+    std::lock_guard lock(m_mutex);
+    std::vector<std::shared_ptr<WebCommand>> discarded;
+    for (int slot = 0; slot < m_count; ++slot)
+        if (m_slots[slot].web)
+            discarded.push_back(m_slots[slot].web);
+    m_count = 0;
+    return discarded;
+}

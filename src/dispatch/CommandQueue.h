@@ -1,0 +1,42 @@
+#pragma once
+
+#include "Vars.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class WebCommand;
+
+enum class Origin : std::uint8_t { Console = 0, Web = 1 };
+
+struct QueueEntry {
+    QueueText text;
+    Origin origin = Origin::Console;
+    std::shared_ptr<WebCommand> web; // the waiting web request, for a web entry
+};
+
+// The one first-in-first-out queue of commands for the exchange. Slot 0 is the head; when
+// the queue is empty it still holds the last head, whose origin the reply end reads.
+// Appends come from any thread, so every access takes the lock.
+class CommandQueue {
+public:
+    static constexpr int CAPACITY = 255;
+
+    // False when 255 entries are already queued: nothing changes.
+    bool append(QueueEntry entry);
+    int count() const;
+    QueueEntry head() const;
+    // Drops the head and moves the later entries down one slot; returns the new count.
+    int dropHead();
+    // Empties the queue (a port was opened) and hands back the web requests it held, so
+    // that they can be released. The head slot keeps its last content.
+    std::vector<std::shared_ptr<WebCommand>> clear();
+
+private:
+    mutable std::mutex m_mutex;
+    std::array<QueueEntry, CAPACITY + 1> m_slots;
+    int m_count = 0;
+};

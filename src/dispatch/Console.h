@@ -1,0 +1,31 @@
+#pragma once
+
+#include "ConsoleOutput.h"
+
+#include <QObject>
+#include <QStringList>
+
+class QPlainTextEdit;
+
+// The console Memo1 behind the reply path. Lines that arrive in one burst are gathered
+// and appended together when the window thread next returns to its event loop, so a
+// flood costs one append per pass instead of one per line; their order is kept.
+class Console final : public QObject, public ConsoleOutput {
+    Q_OBJECT
+public:
+    static constexpr int TRIM_FROM = 600;
+    static constexpr int TRIM_TO = 500;
+
+    explicit Console(QPlainTextEdit& memo, QObject* parent = nullptr);
+
+    void appendLine(const QString& line) override;
+    void trim() override;
+    // Appends the gathered lines now.
+    void flush();
+    // Lines in the console, counting those not yet appended.
+    int lineCount() const;
+
+private:
+    QPlainTextEdit& m_memo;
+    QStringList m_pending;
+};

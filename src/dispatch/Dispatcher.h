@@ -1,0 +1,66 @@
+#pragma once
+
+#include "CommandQueue.h"
+#include "Vars.h"
+
+#include <QByteArrayView>
+
+#include <cstdint>
+#include <memory>
+
+class MessagePoster;
+class OperatorMessages;
+class PortWriter;
+class Timer;
+class WebCommand;
+
+// Sends the queued commands to the exchange one at a time: the head is written, its reply
+// runs until the prompt or until no reply line came for REPLY_WAIT_MS, then the head is
+// dropped and the next one is written. Runs on the window thread; only appends come from
+// other threads, and those go through the queue's lock and a posted WM_SENDCOMMAND.
+class Dispatcher {
+public:
+    static constexpr int REPLY_WAIT_MS = 60000;
+
+    enum class Append { Queued, QueueFull };
+
+    Dispatcher(CommandQueue& queue, Vars& vars, PortWriter& port, Timer& replyWait,
+               MessagePoster& poster, OperatorMessages& messages);
+
+    // A command built by a page button: LastCommand takes its first 35 characters, then,
+    // with a port open, its first 40 are queued. Refusals are shown in the plain box.
+    void QueueCommand(QByteArrayView text);
+    // The command line's execute, after its own checks: queues the first 40 characters.
+    Append appendConsole(QByteArrayView text);
+    // A web user's command; callable from any thread. The request waits on `reply`.
+    Append appendWeb(QByteArrayView text, std::shared_ptr<WebCommand> reply);
+
+    // The handler of WM_SENDCOMMAND: lParam 0 = an entry was appended, 1 = the reply ended.
+    void WMSendCommand(std::intptr_t lParam);
+    // A port was opened: nothing is in progress, the queue is emptied and the web requests
+    // whose entries are thrown away are released at once.
+    void resetForOpen();
+
+    bool commandInProgress() const { return m_commandInProgress == 1; }
+    bool webCommandAtHead() const;
+    // Reply routing of the web command in progress (the capture of its own request).
+    void captureLine(const ReplyLine& line);
+
+private:
+    Append append(QueueEntry entry);
+    void startHead();
+    void sendStep();
+    void WriteCommand(QByteArrayView text);
+
+    CommandQueue& m_queue;
+    Vars& m_vars;
+    PortWriter& m_port;
+    Timer& m_replyWait;
+    MessagePoster& m_poster;
+    OperatorMessages& m_messages;
+    std::uint8_t m_commandInProgress = 0; // CommandInProgress
+    QueueEntry m_head; // the last head written: slot 0 while it is in progress
+};
+
+extern const char* const PORT_NOT_OPEN_TEXT; // "Порт не открыт"
+extern const char* const QUEUE_FULL_TEXT;

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "CommandQueue.h"
+#include "PortControl.h"
+#include "Dispatcher.h"
+#include "ReplyAssembler.h"
+#include "SerialLink.h"
+#include "WindowMessages.h"
+
+#include <QObject>
+
+#include <memory>
+
+class ConsoleOutput;
+class OperatorMessages;
+class Timer;
+struct Vars;
+
+// The terminal without its windows: the line to the exchange, the reply assembler, the
+// command queue and its dispatcher, joined on the window thread by its message queue.
+// The windows forward the operator's actions here and show what it reports.
+class Terminal final : public QObject,
+                       public PortControl,
+                       public ReplyTarget,
+                       public MessageHandler {
+    Q_OBJECT
+public:
+    static constexpr char STOP_BYTE = 0x01;
+    static constexpr int CONSOLE_TRIM_MS = 1000; // TimerStr
+
+    Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait,
+             Timer& consoleTrim, ConsoleOutput& console, OperatorMessages& messages,
+             QObject* parent = nullptr);
+    ~Terminal() override;
+
+    // Opens "Com1" (1) or "Com2" (2); a failure shows "Can not open" + name.
+    bool OpenComPort(const QString& name, std::uint8_t number) override;
+    // Stops the reader and closes the port; the queue and a pending line stay.
+    void closePort() override;
+    bool portIsOpen() const override { return m_link.isOpen(); }
+    QString portName() const override { return m_link.name(); }
+    std::optional<LineSettings> lineSettings() const override { return m_link.settings(); }
+    bool applyLineSettings(const LineSettings& settings) override {
+        return m_link.applySettings(settings);
+    }
+    // STOP: the single byte 0x01, outside the queue.
+    void SpeedButton3Click();
+    std::optional<ModemLines> modemLines() const { return m_link.modemLines(); }
+
+    Dispatcher& dispatcher() { return m_dispatcher; }
+    CommandQueue& queue() { return m_queue; }
+    SerialLink& link() { return m_link; }
+    WindowMessageQueue& windowMessages() { return m_windowMessages; }
+    const ReplyAssembler& assembler() const { return m_assembler; }
+
+    void handleMessage(const PostedMessage& message) override;
+
+signals:
+    void portOpened();
+    void portClosed(); // by Close, by the main window closing, or because the line was lost
+    void ctsChanged(); // WM_POSTCTS
+    void dsrChanged(); // WM_POSTDSR
+
+private:
+    void TimerWaitEndTimer();
+
+    // ReplyTarget
+    bool commandInProgress() const override { return m_dispatcher.commandInProgress(); }
+    bool webCommandAtHead() const override { return m_dispatcher.webCommandAtHead(); }
+    void captureLine(const ReplyLine& line) override { m_dispatcher.captureLine(line); }
+    void consoleLine(const ReplyLine& line) override;
+    void restartReplyWait() override;
+    void restartConsoleTrim() override;
+    void replyEnded() override { m_dispatcher.WMSendCommand(1); }
+
+    Vars& m_vars;
+    Timer& m_replyWait;
+    Timer& m_consoleTrim;
+    ConsoleOutput& m_console;
+    OperatorMessages& m_messages;
+    WindowMessageQueue m_windowMessages;
+    SerialLink m_link;
+    CommandQueue m_queue;
+    Dispatcher m_dispatcher;
+    ReplyAssembler m_assembler;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "SerialDevice.h"
+
+#include <QColor>
+#include <QPalette>
+
+#include <optional>
+
+// The CTS and DSR lamps: yellow while the line is on, aqua while it is off, the button
+// face while no port is open or the device has no modem lines.
+enum class LampState { Idle, LineOn, LineOff };
+
+inline LampState lampState(const std::optional<ModemLines>& lines, bool ModemLines::*line) {
+    if (!lines)
+        return LampState::Idle;
+    return (*lines).*line ? LampState::LineOn : LampState::LineOff;
+}
+
+inline QColor lampColour(LampState state, const QPalette& palette) {
+    switch (state) {
+    case LampState::LineOn: return QColor(255, 255, 0);
+    case LampState::LineOff: return QColor(0, 255, 255);
+    case LampState::Idle: break;
+    }
+    return palette.color(QPalette::Button);
+}

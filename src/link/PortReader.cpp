@@ -1,0 +1,120 @@
+#include "PortReader.h"
+
+#include "WindowMessages.h"
+
+#include <array>
+#include <cerrno>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+PortReader::PortReader(SerialDevice& device, MessagePoster& poster)
+    : m_device(device), m_poster(poster), m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+PortReader::~PortReader() {
+    stop();
+    ::close(m_wakeFd);
+}
+
+void PortReader::start() {
+    m_stopping = false;
+    {
+        std::lock_guard lock(m_outMutex);
+        m_output.clear(); // what the previous port did not send is not this port's
+    }
+    m_modem = m_device.modemLines();
+    m_thread = std::thread([this] { run(); });
+}
+
+void PortReader::stop() {
+    if (!m_thread.joinable())
+        return;
+    m_stopping = true;
+    wake();
+    m_thread.join();
+}
+
+void PortReader::write(const QByteArray& bytes) {
+    {
+        std::lock_guard lock(m_outMutex);
+        m_output.append(bytes);
+    }
+    wake();
+}
+
+void PortReader::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(m_wakeFd, &one, sizeof one);
+}
+
+bool PortReader::outputPending() {
+    std::lock_guard lock(m_outMutex);
+    return !m_output.isEmpty();
+}
+
+void PortReader::run() {
+    // Without modem lines (a pseudo-terminal) the thread sleeps until something happens.
+    const int timeout = m_modem ? MODEM_POLL_MS : -1;
+    for (;;) {
+        std::array<pollfd, 2> fds{{{m_device.descriptor(), POLLIN, 0}, {m_wakeFd, POLLIN, 0}}};
+        if (outputPending())
+            fds[0].events |= POLLOUT;
+        const int ready = ::poll(fds.data(), fds.size(), timeout);
+        if (ready < 0 && errno != EINTR)
+            return lineLost();
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto got = ::read(m_wakeFd, &count, sizeof count);
+        }
+        if (m_stopping)
+            return;
+        const short events = fds[0].revents;
+        if (events & (POLLHUP | POLLERR | POLLNVAL)) {
+            // The last bytes before a hang-up still reach the console.
+            while (readInput() == ReadResult::Bytes)
+                ;
+            return lineLost();
+        }
+        if ((events & POLLIN) && readInput() == ReadResult::LineGone)
+            return lineLost();
+        if ((events & POLLOUT) && !writeOutput())
+            return lineLost();
+        if (m_modem)
+            sampleModemLines();
+    }
+}
+
+// Reads one block of what is waiting. A read that returns 0 after poll reported input,
+// or fails with anything but "try again", means the line is gone.
+PortReader::ReadResult PortReader::readInput() {
+    std::array<char, READ_BLOCK> buffer;
+    const ssize_t n = m_device.readSome(buffer.data(), buffer.size());
+    if (n > 0) {
+        m_poster.post(PostedMessage{WM_RECEIVED, 0, 0, QByteArray(buffer.data(), n)});
+        return ReadResult::Bytes;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return ReadResult::Nothing;
+    return ReadResult::LineGone;
+}
+
+bool PortReader::writeOutput() {
+    std::lock_guard lock(m_outMutex);
+    const ssize_t n = m_device.writeSome(m_output.constData(), m_output.size());
+    if (n > 0)
+        m_output.remove(0, n);
+    return n >= 0 || errno == EAGAIN || errno == EINTR;
+}
+
+void PortReader::sampleModemLines() {
+    const auto now = m_device.modemLines();
+    if (!now || now == m_modem)
+        return;
+    if (now->cts != m_modem->cts)
+        m_poster.post(WM_POSTCTS, 0, 0);
+    if (now->dsr != m_modem->dsr)
+        m_poster.post(WM_POSTDSR, 0, 0);
+    m_modem = now;
+}
+
+void PortReader::lineLost() { m_poster.post(WM_LINELOST, 0, 0); }

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "SerialDevice.h"
+
+#include <QByteArray>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+class MessagePoster;
+
+// The port's own thread. It blocks in poll() on the device and on a wake-up descriptor and
+// never spins: received bytes go, in order, to the window thread as WM_RECEIVED; a change
+// of CTS or DSR posts WM_POSTCTS / WM_POSTDSR; bytes handed to write() leave in the order
+// given, each write whole behind the earlier ones. A hang-up or an I/O error ends the
+// thread by itself and posts WM_LINELOST. stop() wakes it and joins it; nothing is killed.
+class PortReader {
+public:
+    static constexpr int MODEM_POLL_MS = 100; // CTS/DSR sampling interval, milliseconds
+    static constexpr std::size_t READ_BLOCK = 4096;
+
+    PortReader(SerialDevice& device, MessagePoster& poster);
+    ~PortReader();
+    PortReader(const PortReader&) = delete;
+    PortReader& operator=(const PortReader&) = delete;
+
+    void start();
+    void stop();
+    // Queues bytes for sending; returns at once.
+    void write(const QByteArray& bytes);
+
+private:
+    enum class ReadResult { Bytes, Nothing, LineGone };
+    void run();
+    ReadResult readInput();
+    bool writeOutput();
+    void sampleModemLines();
+    void wake();
+    bool outputPending();
+    void lineLost();
+
+    SerialDevice& m_device;
+    MessagePoster& m_poster;
+    std::thread m_thread;
+    int m_wakeFd = -1;
+    std::atomic<bool> m_stopping{false};
+    std::mutex m_outMutex;
+    QByteArray m_output;
+    std::optional<ModemLines> m_modem;
+};

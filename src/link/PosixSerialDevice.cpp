@@ -1,0 +1,193 @@
+#include "PosixSerialDevice.h"
+
+#include <array>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+struct BaudRate {
+    int rate;
+    speed_t code;
+};
+constexpr std::array<BaudRate, 18> kBaudRates{{{50, B50},
+                                              {75, B75},
+                                              {110, B110},
+                                              {150, B150},
+                                              {300, B300},
+                                              {600, B600},
+                                              {1200, B1200},
+                                              {2400, B2400},
+                                              {4800, B4800},
+                                              {9600, B9600},
+                                              {19200, B19200},
+                                              {38400, B38400},
+                                              {57600, B57600},
+                                              {115200, B115200},
+                                              {230400, B230400},
+                                              {460800, B460800},
+                                              {921600, B921600},
+                                              {1000000, B1000000}}};
+
+int rateOf(speed_t code) {
+    for (const auto& baud : kBaudRates)
+        if (baud.code == code)
+            return baud.rate;
+    return 0;
+}
+
+std::optional<speed_t> codeOf(int rate) {
+    for (const auto& baud : kBaudRates)
+        if (baud.rate == rate)
+            return baud.code;
+    return std::nullopt;
+}
+
+// Raw line discipline without touching c_cflag (speed, framing, flow control stay).
+void makeDisciplineRaw(termios& tio) {
+    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                     IXANY | IUCLC | IMAXBEL);
+    tio.c_oflag &= ~OPOST;
+    tio.c_lflag &= ~(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+}
+
+int dataBitsOf(tcflag_t cflag) {
+    switch (cflag & CSIZE) {
+    case CS5: return 5;
+    case CS6: return 6;
+    case CS7: return 7;
+    default: return 8;
+    }
+}
+
+tcflag_t sizeFlagOf(int dataBits) {
+    switch (dataBits) {
+    case 5: return CS5;
+    case 6: return CS6;
+    case 7: return CS7;
+    default: return CS8;
+    }
+}
+
+LineSettings::Parity parityOf(tcflag_t cflag) {
+    if (!(cflag & PARENB))
+        return LineSettings::Parity::None;
+    const bool odd = cflag & PARODD;
+    if (cflag & CMSPAR)
+        return odd ? LineSettings::Parity::Mark : LineSettings::Parity::Space;
+    return odd ? LineSettings::Parity::Odd : LineSettings::Parity::Even;
+}
+
+void setParity(termios& tio, LineSettings::Parity parity) {
+    tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+    switch (parity) {
+    case LineSettings::Parity::None: break;
+    case LineSettings::Parity::Odd: tio.c_cflag |= PARENB | PARODD; break;
+    case LineSettings::Parity::Even: tio.c_cflag |= PARENB; break;
+    case LineSettings::Parity::Mark: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
+    case LineSettings::Parity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
+    }
+}
+
+void setFlow(termios& tio, LineSettings::Flow flow) {
+    tio.c_cflag &= ~CRTSCTS;
+    tio.c_iflag &= ~(IXON | IXOFF);
+    if (flow == LineSettings::Flow::Hardware)
+        tio.c_cflag |= CRTSCTS;
+    else if (flow == LineSettings::Flow::Software)
+        tio.c_iflag |= IXON | IXOFF;
+}
+
+} // namespace
+
+PosixSerialDevice::~PosixSerialDevice() { close(); }
+
+std::unique_ptr<SerialDevice> PosixSerialDevice::create() {
+    return std::make_unique<PosixSerialDevice>();
+}
+
+bool PosixSerialDevice::open(const QString& path) {
+    close();
+    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    termios tio{};
+    // flock holds against every other process, root included; TIOCEXCL refuses later opens.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::tcgetattr(fd, &tio) != 0 ||
+        ::ioctl(fd, TIOCEXCL) != 0) {
+        ::close(fd);
+        return false;
+    }
+    makeDisciplineRaw(tio);
+    if (::tcsetattr(fd, TCSANOW, &tio) != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+void PosixSerialDevice::close() {
+    if (m_fd < 0)
+        return;
+    ::ioctl(m_fd, TIOCNXCL);
+    ::close(std::exchange(m_fd, -1)); // the flock goes with the descriptor
+}
+
+ssize_t PosixSerialDevice::readSome(char* buffer, std::size_t size) {
+    return ::read(m_fd, buffer, size);
+}
+
+ssize_t PosixSerialDevice::writeSome(const char* bytes, std::size_t size) {
+    return ::write(m_fd, bytes, size);
+}
+
+void PosixSerialDevice::purge() { ::tcflush(m_fd, TCIOFLUSH); }
+
+std::optional<ModemLines> PosixSerialDevice::modemLines() const {
+    int status = 0;
+    if (m_fd < 0 || ::ioctl(m_fd, TIOCMGET, &status) != 0)
+        return std::nullopt; // pseudo-terminals have no modem lines
+    return ModemLines{(status & TIOCM_CTS) != 0, (status & TIOCM_DSR) != 0};
+}
+
+std::optional<LineSettings> PosixSerialDevice::settings() const {
+    termios tio{};
+    if (m_fd < 0 || ::tcgetattr(m_fd, &tio) != 0)
+        return std::nullopt;
+    LineSettings line;
+    line.baudRate = rateOf(::cfgetospeed(&tio));
+    line.dataBits = dataBitsOf(tio.c_cflag);
+    line.parity = parityOf(tio.c_cflag);
+    line.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
+    line.flow = (tio.c_cflag & CRTSCTS)  ? LineSettings::Flow::Hardware
+                : (tio.c_iflag & IXON) ? LineSettings::Flow::Software
+                                       : LineSettings::Flow::None;
+    return line;
+}
+
+bool PosixSerialDevice::applySettings(const LineSettings& line) {
+    termios tio{};
+    const auto speed = codeOf(line.baudRate);
+    if (m_fd < 0 || ::tcgetattr(m_fd, &tio) != 0)
+        return false;
+    if (speed) { // a speed the table does not know is kept as it is
+        ::cfsetispeed(&tio, *speed);
+        ::cfsetospeed(&tio, *speed);
+    }
+    tio.c_cflag = (tio.c_cflag & ~CSIZE) | sizeFlagOf(line.dataBits);
+    setParity(tio, line.parity);
+    if (line.stopBits == 2)
+        tio.c_cflag |= CSTOPB;
+    else
+        tio.c_cflag &= ~CSTOPB;
+    setFlow(tio, line.flow);
+    return ::tcsetattr(m_fd, TCSANOW, &tio) == 0;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <sys/types.h>
+
+// The line settings that the port's configuration dialog edits.
+struct LineSettings {
+    enum class Parity { None, Odd, Even, Mark, Space };
+    enum class Flow { None, Hardware, Software };
+    int baudRate = 9600;
+    int dataBits = 8;
+    Parity parity = Parity::None;
+    int stopBits = 1;
+    Flow flow = Flow::None;
+    friend bool operator==(const LineSettings&, const LineSettings&) = default;
+};
+
+struct ModemLines {
+    bool cts = false;
+    bool dsr = false;
+    friend bool operator==(const ModemLines&, const ModemLines&) = default;
+};
+
+// One serial device as the link uses it: a pollable descriptor plus the few controls of
+// a serial line. The real one is a POSIX terminal device; tests substitute their own.
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+    // Opens the device for exclusive use; on failure returns false and leaves it closed.
+    virtual bool open(const QString& path) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // The descriptor that the reader polls for input, output room and hang-up.
+    virtual int descriptor() const = 0;
+    // Non-blocking transfers with the meaning of read(2)/write(2).
+    virtual ssize_t readSome(char* buffer, std::size_t size) = 0;
+    virtual ssize_t writeSome(const char* bytes, std::size_t size) = 0;
+    // Discards everything queued for sending and everything received but not yet read.
+    virtual void purge() = 0;
+    // The CTS and DSR lines, or nothing when the device has no modem lines.
+    virtual std::optional<ModemLines> modemLines() const = 0;
+    virtual std::optional<LineSettings> settings() const = 0;
+    virtual bool applySettings(const LineSettings& settings) = 0;
+};
+

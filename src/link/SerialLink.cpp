@@ -1,0 +1,54 @@
+#include "SerialLink.h"
+
+#include <QByteArray>
+
+#include <cstdlib>
+
+SerialLink::SerialLink(std::unique_ptr<SerialDevice> device, MessagePoster& poster)
+    : m_device(std::move(device)), m_reader(*m_device, poster) {}
+
+SerialLink::~SerialLink() { close(); }
+
+QString SerialLink::devicePath(std::uint8_t number) {
+    const char* variable = number == 2 ? "KORVANT_COM2" : "KORVANT_COM1";
+    const char* configured = std::getenv(variable);
+    if (configured && *configured)
+        return QString::fromLocal8Bit(configured);
+    return number == 2 ? QStringLiteral("/dev/ttyS1") : QStringLiteral("/dev/ttyS0");
+}
+
+bool SerialLink::open(const QString& name, std::uint8_t number) {
+    if (isOpen() || !m_device->open(devicePath(number)))
+        return false;
+    m_number = number;
+    m_name = name;
+    m_device->purge();
+    m_reader.start();
+    return true;
+}
+
+void SerialLink::close() {
+    if (!isOpen())
+        return;
+    m_reader.stop();
+    m_device->close();
+    m_number = 0;
+    m_name.clear();
+}
+
+void SerialLink::WriteComm(QByteArrayView bytes) {
+    if (isOpen())
+        m_reader.write(bytes.toByteArray());
+}
+
+std::optional<ModemLines> SerialLink::modemLines() const {
+    return isOpen() ? m_device->modemLines() : std::nullopt;
+}
+
+std::optional<LineSettings> SerialLink::settings() const {
+    return isOpen() ? m_device->settings() : std::nullopt;
+}
+
+bool SerialLink::applySettings(const LineSettings& settings) {
+    return isOpen() && m_device->applySettings(settings);
+}

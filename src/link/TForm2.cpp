@@ -1,0 +1,93 @@
+#include "TForm2.h"
+
+#include "PortControl.h"
+#include "PortSettingsDialog.h"
+
+#include <QGroupBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+QPushButton* makeButton(const QString& caption, const char* name, QWidget* parent) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+TForm2::TForm2(PortControl& port, QWidget* parent) : QDialog(parent), m_port(port) {
+    setObjectName(QStringLiteral("TForm2"));
+    setWindowTitle(QStringLiteral("Настройка порта"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setModal(true);
+
+    GroupBox1 = new QGroupBox(this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    Button1 = makeButton(QStringLiteral("COM1"), "Button1", GroupBox1);
+    Button2 = makeButton(QStringLiteral("COM2"), "Button2", GroupBox1);
+    Button3 = makeButton(QStringLiteral("Close"), "Button3", GroupBox1);
+    Button4 = makeButton(QStringLiteral("Dialog"), "Button4", GroupBox1);
+    Button5 = makeButton(QStringLiteral("OK"), "Button5", GroupBox1);
+
+    auto* grid = new QGridLayout(GroupBox1);
+    grid->addWidget(Button1, 0, 0);
+    grid->addWidget(Button2, 0, 1);
+    grid->addWidget(Button3, 1, 0);
+    grid->addWidget(Button4, 1, 1);
+    grid->addWidget(Button5, 2, 0, 1, 2);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(GroupBox1);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm2::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TForm2::Button4Click);
+    connect(Button5, &QPushButton::clicked, this, &TForm2::Button5Click);
+    showPortState();
+}
+
+void TForm2::showPortState() {
+    const bool open = m_port.portIsOpen();
+    GroupBox1->setTitle(open ? QStringLiteral("OpenComPort = ") + m_port.portName()
+                             : QStringLiteral("OpenComPort"));
+    QPalette palette = GroupBox1->palette();
+    palette.setColor(QPalette::WindowText, open ? QColor(255, 0, 0) : QColor(0, 0, 255));
+    GroupBox1->setPalette(palette);
+    Button1->setEnabled(!open);
+    Button2->setEnabled(!open);
+    Button3->setEnabled(open);
+    Button4->setEnabled(open);
+}
+
+void TForm2::OpenComPort(const QString& name, std::uint8_t number) {
+    m_port.OpenComPort(name, number);
+    showPortState();
+}
+
+void TForm2::Button1Click() { OpenComPort(QStringLiteral("Com1"), 1); }
+
+void TForm2::Button2Click() { OpenComPort(QStringLiteral("Com2"), 2); }
+
+void TForm2::Button3Click() {
+    m_port.closePort();
+    showPortState();
+}
+
+// The settings are applied whatever the operator chose: a cancelled dialog applies the
+// settings as they were read.
+void TForm2::Button4Click() {
+    const auto current = m_port.lineSettings();
+    if (!current)
+        return;
+    PortSettingsDialog dialog(m_port.portName(), *current, this);
+    const bool confirmed = dialog.exec() == QDialog::Accepted;
+    m_port.applyLineSettings(confirmed ? dialog.settings() : *current);
+    accept();
+}
+
+void TForm2::Button5Click() { accept(); }

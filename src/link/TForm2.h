@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QDialog>
+
+class PortControl;
+class QGroupBox;
+class QPushButton;
+
+// The port window "Настройка порта": opens COM1 or COM2, closes the port, and offers the
+// line settings of the open port. Its group box shows the state: "OpenComPort" in blue
+// with no port open, "OpenComPort = " + name in red with one open.
+class TForm2 final : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm2(PortControl& port, QWidget* parent = nullptr);
+
+    // Shows the port's state; called after every open and close, whoever caused it.
+    void showPortState();
+
+    QGroupBox* GroupBox1 = nullptr;
+    QPushButton* Button1 = nullptr; // COM1
+    QPushButton* Button2 = nullptr; // COM2
+    QPushButton* Button3 = nullptr; // Close
+    QPushButton* Button4 = nullptr; // Dialog
+    QPushButton* Button5 = nullptr; // OK
+
+    void Button1Click();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+
+private:
+    void OpenComPort(const QString& name, std::uint8_t number);
+
+    PortControl& m_port;
+};

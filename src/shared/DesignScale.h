@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QWidget>
+
+#include <cmath>
+
+// The windows are laid out in design pixels at 120 pixels per inch and scaled to the
+// screen's resolution, so that they keep their proportions on any screen.
+class DesignScale {
+public:
+    static constexpr double DESIGN_DPI = 120.0;
+
+    explicit DesignScale(const QWidget& reference) : m_factor(reference.logicalDpiY() / DESIGN_DPI) {}
+    explicit DesignScale(double factor) : m_factor(factor) {}
+
+    int operator()(int designPixels) const { return int(std::lround(designPixels * m_factor)); }
+    double factor() const { return m_factor; }
+
+    void place(QWidget* widget, int left, int top, int width, int height) const {
+        widget->setGeometry((*this)(left), (*this)(top), (*this)(width), (*this)(height));
+    }
+    // A font height given in design pixels.
+    void setPixelHeight(QFont& font, int designPixels) const {
+        font.setPixelSize(std::max(1, (*this)(designPixels)));
+    }
+
+private:
+    double m_factor;
+};

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+
+// The modal boxes through which the operator learns of a refusal. Tests put a recorder here.
+class OperatorMessages {
+public:
+    virtual ~OperatorMessages() = default;
+    // No icon, one OK button, the application's title as caption.
+    virtual void plain(const QString& text) = 0;
+    // Error icon, caption "Error", one button "&Yes".
+    virtual void error(const QString& text) = 0;
+};

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+class QSocketNotifier;
+
+// The window messages of the terminal, with their fixed numbers.
+enum WindowMessage : int {
+    WM_POSTEDIT = 1024,    // a reply line for the console
+    WM_POSTCTS = 1025,     // the CTS line changed
+    WM_POSTDSR = 1026,     // the DSR line changed
+    WM_SENDCOMMAND = 1027, // lParam 0: a command was queued; 1: the reply is finished
+    WM_RECEIVED = 1100,    // bytes from the port, in arrival order (data)
+    WM_LINELOST = 1101,    // the port hung up or failed; the reader has stopped
+};
+
+struct PostedMessage {
+    int message = 0;
+    std::intptr_t wParam = 0;
+    std::intptr_t lParam = 0;
+    QByteArray data;
+};
+
+// Where a thread posts a window message. Posting never waits for the handler.
+class MessagePoster {
+public:
+    virtual ~MessagePoster() = default;
+    virtual void post(PostedMessage message) = 0;
+    void post(int message, std::intptr_t wParam, std::intptr_t lParam) {
+        post(PostedMessage{message, wParam, lParam, {}});
+    }
+};
+
+class MessageHandler {
+public:
+    virtual ~MessageHandler() = default;
+    virtual void handleMessage(const PostedMessage& message) = 0;
+};
+
+// The window thread's message queue. Any thread may post; the messages are handled on the
+// thread that created the queue, one at a time and in posting order. Received byte blocks
+// that follow each other are joined, so a flood costs few messages. A pass hands out
+// messages for at most a few milliseconds and then lets the event loop breathe (paint,
+// keys, timers) before it goes on, so a burst never freezes the window.
+class WindowMessageQueue final : public QObject, public MessagePoster {
+    Q_OBJECT
+public:
+    explicit WindowMessageQueue(QObject* parent = nullptr);
+    ~WindowMessageQueue() override;
+
+    void setHandler(MessageHandler* handler) { m_handler = handler; }
+    using MessagePoster::post;
+    void post(PostedMessage message) override;
+    // Hands out every message posted so far, at once (used before a port is reopened).
+    void deliverPending();
+    bool isEmpty() const;
+
+private:
+    void wake();
+    void onWake();
+    void deliver(int timeBudgetMs);
+
+    mutable std::mutex m_mutex;
+    std::deque<PostedMessage> m_messages;
+    bool m_wakePending = false;
+    int m_wakeFd = -1;
+    QSocketNotifier* m_notifier = nullptr;
+    MessageHandler* m_handler = nullptr;
+    bool m_delivering = false;
+};

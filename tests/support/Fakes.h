@@ -1,0 +1,113 @@
+#pragma once
+
+#include "ConsoleOutput.h"
+#include "OperatorMessages.h"
+#include "PortWriter.h"
+#include "SerialDevice.h"
+#include "Timer.h"
+#include "WindowMessages.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QStringList>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+// A timer that runs only when the test says so.
+class FakeTimer final : public Timer {
+public:
+    explicit FakeTimer(int milliseconds = 0) : m_interval(milliseconds) {}
+    void setInterval(int milliseconds) override { m_interval = milliseconds; }
+    int interval() const override { return m_interval; }
+    void enable() override {
+        if (!m_enabled)
+            ++starts;
+        m_enabled = true;
+    }
+    void disable() override { m_enabled = false; }
+    bool isEnabled() const override { return m_enabled; }
+    // The interval has passed: fires when enabled, as a window timer would.
+    bool elapse() {
+        if (!m_enabled)
+            return false;
+        fire();
+        return true;
+    }
+    int starts = 0; // how often a countdown began
+
+private:
+    int m_interval;
+    bool m_enabled = false;
+};
+
+class RecordingMessages final : public OperatorMessages {
+public:
+    void plain(const QString& text) override { shown.append(QStringLiteral("plain:") + text); }
+    void error(const QString& text) override { shown.append(QStringLiteral("error:") + text); }
+    QStringList shown;
+};
+
+class RecordingConsole final : public ConsoleOutput {
+public:
+    void appendLine(const QString& line) override { lines.append(line); }
+    void trim() override { ++trims; }
+    QStringList lines;
+    int trims = 0;
+};
+
+class RecordingPort final : public PortWriter {
+public:
+    void WriteComm(QByteArrayView bytes) override { writes.append(bytes.toByteArray()); }
+    QList<QByteArray> writes;
+};
+
+// Keeps posted messages until the test hands them to their handler.
+class HeldMessages final : public MessagePoster {
+public:
+    using MessagePoster::post;
+    void post(PostedMessage message) override {
+        std::lock_guard lock(m_mutex);
+        m_messages.push_back(std::move(message));
+    }
+    std::vector<PostedMessage> take() {
+        std::lock_guard lock(m_mutex);
+        return std::exchange(m_messages, {});
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<PostedMessage> m_messages;
+};
+
+// A serial device on one end of a socket pair, with modem lines that the test sets.
+class FakeSerialDevice final : public SerialDevice {
+public:
+    FakeSerialDevice();
+    ~FakeSerialDevice() override;
+    bool open(const QString& path) override;
+    void close() override;
+    bool isOpen() const override { return m_fd >= 0; }
+    int descriptor() const override { return m_fd; }
+    ssize_t readSome(char* buffer, std::size_t size) override;
+    ssize_t writeSome(const char* bytes, std::size_t size) override;
+    void purge() override {}
+    std::optional<ModemLines> modemLines() const override;
+    std::optional<LineSettings> settings() const override;
+    bool applySettings(const LineSettings& settings) override;
+
+    void setModemLines(ModemLines lines);
+    // The exchange's end of the pair.
+    int exchangeEnd() const { return m_exchangeEnd; }
+    QString openedPath;
+    bool refuseOpen = false;
+    LineSettings lineSettings;
+    int applied = 0;
+
+private:
+    int m_fd = -1;
+    int m_exchangeEnd = -1;
+    mutable std::mutex m_mutex;
+    ModemLines m_lines;
+};

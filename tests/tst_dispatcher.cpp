@@ -1,0 +1,305 @@
+#include "Dispatcher.h"
+#include "Fakes.h"
+#include "WebCommand.h"
+
+#include <QTest>
+
+#include <thread>
+
+namespace {
+
+// A dispatcher on fakes; messages are handed over only when the test says so, as the
+// window thread would after the append has returned.
+struct Rig {
+    Vars vars;
+    CommandQueue queue;
+    RecordingPort port;
+    FakeTimer replyWait{5000};
+    HeldMessages poster;
+    RecordingMessages messages;
+    Dispatcher dispatcher{queue, vars, port, replyWait, poster, messages};
+
+    Rig() { vars.PortOpen = 1; }
+    void deliver() {
+        for (const auto& message : poster.take())
+            if (message.message == WM_SENDCOMMAND)
+                dispatcher.WMSendCommand(message.lParam);
+    }
+    void replyEnds() { dispatcher.WMSendCommand(1); }
+    std::shared_ptr<WebCommand> web(const QByteArray& text) {
+        auto reply = std::make_shared<WebCommand>();
+        dispatcher.appendWeb(text, reply);
+        return reply;
+    }
+};
+
+ReplyLine line(const char* text) { return ReplyLine(QByteArrayView(text)); }
+
+} // namespace
+
+class TestDispatcher : public QObject {
+    Q_OBJECT
+private slots:
+    void writesTextAndCarriageReturn_data();
+    void writesTextAndCarriageReturn();
+    void queueCommandKeepsLastCommand();
+    void refusedWithoutPort();
+    void sendsOneAtATimeInOrder();
+    void startsHeadAfterSeveralAppends();
+    void otherLParamIsIgnored();
+    void promptWithEmptyQueue();
+    void strayPromptDoesNotDropUnsentCommand();
+    void replyWaitRestartsPerCommand();
+    void webAndConsoleGetTheirOwnReplies();
+    void webAtHeadReleasedBeforeNextWrite();
+    void captureKeepsAtMost256Lines();
+    void portOpenDiscardsQueue();
+    void queueHolds255();
+    void appendsFromManyThreads();
+};
+
+void TestDispatcher::writesTextAndCarriageReturn_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<QByteArray>("lastCommand");
+    const QByteArray forty(40, 'K');
+    const QByteArray fortyFive = QByteArray(40, 'K') + "12345";
+    QTest::newRow("RTM-RRT") << QByteArray("RTM-RRT") << QByteArray::fromHex("52544D2D5252540D") << QByteArray("RTM-RRT");
+    QTest::newRow("exactly 40") << forty << forty + "\r" << forty.left(35);
+    QTest::newRow("45 cut at 40") << fortyFive << forty + "\r" << fortyFive.left(35);
+    QTest::newRow("Cyrillic bytes unchanged") << QByteArray("\xD2\xC5\xD1\xD2") << QByteArray("\xD2\xC5\xD1\xD2\r") << QByteArray("\xD2\xC5\xD1\xD2");
+}
+
+void TestDispatcher::writesTextAndCarriageReturn() {
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, wire);
+    QFETCH(QByteArray, lastCommand);
+    Rig rig;
+    rig.dispatcher.QueueCommand(text);
+    QVERIFY(rig.port.writes.isEmpty()); // never written inside the append
+    rig.deliver();
+    QCOMPARE(rig.port.writes, QList<QByteArray>{wire});
+    QCOMPARE(rig.vars.LastCommand.bytes(), lastCommand);
+    QVERIFY(rig.dispatcher.commandInProgress());
+    QVERIFY(rig.replyWait.isEnabled());
+    QCOMPARE(rig.replyWait.interval(), Dispatcher::REPLY_WAIT_MS);
+}
+
+void TestDispatcher::queueCommandKeepsLastCommand() {
+    Rig rig;
+    rig.dispatcher.QueueCommand("FIRST");
+    rig.web("WEB-CMD");
+    QCOMPARE(rig.vars.LastCommand.bytes(), QByteArray("FIRST")); // web commands never change it
+}
+
+void TestDispatcher::refusedWithoutPort() {
+    Rig rig;
+    rig.vars.PortOpen = 0;
+    rig.dispatcher.QueueCommand("SSD-RSP:2345,REST");
+    rig.deliver();
+    QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Порт не открыт")});
+    QCOMPARE(rig.queue.count(), 0);
+    QVERIFY(rig.port.writes.isEmpty());
+    QCOMPARE(rig.vars.LastCommand.bytes(), QByteArray("SSD-RSP:2345,REST"));
+}
+
+void TestDispatcher::sendsOneAtATimeInOrder() {
+    Rig rig;
+    rig.dispatcher.QueueCommand("ONE");
+    rig.deliver();
+    rig.dispatcher.QueueCommand("TWO");
+    rig.dispatcher.QueueCommand("THREE");
+    rig.dispatcher.QueueCommand("FOUR");
+    rig.deliver();
+    QCOMPARE(rig.port.writes, QList<QByteArray>{"ONE\r"});
+    for (const QByteArray next : {"TWO\r", "THREE\r", "FOUR\r"}) {
+        rig.replyEnds();
+        QCOMPARE(rig.port.writes.last(), next);
+    }
+    rig.replyEnds();
+    QCOMPARE(rig.port.writes.size(), 4);
+    QCOMPARE(rig.queue.count(), 0);
+    QVERIFY(!rig.dispatcher.commandInProgress());
+    QVERIFY(!rig.replyWait.isEnabled());
+}
+
+void TestDispatcher::startsHeadAfterSeveralAppends() {
+    Rig rig;
+    rig.dispatcher.appendConsole("A");
+    rig.web("B");
+    rig.dispatcher.appendConsole("C");
+    rig.deliver(); // three lParam 0 messages, handled after all three appends
+    QCOMPARE(rig.port.writes, QList<QByteArray>{"A\r"});
+    QCOMPARE(rig.queue.count(), 3);
+}
+
+void TestDispatcher::otherLParamIsIgnored() {
+    Rig rig;
+    rig.dispatcher.QueueCommand("ONE");
+    rig.deliver();
+    rig.dispatcher.WMSendCommand(2);
+    rig.dispatcher.WMSendCommand(-1);
+    QVERIFY(rig.dispatcher.commandInProgress());
+    QCOMPARE(rig.queue.count(), 1);
+    QCOMPARE(rig.port.writes.size(), 1);
+}
+
+void TestDispatcher::promptWithEmptyQueue() {
+    Rig rig;
+    auto reply = rig.web("WEB");
+    rig.deliver();
+    rig.replyEnds();
+    QCOMPARE(rig.vars.WebReplyReady, 1);
+    rig.vars.WebReplyReady = 0;
+    rig.replyEnds(); // a prompt that answers nothing: the last head was web-origin
+    QCOMPARE(rig.vars.WebReplyReady, 1);
+    QCOMPARE(rig.queue.count(), 0);
+    QVERIFY(!rig.dispatcher.commandInProgress());
+    QVERIFY(!rig.replyWait.isEnabled());
+    QCOMPARE(rig.port.writes.size(), 1);
+}
+
+void TestDispatcher::strayPromptDoesNotDropUnsentCommand() {
+    Rig rig;
+    rig.dispatcher.QueueCommand("WAITING");
+    rig.replyEnds(); // arrives before the append's message is handled
+    rig.deliver();
+    QCOMPARE(rig.port.writes, QList<QByteArray>{"WAITING\r"});
+    QCOMPARE(rig.queue.count(), 1);
+    QVERIFY(rig.dispatcher.commandInProgress());
+}
+
+void TestDispatcher::replyWaitRestartsPerCommand() {
+    Rig rig;
+    rig.dispatcher.QueueCommand("ONE");
+    rig.dispatcher.QueueCommand("TWO");
+    rig.deliver();
+    QCOMPARE(rig.replyWait.starts, 1);
+    rig.replyEnds();
+    QCOMPARE(rig.replyWait.starts, 2); // a fresh countdown for the second command
+    QVERIFY(rig.replyWait.isEnabled());
+}
+
+void TestDispatcher::webAndConsoleGetTheirOwnReplies() {
+    Rig rig;
+    rig.dispatcher.QueueCommand("CONSOLE");
+    auto reply = rig.web("WEB");
+    rig.deliver();
+    QVERIFY(!rig.dispatcher.webCommandAtHead());
+    rig.replyEnds();
+    QCOMPARE(rig.vars.WebReplyReady, 0);
+    QVERIFY(rig.dispatcher.webCommandAtHead());
+    rig.dispatcher.captureLine(line("W1"));
+    rig.dispatcher.captureLine(line("W2<"));
+    QCOMPARE(reply->outcome(), WebCommand::Outcome::Waiting);
+    rig.replyEnds();
+    QCOMPARE(rig.vars.WebReplyReady, 1);
+    QCOMPARE(reply->outcome(), WebCommand::Outcome::Answered);
+    QCOMPARE(reply->lines(), (QList<QByteArray>{"W1", "W2<"}));
+}
+
+void TestDispatcher::webAtHeadReleasedBeforeNextWrite() {
+    Rig rig;
+    auto first = rig.web("WEB-1");
+    auto second = rig.web("WEB-2");
+    rig.dispatcher.appendConsole("CONSOLE");
+    rig.deliver();
+    rig.dispatcher.captureLine(line("FOR-1"));
+    rig.replyEnds(); // the reply wait ran out or the prompt came: same to the dispatcher
+    QCOMPARE(first->outcome(), WebCommand::Outcome::Answered);
+    QCOMPARE(second->outcome(), WebCommand::Outcome::Waiting);
+    rig.dispatcher.captureLine(line("FOR-2"));
+    rig.replyEnds();
+    QCOMPARE(first->lines(), QList<QByteArray>{"FOR-1"});
+    QCOMPARE(second->lines(), QList<QByteArray>{"FOR-2"});
+    QCOMPARE(rig.port.writes, (QList<QByteArray>{"WEB-1\r", "WEB-2\r", "CONSOLE\r"}));
+}
+
+void TestDispatcher::captureKeepsAtMost256Lines() {
+    Rig rig;
+    auto reply = rig.web("BIG");
+    rig.deliver();
+    for (int i = 0; i < 300; ++i)
+        rig.dispatcher.captureLine(ReplyLine(QByteArray::number(i)));
+    rig.replyEnds();
+    const auto lines = reply->lines();
+    QCOMPARE(lines.size(), WebCommand::CAPTURE_LINES);
+    QCOMPARE(lines.first(), QByteArray("0"));
+    QCOMPARE(lines.last(), QByteArray("255"));
+}
+
+void TestDispatcher::portOpenDiscardsQueue() {
+    Rig rig;
+    auto inProgress = rig.web("WEB-1");
+    auto waiting = rig.web("WEB-2");
+    rig.dispatcher.QueueCommand("CONSOLE");
+    rig.deliver();
+    rig.dispatcher.resetForOpen();
+    QCOMPARE(inProgress->outcome(), WebCommand::Outcome::Discarded);
+    QCOMPARE(waiting->outcome(), WebCommand::Outcome::Discarded);
+    QCOMPARE(rig.queue.count(), 0);
+    QVERIFY(!rig.dispatcher.commandInProgress());
+    QVERIFY(!rig.replyWait.isEnabled()); // the next command gets its full wait
+    rig.replyEnds();
+    QCOMPARE(rig.port.writes, QList<QByteArray>{"WEB-1\r"}); // the discarded ones never go out
+    rig.dispatcher.QueueCommand("AFTER");
+    rig.deliver();
+    QCOMPARE(rig.port.writes.last(), QByteArray("AFTER\r"));
+}
+
+void TestDispatcher::queueHolds255() {
+    Rig rig;
+    for (int i = 0; i < CommandQueue::CAPACITY; ++i)
+        QCOMPARE(rig.dispatcher.appendConsole(QByteArray::number(i)), Dispatcher::Append::Queued);
+    QCOMPARE(rig.dispatcher.appendWeb("W", std::make_shared<WebCommand>()),
+             Dispatcher::Append::QueueFull);
+    rig.dispatcher.QueueCommand("ONE-MORE");
+    QCOMPARE(rig.messages.shown.size(), 1);
+    QVERIFY(rig.messages.shown.first().startsWith(QStringLiteral("plain:")));
+    QCOMPARE(rig.queue.count(), CommandQueue::CAPACITY);
+    rig.deliver();
+    for (int i = 0; i < CommandQueue::CAPACITY; ++i)
+        rig.replyEnds();
+    QCOMPARE(rig.port.writes.size(), CommandQueue::CAPACITY);
+    QCOMPARE(rig.port.writes.last(), QByteArray("254\r"));
+}
+
+// Web users append from their own threads while the window thread dispatches.
+void TestDispatcher::appendsFromManyThreads() {
+    Rig rig;
+    constexpr int THREADS = 4;
+    constexpr int EACH = 50;
+    std::vector<std::shared_ptr<WebCommand>> replies(THREADS * EACH);
+    std::vector<std::thread> users;
+    for (int t = 0; t < THREADS; ++t)
+        users.emplace_back([&, t] {
+            for (int i = 0; i < EACH; ++i) {
+                replies[t * EACH + i] = std::make_shared<WebCommand>();
+                while (rig.dispatcher.appendWeb(QByteArray::number(t * EACH + i),
+                                                replies[t * EACH + i]) !=
+                       Dispatcher::Append::Queued)
+                    std::this_thread::yield();
+            }
+        });
+    int answered = 0;
+    while (answered < THREADS * EACH) {
+        rig.deliver();
+        if (rig.dispatcher.commandInProgress()) {
+            rig.dispatcher.captureLine(ReplyLine(rig.port.writes.last().chopped(1)));
+            rig.replyEnds();
+            ++answered;
+        } else {
+            std::this_thread::yield();
+        }
+    }
+    for (auto& user : users)
+        user.join();
+    QCOMPARE(rig.port.writes.size(), THREADS * EACH);
+    for (int i = 0; i < THREADS * EACH; ++i) {
+        QCOMPARE(replies[i]->outcome(), WebCommand::Outcome::Answered);
+        QCOMPARE(replies[i]->lines(), QList<QByteArray>{QByteArray::number(i)}); // its own reply
+    }
+}
+
+QTEST_APPLESS_MAIN(TestDispatcher)
+#include "tst_dispatcher.moc"

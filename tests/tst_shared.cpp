@@ -1,0 +1,60 @@
+#include "Cp1251.h"
+#include "ShortText.h"
+
+#include <QTest>
+
+class TestShared : public QObject {
+    Q_OBJECT
+private slots:
+    void shortTextCutsAtCapacity_data();
+    void shortTextCutsAtCapacity();
+    void cp1251RoundTrip_data();
+    void cp1251RoundTrip();
+    void unmappableBecomesQuestionMark();
+};
+
+void TestShared::shortTextCutsAtCapacity_data() {
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("kept");
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+    QTest::newRow("shorter") << QByteArray("RTM-RRT") << QByteArray("RTM-RRT");
+    QTest::newRow("exactly full") << QByteArray(40, 'x') << QByteArray(40, 'x');
+    QTest::newRow("longer is cut") << QByteArray(45, 'y') << QByteArray(40, 'y');
+    QTest::newRow("high bytes are characters") << QByteArray("\xFF\x80") << QByteArray("\xFF\x80");
+}
+
+void TestShared::shortTextCutsAtCapacity() {
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, kept);
+    ShortText<40> text(value);
+    QCOMPARE(text.bytes(), kept);
+    QCOMPARE(text.size(), std::size_t(kept.size()));
+    ShortText<40> appended;
+    for (const char c : value)
+        appended.append(c);
+    QCOMPARE(appended, text);
+}
+
+void TestShared::cp1251RoundTrip_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("ascii") << QStringLiteral("SSD-RSP:2345,REST") << QByteArray("SSD-RSP:2345,REST");
+    QTest::newRow("cyrillic") << QStringLiteral("Порт не открыт")
+                              << QByteArray("\xCF\xEE\xF0\xF2 \xED\xE5 \xEE\xF2\xEA\xF0\xFB\xF2");
+    QTest::newRow("yo and numero") << QStringLiteral("Ёё№") << QByteArray("\xA8\xB8\xB9");
+}
+
+void TestShared::cp1251RoundTrip() {
+    QFETCH(QString, text);
+    QFETCH(QByteArray, bytes);
+    QVERIFY(Cp1251::available());
+    QCOMPARE(Cp1251::fromUnicode(text), bytes);
+    QCOMPARE(Cp1251::toUnicode(bytes), text);
+}
+
+void TestShared::unmappableBecomesQuestionMark() {
+    QCOMPARE(Cp1251::fromUnicode(QStringLiteral("A\u4E2DB")), QByteArray("A?B"));
+}
+
+QTEST_APPLESS_MAIN(TestShared)
+#include "tst_shared.moc"
