@@ -1,0 +1,209 @@
+#include "Fakes.h"
+#include "PosixSerialDevice.h"
+#include "SimulatedExchange.h"
+#include "Terminal.h"
+#include "Vars.h"
+#include "WebCommand.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cstdlib>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr auto WIRE_WAIT = 5s;
+
+// The terminal's logic on a real pseudo-terminal with the simulated exchange at the far
+// end; only the timers, the console and the message boxes are fakes.
+struct Rig {
+    sim::SimulatedExchange exchange;
+    Vars vars;
+    FakeTimer replyWait{5000};
+    FakeTimer consoleTrim{Terminal::CONSOLE_TRIM_MS};
+    RecordingConsole console;
+    RecordingMessages messages;
+    std::unique_ptr<Terminal> terminal;
+
+    Rig() {
+        if (!exchange.start())
+            qFatal("simulator: %s", exchange.errorText().c_str());
+        ::setenv("KORVANT_COM1", exchange.linePath().c_str(), 1);
+        terminal = std::make_unique<Terminal>(vars, PosixSerialDevice::create(), replyWait,
+                                              consoleTrim, console, messages);
+    }
+    bool open() { return terminal->OpenComPort(QStringLiteral("Com1"), 1); }
+    // Waits until the dispatcher has nothing in progress and the window queue is empty.
+    bool settles() {
+        return QTest::qWaitFor([&] {
+            return !terminal->dispatcher().commandInProgress() &&
+                   terminal->queue().count() == 0 && terminal->windowMessages().isEmpty();
+        });
+    }
+    bool consoleHas(const QString& line) {
+        return QTest::qWaitFor([&] { return console.lines.contains(line); });
+    }
+};
+
+} // namespace
+
+class TestEndToEnd : public QObject {
+    Q_OBJECT
+private slots:
+    void commandBytesOnTheWire_data();
+    void commandBytesOnTheWire();
+    void queuedCommandsGoOutOneByOne();
+    void stopIsOneByte();
+    void reopeningEmptiesTheQueue();
+    void unsolicitedLinesReachTheConsole();
+    void floodArrivesWholeAndInOrder();
+    void webReplyGoesToItsRequestOnly();
+    void unpluggedLineClosesThePort();
+    void missingDeviceCannotOpen();
+    void openIsExclusive();
+};
+
+void TestEndToEnd::commandBytesOnTheWire_data() {
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("RTM-RRT") << QByteArray("RTM-RRT") << QByteArray::fromHex("52544D2D5252540D");
+    const QByteArray long45 = "SSD-WSP:1234567890,ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    QTest::newRow("45 characters") << long45 << long45.left(40) + "\r";
+}
+
+void TestEndToEnd::commandBytesOnTheWire() {
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, wire);
+    Rig rig;
+    QVERIFY(rig.open());
+    rig.terminal->dispatcher().QueueCommand(command);
+    QVERIFY(rig.consoleHas(QStringLiteral("<")));
+    QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), wire);
+    // The reply repeats the command; the console shows only what the exchange sent.
+    QVERIFY(rig.console.lines.contains(QString::fromLatin1(wire.chopped(1))));
+    QVERIFY(rig.settles());
+}
+
+void TestEndToEnd::queuedCommandsGoOutOneByOne() {
+    Rig rig;
+    QVERIFY(rig.open());
+    rig.exchange.silenceNext(1);
+    auto& dispatcher = rig.terminal->dispatcher();
+    dispatcher.QueueCommand("CMD-ONE");
+    dispatcher.QueueCommand("CMD-TWO");
+    dispatcher.QueueCommand("CMD-THR");
+    QVERIFY(rig.exchange.waitForReceived("CMD-ONE\r", WIRE_WAIT));
+    QTRY_VERIFY(rig.terminal->windowMessages().isEmpty());
+    QCOMPARE(rig.exchange.received(), std::string("CMD-ONE\r")); // the others wait
+    QCOMPARE(rig.terminal->queue().count(), 3);
+
+    QVERIFY(rig.replyWait.elapse()); // the silent exchange: the reply wait runs out
+    QVERIFY(rig.settles());
+    QCOMPARE(rig.exchange.received(), std::string("CMD-ONE\rCMD-TWO\rCMD-THR\r"));
+    const int two = rig.console.lines.indexOf(QStringLiteral("CMD-TWO"));
+    const int three = rig.console.lines.indexOf(QStringLiteral("CMD-THR"));
+    QVERIFY(two >= 0 && three > two);
+    QVERIFY(rig.console.lines.mid(two, three - two).contains(QStringLiteral("<")));
+    QCOMPARE(rig.console.lines.first(), QString()); // the silence ended an empty line
+}
+
+void TestEndToEnd::stopIsOneByte() {
+    Rig rig;
+    rig.terminal->SpeedButton3Click();
+    QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Порт не открыт")});
+    QVERIFY(rig.open());
+    rig.terminal->SpeedButton3Click();
+    QVERIFY(rig.exchange.waitForReceived("\x01", WIRE_WAIT));
+    QCOMPARE(rig.exchange.received(), std::string("\x01"));
+    QVERIFY(!rig.terminal->dispatcher().commandInProgress());
+}
+
+void TestEndToEnd::reopeningEmptiesTheQueue() {
+    Rig rig;
+    QVERIFY(rig.open());
+    rig.exchange.silenceNext(1);
+    rig.terminal->dispatcher().QueueCommand("CMD-ONE");
+    rig.terminal->dispatcher().QueueCommand("CMD-TWO");
+    rig.terminal->dispatcher().QueueCommand("CMD-THR");
+    QVERIFY(rig.exchange.waitForReceived("CMD-ONE\r", WIRE_WAIT));
+    rig.terminal->closePort();
+    QVERIFY(rig.open());
+    QCOMPARE(rig.terminal->queue().count(), 0);
+    QVERIFY(!rig.replyWait.isEnabled());
+    rig.terminal->dispatcher().QueueCommand("CMD-NEW");
+    QVERIFY(rig.exchange.waitForReceived("CMD-NEW\r", WIRE_WAIT));
+    QVERIFY(rig.settles());
+    QCOMPARE(rig.exchange.received(), std::string("CMD-ONE\rCMD-NEW\r"));
+}
+
+void TestEndToEnd::unsolicitedLinesReachTheConsole() {
+    Rig rig;
+    QVERIFY(rig.open());
+    rig.exchange.sendUnsolicited("\xC0\xC2\xC0\xD0\xC8\xDF 17"); // "АВАРИЯ 17"
+    QVERIFY(rig.consoleHas(QStringLiteral("АВАРИЯ 17")));
+    QVERIFY(!rig.replyWait.isEnabled()); // it answers no command
+    QVERIFY(rig.consoleTrim.isEnabled());
+}
+
+void TestEndToEnd::floodArrivesWholeAndInOrder() {
+    Rig rig;
+    QVERIFY(rig.open());
+    constexpr int LINES = 10000;
+    rig.exchange.flood(LINES);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.console.lines.size(), LINES, 30000);
+    for (int i = 0; i < LINES; ++i)
+        QVERIFY2(rig.console.lines[i].startsWith(QStringLiteral("FLOOD %1").arg(i + 1, 6, 10, QLatin1Char('0'))),
+                 qPrintable(rig.console.lines[i]));
+}
+
+void TestEndToEnd::webReplyGoesToItsRequestOnly() {
+    Rig rig;
+    QVERIFY(rig.open());
+    auto reply = std::make_shared<WebCommand>();
+    rig.terminal->dispatcher().appendWeb("WEB-CMD", reply);
+    rig.terminal->dispatcher().QueueCommand("CON-CMD");
+    QVERIFY(rig.settles());
+    QCOMPARE(reply->outcome(), WebCommand::Outcome::Answered);
+    const auto lines = reply->lines();
+    QVERIFY(lines.contains("WEB-CMD"));
+    QCOMPARE(lines.last(), QByteArray("<"));
+    QVERIFY(!rig.console.lines.contains(QStringLiteral("WEB-CMD")));
+    QVERIFY(rig.console.lines.contains(QStringLiteral("CON-CMD")));
+    QCOMPARE(rig.vars.WebReplyReady, 1);
+}
+
+void TestEndToEnd::unpluggedLineClosesThePort() {
+    Rig rig;
+    QVERIFY(rig.open());
+    QSignalSpy closed(rig.terminal.get(), &Terminal::portClosed);
+    rig.exchange.sendUnsolicited("LAST WORDS");
+    QVERIFY(rig.consoleHas(QStringLiteral("LAST WORDS")));
+    rig.exchange.hangUp();
+    QTRY_COMPARE(closed.count(), 1);
+    QCOMPARE(rig.vars.PortOpen, 0);
+    QVERIFY(!rig.terminal->portIsOpen());
+    rig.terminal->dispatcher().QueueCommand("CMD");
+    QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Порт не открыт")});
+}
+
+void TestEndToEnd::missingDeviceCannotOpen() {
+    Rig rig;
+    ::setenv("KORVANT_COM2", "/dev/korvant-no-such-port", 1);
+    QVERIFY(!rig.terminal->OpenComPort(QStringLiteral("Com2"), 2));
+    QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Can not openCom2")});
+    QCOMPARE(rig.vars.PortOpen, 0);
+}
+
+void TestEndToEnd::openIsExclusive() {
+    Rig rig;
+    QVERIFY(rig.open());
+    PosixSerialDevice second;
+    QVERIFY(!second.open(QString::fromStdString(rig.exchange.linePath())));
+    rig.terminal->closePort();
+    QVERIFY(second.open(QString::fromStdString(rig.exchange.linePath())));
+}
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"

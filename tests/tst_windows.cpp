@@ -1,0 +1,219 @@
+#include "Console.h"
+#include "Fakes.h"
+#include "TForm1.h"
+#include "TForm2.h"
+#include "Terminal.h"
+#include "Vars.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QColor BLUE(0, 0, 255);
+const QColor RED(255, 0, 0);
+const QColor YELLOW(255, 255, 0);
+const QColor AQUA(0, 255, 255);
+
+// The main window and the port window on a fake device.
+struct Windows {
+    Vars vars;
+    RecordingMessages messages;
+    FakeSerialDevice* device = new FakeSerialDevice;
+    TForm1 form1{vars, messages, std::unique_ptr<SerialDevice>(device)};
+    TForm2 form2{form1.terminal(), &form1};
+
+    Windows() { form1.setPortWindow(&form2); }
+    // What the exchange's end of the line has received, once `expected` bytes are there
+    // (the window thread keeps running meanwhile, as it must for the dispatcher to write).
+    QByteArray wire(int expected) {
+        QByteArray bytes;
+        [[maybe_unused]] const bool complete = QTest::qWaitFor([&] {
+            char buffer[256];
+            const ssize_t n = ::recv(device->exchangeEnd(), buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                bytes.append(buffer, n);
+            return bytes.size() >= expected;
+        });
+        return bytes;
+    }
+};
+
+QColor groupColour(const TForm2& form) {
+    return form.GroupBox1->palette().color(QPalette::WindowText);
+}
+
+QColor lampColour(const QLabel* lamp) { return lamp->palette().color(QPalette::Window); }
+
+QColor buttonFace() { return QApplication::style()->standardPalette().color(QPalette::Button); }
+
+} // namespace
+
+class TestWindows : public QObject {
+    Q_OBJECT
+private slots:
+    void portWindowOpensAndCloses_data();
+    void portWindowOpensAndCloses();
+    void portWindowRefusesMissingPort();
+    void settingsDialogAppliesEvenWhenCancelled();
+    void lampsFollowModemLines();
+    void lostLineResetsPortWindow();
+    void enterQueuesTheTypedCommand();
+    void executeChecksPortThenText();
+    void consoleTrimming_data();
+    void consoleTrimming();
+};
+
+void TestWindows::portWindowOpensAndCloses_data() {
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("device");
+    QTest::newRow("COM1") << 1 << QStringLiteral("OpenComPort = Com1") << QStringLiteral("/dev/fake-com1");
+    QTest::newRow("COM2") << 2 << QStringLiteral("OpenComPort = Com2") << QStringLiteral("/dev/fake-com2");
+}
+
+void TestWindows::portWindowOpensAndCloses() {
+    QFETCH(int, port);
+    QFETCH(QString, caption);
+    QFETCH(QString, device);
+    qputenv("KORVANT_COM1", "/dev/fake-com1");
+    qputenv("KORVANT_COM2", "/dev/fake-com2");
+    Windows w;
+    TForm2& form = w.form2;
+    QCOMPARE(form.windowTitle(), QStringLiteral("Настройка порта"));
+    QCOMPARE(form.GroupBox1->title(), QStringLiteral("OpenComPort"));
+    QCOMPARE(groupColour(form), BLUE);
+    QVERIFY(form.Button1->isEnabled() && form.Button2->isEnabled());
+    QVERIFY(!form.Button3->isEnabled() && !form.Button4->isEnabled());
+
+    QTest::mouseClick(port == 1 ? form.Button1 : form.Button2, Qt::LeftButton);
+    QCOMPARE(w.device->openedPath, device);
+    QCOMPARE(w.vars.PortOpen, port);
+    QCOMPARE(form.GroupBox1->title(), caption);
+    QCOMPARE(groupColour(form), RED);
+    QVERIFY(!form.Button1->isEnabled() && !form.Button2->isEnabled());
+    QVERIFY(form.Button3->isEnabled() && form.Button4->isEnabled());
+
+    QTest::mouseClick(form.Button3, Qt::LeftButton);
+    QCOMPARE(w.vars.PortOpen, 0);
+    QCOMPARE(form.GroupBox1->title(), QStringLiteral("OpenComPort"));
+    QCOMPARE(groupColour(form), BLUE);
+    QVERIFY(form.Button1->isEnabled() && !form.Button3->isEnabled());
+    QCOMPARE(lampColour(w.form1.Panel3), buttonFace());
+    QCOMPARE(lampColour(w.form1.Panel2), buttonFace());
+    QVERIFY(w.messages.shown.isEmpty());
+}
+
+void TestWindows::portWindowRefusesMissingPort() {
+    Windows w;
+    w.device->refuseOpen = true;
+    QTest::mouseClick(w.form2.Button2, Qt::LeftButton);
+    QCOMPARE(w.messages.shown, QStringList{QStringLiteral("plain:Can not openCom2")});
+    QCOMPARE(w.vars.PortOpen, 0);
+    QCOMPARE(w.form2.GroupBox1->title(), QStringLiteral("OpenComPort"));
+    QVERIFY(w.form2.Button1->isEnabled() && w.form2.Button2->isEnabled());
+}
+
+void TestWindows::settingsDialogAppliesEvenWhenCancelled() {
+    Windows w;
+    w.device->lineSettings.baudRate = 19200;
+    w.device->lineSettings.parity = LineSettings::Parity::Even;
+    const LineSettings before = w.device->lineSettings;
+    w.form2.Button1Click();
+    QTimer::singleShot(0, [] {
+        if (QWidget* dialog = QApplication::activeModalWidget())
+            static_cast<QDialog*>(dialog)->reject();
+    });
+    w.form2.Button4Click();
+    QCOMPARE(w.device->applied, 1);
+    QVERIFY(w.device->lineSettings == before);
+}
+
+void TestWindows::lampsFollowModemLines() {
+    Windows w;
+    w.device->setModemLines({false, true});
+    QCOMPARE(lampColour(w.form1.Panel3), buttonFace());
+    w.form2.Button1Click();
+    QCOMPARE(lampColour(w.form1.Panel3), AQUA);
+    QCOMPARE(lampColour(w.form1.Panel2), YELLOW);
+    w.device->setModemLines({true, true}); // the reader samples the lines and posts the change
+    QTRY_COMPARE(lampColour(w.form1.Panel3), YELLOW);
+    QCOMPARE(lampColour(w.form1.Panel2), YELLOW);
+    w.device->setModemLines({true, false});
+    QTRY_COMPARE(lampColour(w.form1.Panel2), AQUA);
+    QCOMPARE(lampColour(w.form1.Panel3), YELLOW);
+    w.form2.Button3Click();
+    QCOMPARE(lampColour(w.form1.Panel3), buttonFace());
+    QCOMPARE(lampColour(w.form1.Panel2), buttonFace());
+}
+
+void TestWindows::lostLineResetsPortWindow() {
+    Windows w;
+    w.form2.Button1Click();
+    ::shutdown(w.device->exchangeEnd(), SHUT_RDWR); // the cable is pulled
+    QTRY_COMPARE(w.vars.PortOpen, 0);
+    QCOMPARE(w.form2.GroupBox1->title(), QStringLiteral("OpenComPort"));
+    QVERIFY(w.form2.Button1->isEnabled());
+}
+
+void TestWindows::enterQueuesTheTypedCommand() {
+    Windows w;
+    w.form1.show();
+    w.form2.Button1Click();
+    QLineEdit* line = w.form1.ComboBox1->lineEdit();
+    QTest::keyClicks(line, QStringLiteral("RTM-RRT"));
+    QTest::keyClick(line, Qt::Key_Return);
+    QCOMPARE(w.wire(8), QByteArray("RTM-RRT\r"));
+    QVERIFY(line->text().isEmpty());
+    QCOMPARE(w.vars.LastCommand.bytes(), QByteArray("RTM-RRT"));
+    QVERIFY(w.form1.Memo1->toPlainText().isEmpty()); // the command is not echoed
+}
+
+void TestWindows::executeChecksPortThenText() {
+    Windows w;
+    w.form1.BitBtn1Click();
+    QCOMPARE(w.messages.shown, QStringList{QStringLiteral("error:Порт не открыт")});
+    w.form2.Button1Click();
+    w.form1.BitBtn1Click();
+    QCOMPARE(w.messages.shown.last(), QStringLiteral("error:Нет команды"));
+    QTest::keyClicks(w.form1.ComboBox1->lineEdit(), QString(40, QLatin1Char('A')));
+    QCOMPARE(w.form1.ComboBox1->currentText(), QString(32, QLatin1Char('A')));
+}
+
+void TestWindows::consoleTrimming_data() {
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<int>("remaining");
+    QTest::addColumn<QString>("first");
+    QTest::newRow("599 left alone") << 599 << 599 << QStringLiteral("line 1");
+    QTest::newRow("600 becomes 500 and an empty line") << 600 << 501 << QStringLiteral("line 101");
+    QTest::newRow("a burst of 20000") << 20000 << 501 << QStringLiteral("line 19501");
+}
+
+void TestWindows::consoleTrimming() {
+    QFETCH(int, lines);
+    QFETCH(int, remaining);
+    QFETCH(QString, first);
+    QPlainTextEdit memo;
+    Console console(memo);
+    for (int i = 1; i <= lines; ++i)
+        console.appendLine(QStringLiteral("line %1").arg(i));
+    console.trim();
+    QCOMPARE(memo.document()->blockCount(), remaining);
+    QCOMPARE(memo.document()->firstBlock().text(), first);
+    const QString last = memo.document()->lastBlock().text();
+    QCOMPARE(last, lines >= 600 ? QString() : QStringLiteral("line %1").arg(lines));
+}
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"
