@@ -11,6 +11,7 @@ void Console::appendLine(const QString& line) {
     if (m_pending.isEmpty())
         QTimer::singleShot(0, this, &Console::flush);
     m_pending.append(line);
+    ++m_received;
 }
 
 void Console::flush() {

@@ -24,8 +24,11 @@ public:
     void flush();
     // Lines in the console, counting those not yet appended.
     int lineCount() const;
+    // Every line handed to the console since it was made (the trimming does not count).
+    long long linesReceived() const { return m_received; }
 
 private:
     QPlainTextEdit& m_memo;
     QStringList m_pending;
+    long long m_received = 0;
 };

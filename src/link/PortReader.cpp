@@ -34,10 +34,10 @@ void PortReader::stop() {
     m_thread.join();
 }
 
-void PortReader::write(const QByteArray& bytes) {
+void PortReader::write(QByteArrayView bytes) {
     {
         std::lock_guard lock(m_outMutex);
-        m_output.append(bytes);
+        m_output.append(bytes.data(), bytes.size());
     }
     wake();
 }
@@ -49,7 +49,7 @@ void PortReader::wake() {
 
 bool PortReader::outputPending() {
     std::lock_guard lock(m_outMutex);
-    return !m_output.isEmpty();
+    return !m_output.empty();
 }
 
 void PortReader::run() {
@@ -90,7 +90,7 @@ PortReader::ReadResult PortReader::readInput() {
     std::array<char, READ_BLOCK> buffer;
     const ssize_t n = m_device.readSome(buffer.data(), buffer.size());
     if (n > 0) {
-        m_poster.post(PostedMessage{WM_RECEIVED, 0, 0, QByteArray(buffer.data(), n)});
+        m_poster.post(PostedMessage{WM_RECEIVED, 0, 0, std::string(buffer.data(), n)});
         return ReadResult::Bytes;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -100,9 +100,9 @@ PortReader::ReadResult PortReader::readInput() {
 
 bool PortReader::writeOutput() {
     std::lock_guard lock(m_outMutex);
-    const ssize_t n = m_device.writeSome(m_output.constData(), m_output.size());
+    const ssize_t n = m_device.writeSome(m_output.data(), m_output.size());
     if (n > 0)
-        m_output.remove(0, n);
+        m_output.erase(0, n);
     return n >= 0 || errno == EAGAIN || errno == EINTR;
 }
 

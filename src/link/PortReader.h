@@ -2,10 +2,12 @@
 
 #include "SerialDevice.h"
 
-#include <QByteArray>
+#include <QByteArrayView>
 
 #include <atomic>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 
 class MessagePoster;
@@ -28,7 +30,7 @@ public:
     void start();
     void stop();
     // Queues bytes for sending; returns at once.
-    void write(const QByteArray& bytes);
+    void write(QByteArrayView bytes);
 
 private:
     enum class ReadResult { Bytes, Nothing, LineGone };
@@ -46,6 +48,6 @@ private:
     int m_wakeFd = -1;
     std::atomic<bool> m_stopping{false};
     std::mutex m_outMutex;
-    QByteArray m_output;
+    std::string m_output;
     std::optional<ModemLines> m_modem;
 };

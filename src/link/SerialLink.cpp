@@ -1,7 +1,5 @@
 #include "SerialLink.h"
 
-#include <QByteArray>
-
 #include <cstdlib>
 
 SerialLink::SerialLink(std::unique_ptr<SerialDevice> device, MessagePoster& poster)
@@ -38,7 +36,7 @@ void SerialLink::close() {
 
 void SerialLink::WriteComm(QByteArrayView bytes) {
     if (isOpen())
-        m_reader.write(bytes.toByteArray());
+        m_reader.write(bytes);
 }
 
 std::optional<ModemLines> SerialLink::modemLines() const {

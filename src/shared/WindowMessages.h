@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QByteArray>
 #include <QObject>
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 
 class QSocketNotifier;
 
@@ -20,11 +20,12 @@ enum WindowMessage : int {
     WM_LINELOST = 1101,    // the port hung up or failed; the reader has stopped
 };
 
+// Data crosses threads as std::string: it is moved, never shared, between them.
 struct PostedMessage {
     int message = 0;
     std::intptr_t wParam = 0;
     std::intptr_t lParam = 0;
-    QByteArray data;
+    std::string data;
 };
 
 // Where a thread posts a window message. Posting never waits for the handler.
