@@ -33,7 +33,9 @@ struct Rig {
     }
 };
 
-ReplyLine line(const char* text) { return ReplyLine(QByteArrayView(text)); }
+ReplyLine line(const char* text) {
+    return ReplyLine(QByteArrayView(text));
+}
 
 } // namespace
 
@@ -64,10 +66,13 @@ void TestDispatcher::writesTextAndCarriageReturn_data() {
     QTest::addColumn<QByteArray>("lastCommand");
     const QByteArray forty(40, 'K');
     const QByteArray fortyFive = QByteArray(40, 'K') + "12345";
-    QTest::newRow("RTM-RRT") << QByteArray("RTM-RRT") << QByteArray::fromHex("52544D2D5252540D") << QByteArray("RTM-RRT");
+    QTest::newRow("RTM-RRT") << QByteArray("RTM-RRT") << QByteArray::fromHex("52544D2D5252540D")
+                             << QByteArray("RTM-RRT");
     QTest::newRow("exactly 40") << forty << forty + "\r" << forty.left(35);
     QTest::newRow("45 cut at 40") << fortyFive << forty + "\r" << fortyFive.left(35);
-    QTest::newRow("Cyrillic bytes unchanged") << QByteArray("\xD2\xC5\xD1\xD2") << QByteArray("\xD2\xC5\xD1\xD2\r") << QByteArray("\xD2\xC5\xD1\xD2");
+    QTest::newRow("Cyrillic bytes unchanged")
+        << QByteArray("\xD2\xC5\xD1\xD2") << QByteArray("\xD2\xC5\xD1\xD2\r")
+        << QByteArray("\xD2\xC5\xD1\xD2");
 }
 
 void TestDispatcher::writesTextAndCarriageReturn() {

@@ -28,7 +28,9 @@ public:
     }
 };
 
-QByteArray repeated(char c, int n) { return QByteArray(n, c); }
+QByteArray repeated(char c, int n) {
+    return QByteArray(n, c);
+}
 
 } // namespace
 
@@ -48,21 +50,40 @@ void TestReplyAssembler::bytesBecomeLines_data() {
     QTest::addColumn<int>("replyEnds");
     QTest::addColumn<QByteArray>("pending");
 
-    QTest::newRow("CR LF ends a line once") << QByteArray("ABC\r\n") << QList<QByteArray>{"ABC"} << 0 << QByteArray();
-    QTest::newRow("leading spaces dropped") << QByteArray("   X\r") << QList<QByteArray>{"X"} << 0 << QByteArray();
-    QTest::newRow("inner spaces kept") << QByteArray("A  B\r") << QList<QByteArray>{"A  B"} << 0 << QByteArray();
-    QTest::newRow("TAB ends the line") << QByteArray("AB\tCD\r") << QList<QByteArray>{"AB", "CD"} << 0 << QByteArray();
-    QTest::newRow("blank lines vanish") << QByteArray("\r\n\r\n  \r\nX\r\n\r\n") << QList<QByteArray>{"X"} << 0 << QByteArray();
-    QTest::newRow("80-character cap") << repeated('Q', 85) + "\r" << QList<QByteArray>{repeated('Q', 80)} << 0 << QByteArray();
-    QTest::newRow("a full line waits for its end") << repeated('Q', 81) << QList<QByteArray>{} << 0 << repeated('Q', 80);
-    QTest::newRow("prompt ends line and reply") << QByteArray("a<b") << QList<QByteArray>{"a<"} << 1 << QByteArray("b");
-    QTest::newRow("prompt on an empty line") << QByteArray("\r\n<") << QList<QByteArray>{"<"} << 1 << QByteArray();
-    QTest::newRow("prompt dropped at the cap still ends") << repeated('Q', 80) + "<" << QList<QByteArray>{repeated('Q', 80)} << 1 << QByteArray();
-    QTest::newRow("byte 0 dropped inside a line") << QByteArray("A\0B\r", 4) << QList<QByteArray>{"AB"} << 0 << QByteArray();
-    QTest::newRow("code page 1251 bytes kept") << QByteArray("\xCA\xCE\xCC\xC0\xCD\xC4\xC0\xFF\r") << QList<QByteArray>{"\xCA\xCE\xCC\xC0\xCD\xC4\xC0\xFF"} << 0 << QByteArray();
-    QTest::newRow("every control byte ends") << QByteArray("A\x01" "B\x1F" "C\x1B") << QList<QByteArray>{"A", "B", "C"} << 0 << QByteArray();
-    QTest::newRow("DEL and 0xFF are text") << QByteArray("\x7F\xFF\r") << QList<QByteArray>{"\x7F\xFF"} << 0 << QByteArray();
-    QTest::newRow("two prompts") << QByteArray("<<") << QList<QByteArray>{"<", "<"} << 2 << QByteArray();
+    QTest::newRow("CR LF ends a line once")
+        << QByteArray("ABC\r\n") << QList<QByteArray>{"ABC"} << 0 << QByteArray();
+    QTest::newRow("leading spaces dropped")
+        << QByteArray("   X\r") << QList<QByteArray>{"X"} << 0 << QByteArray();
+    QTest::newRow("inner spaces kept")
+        << QByteArray("A  B\r") << QList<QByteArray>{"A  B"} << 0 << QByteArray();
+    QTest::newRow("TAB ends the line")
+        << QByteArray("AB\tCD\r") << QList<QByteArray>{"AB", "CD"} << 0 << QByteArray();
+    QTest::newRow("blank lines vanish")
+        << QByteArray("\r\n\r\n  \r\nX\r\n\r\n") << QList<QByteArray>{"X"} << 0 << QByteArray();
+    QTest::newRow("80-character cap")
+        << repeated('Q', 85) + "\r" << QList<QByteArray>{repeated('Q', 80)} << 0 << QByteArray();
+    QTest::newRow("a full line waits for its end")
+        << repeated('Q', 81) << QList<QByteArray>{} << 0 << repeated('Q', 80);
+    QTest::newRow("prompt ends line and reply")
+        << QByteArray("a<b") << QList<QByteArray>{"a<"} << 1 << QByteArray("b");
+    QTest::newRow("prompt on an empty line")
+        << QByteArray("\r\n<") << QList<QByteArray>{"<"} << 1 << QByteArray();
+    QTest::newRow("prompt dropped at the cap still ends")
+        << repeated('Q', 80) + "<" << QList<QByteArray>{repeated('Q', 80)} << 1 << QByteArray();
+    QTest::newRow("byte 0 dropped inside a line")
+        << QByteArray("A\0B\r", 4) << QList<QByteArray>{"AB"} << 0 << QByteArray();
+    QTest::newRow("code page 1251 bytes kept")
+        << QByteArray("\xCA\xCE\xCC\xC0\xCD\xC4\xC0\xFF\r")
+        << QList<QByteArray>{"\xCA\xCE\xCC\xC0\xCD\xC4\xC0\xFF"} << 0 << QByteArray();
+    QTest::newRow("every control byte ends")
+        << QByteArray("A\x01"
+                      "B\x1F"
+                      "C\x1B")
+        << QList<QByteArray>{"A", "B", "C"} << 0 << QByteArray();
+    QTest::newRow("DEL and 0xFF are text")
+        << QByteArray("\x7F\xFF\r") << QList<QByteArray>{"\x7F\xFF"} << 0 << QByteArray();
+    QTest::newRow("two prompts") << QByteArray("<<") << QList<QByteArray>{"<", "<"} << 2
+                                 << QByteArray();
 }
 
 void TestReplyAssembler::bytesBecomeLines() {

@@ -38,7 +38,8 @@ void TestShared::shortTextCutsAtCapacity() {
 void TestShared::cp1251RoundTrip_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("ascii") << QStringLiteral("SSD-RSP:2345,REST") << QByteArray("SSD-RSP:2345,REST");
+    QTest::newRow("ascii") << QStringLiteral("SSD-RSP:2345,REST")
+                           << QByteArray("SSD-RSP:2345,REST");
     QTest::newRow("cyrillic") << QStringLiteral("Порт не открыт")
                               << QByteArray("\xCF\xEE\xF0\xF2 \xED\xE5 \xEE\xF2\xEA\xF0\xFB\xF2");
     QTest::newRow("yo and numero") << QStringLiteral("Ёё№") << QByteArray("\xA8\xB8\xB9");

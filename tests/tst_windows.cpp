@@ -54,9 +54,13 @@ QColor groupColour(const TForm2& form) {
     return form.GroupBox1->palette().color(QPalette::WindowText);
 }
 
-QColor lampColour(const QLabel* lamp) { return lamp->palette().color(QPalette::Window); }
+QColor lampColour(const QLabel* lamp) {
+    return lamp->palette().color(QPalette::Window);
+}
 
-QColor buttonFace() { return QApplication::style()->standardPalette().color(QPalette::Button); }
+QColor buttonFace() {
+    return QApplication::style()->standardPalette().color(QPalette::Button);
+}
 
 } // namespace
 
@@ -79,8 +83,10 @@ void TestWindows::portWindowOpensAndCloses_data() {
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("device");
-    QTest::newRow("COM1") << 1 << QStringLiteral("OpenComPort = Com1") << QStringLiteral("/dev/fake-com1");
-    QTest::newRow("COM2") << 2 << QStringLiteral("OpenComPort = Com2") << QStringLiteral("/dev/fake-com2");
+    QTest::newRow("COM1") << 1 << QStringLiteral("OpenComPort = Com1")
+                          << QStringLiteral("/dev/fake-com1");
+    QTest::newRow("COM2") << 2 << QStringLiteral("OpenComPort = Com2")
+                          << QStringLiteral("/dev/fake-com2");
 }
 
 void TestWindows::portWindowOpensAndCloses() {

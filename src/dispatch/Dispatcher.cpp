@@ -91,7 +91,9 @@ void Dispatcher::resetForOpen() {
         discarded->finish(WebCommand::Outcome::Discarded);
 }
 
-bool Dispatcher::webCommandAtHead() const { return m_head.origin == Origin::Web; }
+bool Dispatcher::webCommandAtHead() const {
+    return m_head.origin == Origin::Web;
+}
 
 void Dispatcher::captureLine(const ReplyLine& line) {
     if (m_head.web)

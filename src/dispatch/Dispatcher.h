@@ -59,7 +59,7 @@ private:
     MessagePoster& m_poster;
     OperatorMessages& m_messages;
     std::uint8_t m_commandInProgress = 0; // CommandInProgress
-    QueueEntry m_head; // the last head written: slot 0 while it is in progress
+    QueueEntry m_head;                    // the last head written: slot 0 while it is in progress
 };
 
 extern const char* const PORT_NOT_OPEN_TEXT; // "Порт не открыт"

@@ -88,7 +88,9 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
 
 TForm1::~TForm1() = default;
 
-void TForm1::setPortWindow(TForm2* window) { m_portWindow = window; }
+void TForm1::setPortWindow(TForm2* window) {
+    m_portWindow = window;
+}
 
 void TForm1::buildToolbar(QWidget* client) {
     const DesignScale scale(*this);
@@ -176,11 +178,17 @@ void TForm1::SpeedButton1Click() {
     }
 }
 
-void TForm1::SpeedButton3Click() { m_terminal->SpeedButton3Click(); }
+void TForm1::SpeedButton3Click() {
+    m_terminal->SpeedButton3Click();
+}
 
-void TForm1::WMPostCTS() { showLamp(Panel3, &ModemLines::cts); }
+void TForm1::WMPostCTS() {
+    showLamp(Panel3, &ModemLines::cts);
+}
 
-void TForm1::WMPostDSR() { showLamp(Panel2, &ModemLines::dsr); }
+void TForm1::WMPostDSR() {
+    showLamp(Panel2, &ModemLines::dsr);
+}
 
 void TForm1::showLamp(QLabel* lamp, bool ModemLines::*line) {
     const auto lines = m_vars.PortOpen != 0 ? m_terminal->modemLines() : std::nullopt;

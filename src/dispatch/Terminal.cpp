@@ -59,12 +59,23 @@ void Terminal::SpeedButton3Click() {
 
 void Terminal::handleMessage(const PostedMessage& message) {
     switch (message.message) {
-    case WM_RECEIVED: m_assembler.addBytes(message.data); break;
-    case WM_SENDCOMMAND: m_dispatcher.WMSendCommand(message.lParam); break;
-    case WM_POSTCTS: emit ctsChanged(); break;
-    case WM_POSTDSR: emit dsrChanged(); break;
-    case WM_LINELOST: closePort(); break;
-    default: break;
+    case WM_RECEIVED:
+        m_assembler.addBytes(message.data);
+        break;
+    case WM_SENDCOMMAND:
+        m_dispatcher.WMSendCommand(message.lParam);
+        break;
+    case WM_POSTCTS:
+        emit ctsChanged();
+        break;
+    case WM_POSTDSR:
+        emit dsrChanged();
+        break;
+    case WM_LINELOST:
+        closePort();
+        break;
+    default:
+        break;
     }
 }
 
@@ -78,6 +89,10 @@ void Terminal::consoleLine(const ReplyLine& line) {
     m_console.appendLine(Cp1251::toUnicode(line.view()));
 }
 
-void Terminal::restartReplyWait() { m_replyWait.restart(); }
+void Terminal::restartReplyWait() {
+    m_replyWait.restart();
+}
 
-void Terminal::restartConsoleTrim() { m_consoleTrim.restart(); }
+void Terminal::restartConsoleTrim() {
+    m_consoleTrim.restart();
+}

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CommandQueue.h"
-#include "PortControl.h"
 #include "Dispatcher.h"
+#include "PortControl.h"
 #include "ReplyAssembler.h"
 #include "SerialLink.h"
 #include "WindowMessages.h"
@@ -28,9 +28,8 @@ public:
     static constexpr char STOP_BYTE = 0x01;
     static constexpr int CONSOLE_TRIM_MS = 1000; // TimerStr
 
-    Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait,
-             Timer& consoleTrim, ConsoleOutput& console, OperatorMessages& messages,
-             QObject* parent = nullptr);
+    Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait, Timer& consoleTrim,
+             ConsoleOutput& console, OperatorMessages& messages, QObject* parent = nullptr);
     ~Terminal() override;
 
     // Opens "Com1" (1) or "Com2" (2); a failure shows "Can not open" + name.

@@ -19,9 +19,12 @@ inline LampState lampState(const std::optional<ModemLines>& lines, bool ModemLin
 
 inline QColor lampColour(LampState state, const QPalette& palette) {
     switch (state) {
-    case LampState::LineOn: return QColor(255, 255, 0);
-    case LampState::LineOff: return QColor(0, 255, 255);
-    case LampState::Idle: break;
+    case LampState::LineOn:
+        return QColor(255, 255, 0);
+    case LampState::LineOff:
+        return QColor(0, 255, 255);
+    case LampState::Idle:
+        break;
     }
     return palette.color(QPalette::Button);
 }

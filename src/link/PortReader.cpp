@@ -117,4 +117,6 @@ void PortReader::sampleModemLines() {
     m_modem = now;
 }
 
-void PortReader::lineLost() { m_poster.post(WM_LINELOST, 0, 0); }
+void PortReader::lineLost() {
+    m_poster.post(WM_LINELOST, 0, 0);
+}

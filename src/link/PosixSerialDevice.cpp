@@ -16,23 +16,23 @@ struct BaudRate {
     speed_t code;
 };
 constexpr std::array<BaudRate, 18> kBaudRates{{{50, B50},
-                                              {75, B75},
-                                              {110, B110},
-                                              {150, B150},
-                                              {300, B300},
-                                              {600, B600},
-                                              {1200, B1200},
-                                              {2400, B2400},
-                                              {4800, B4800},
-                                              {9600, B9600},
-                                              {19200, B19200},
-                                              {38400, B38400},
-                                              {57600, B57600},
-                                              {115200, B115200},
-                                              {230400, B230400},
-                                              {460800, B460800},
-                                              {921600, B921600},
-                                              {1000000, B1000000}}};
+                                               {75, B75},
+                                               {110, B110},
+                                               {150, B150},
+                                               {300, B300},
+                                               {600, B600},
+                                               {1200, B1200},
+                                               {2400, B2400},
+                                               {4800, B4800},
+                                               {9600, B9600},
+                                               {19200, B19200},
+                                               {38400, B38400},
+                                               {57600, B57600},
+                                               {115200, B115200},
+                                               {230400, B230400},
+                                               {460800, B460800},
+                                               {921600, B921600},
+                                               {1000000, B1000000}}};
 
 int rateOf(speed_t code) {
     for (const auto& baud : kBaudRates)
@@ -60,19 +60,27 @@ void makeDisciplineRaw(termios& tio) {
 
 int dataBitsOf(tcflag_t cflag) {
     switch (cflag & CSIZE) {
-    case CS5: return 5;
-    case CS6: return 6;
-    case CS7: return 7;
-    default: return 8;
+    case CS5:
+        return 5;
+    case CS6:
+        return 6;
+    case CS7:
+        return 7;
+    default:
+        return 8;
     }
 }
 
 tcflag_t sizeFlagOf(int dataBits) {
     switch (dataBits) {
-    case 5: return CS5;
-    case 6: return CS6;
-    case 7: return CS7;
-    default: return CS8;
+    case 5:
+        return CS5;
+    case 6:
+        return CS6;
+    case 7:
+        return CS7;
+    default:
+        return CS8;
     }
 }
 
@@ -88,11 +96,20 @@ LineSettings::Parity parityOf(tcflag_t cflag) {
 void setParity(termios& tio, LineSettings::Parity parity) {
     tio.c_cflag &= ~(PARENB | PARODD | CMSPAR);
     switch (parity) {
-    case LineSettings::Parity::None: break;
-    case LineSettings::Parity::Odd: tio.c_cflag |= PARENB | PARODD; break;
-    case LineSettings::Parity::Even: tio.c_cflag |= PARENB; break;
-    case LineSettings::Parity::Mark: tio.c_cflag |= PARENB | PARODD | CMSPAR; break;
-    case LineSettings::Parity::Space: tio.c_cflag |= PARENB | CMSPAR; break;
+    case LineSettings::Parity::None:
+        break;
+    case LineSettings::Parity::Odd:
+        tio.c_cflag |= PARENB | PARODD;
+        break;
+    case LineSettings::Parity::Even:
+        tio.c_cflag |= PARENB;
+        break;
+    case LineSettings::Parity::Mark:
+        tio.c_cflag |= PARENB | PARODD | CMSPAR;
+        break;
+    case LineSettings::Parity::Space:
+        tio.c_cflag |= PARENB | CMSPAR;
+        break;
     }
 }
 
@@ -107,7 +124,9 @@ void setFlow(termios& tio, LineSettings::Flow flow) {
 
 } // namespace
 
-PosixSerialDevice::~PosixSerialDevice() { close(); }
+PosixSerialDevice::~PosixSerialDevice() {
+    close();
+}
 
 std::unique_ptr<SerialDevice> PosixSerialDevice::create() {
     return std::make_unique<PosixSerialDevice>();
@@ -115,7 +134,8 @@ std::unique_ptr<SerialDevice> PosixSerialDevice::create() {
 
 bool PosixSerialDevice::open(const QString& path) {
     close();
-    const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd =
+        ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     termios tio{};
@@ -149,7 +169,9 @@ ssize_t PosixSerialDevice::writeSome(const char* bytes, std::size_t size) {
     return ::write(m_fd, bytes, size);
 }
 
-void PosixSerialDevice::purge() { ::tcflush(m_fd, TCIOFLUSH); }
+void PosixSerialDevice::purge() {
+    ::tcflush(m_fd, TCIOFLUSH);
+}
 
 std::optional<ModemLines> PosixSerialDevice::modemLines() const {
     int status = 0;
@@ -167,9 +189,9 @@ std::optional<LineSettings> PosixSerialDevice::settings() const {
     line.dataBits = dataBitsOf(tio.c_cflag);
     line.parity = parityOf(tio.c_cflag);
     line.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
-    line.flow = (tio.c_cflag & CRTSCTS)  ? LineSettings::Flow::Hardware
-                : (tio.c_iflag & IXON) ? LineSettings::Flow::Software
-                                       : LineSettings::Flow::None;
+    line.flow = (tio.c_cflag & CRTSCTS) ? LineSettings::Flow::Hardware
+                : (tio.c_iflag & IXON)  ? LineSettings::Flow::Software
+                                        : LineSettings::Flow::None;
     return line;
 }
 

@@ -18,7 +18,7 @@ public:
     virtual void captureLine(const ReplyLine& line) = 0;
     // A line for the operator's console.
     virtual void consoleLine(const ReplyLine& line) = 0;
-    virtual void restartReplyWait() = 0;  // TimerWaitEnd
+    virtual void restartReplyWait() = 0;   // TimerWaitEnd
     virtual void restartConsoleTrim() = 0; // TimerStr
     // The prompt arrived: the reply to the command in progress is finished.
     virtual void replyEnded() = 0;

@@ -46,4 +46,3 @@ public:
     virtual std::optional<LineSettings> settings() const = 0;
     virtual bool applySettings(const LineSettings& settings) = 0;
 };
-

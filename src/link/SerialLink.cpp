@@ -5,7 +5,9 @@
 SerialLink::SerialLink(std::unique_ptr<SerialDevice> device, MessagePoster& poster)
     : m_device(std::move(device)), m_reader(*m_device, poster) {}
 
-SerialLink::~SerialLink() { close(); }
+SerialLink::~SerialLink() {
+    close();
+}
 
 QString SerialLink::devicePath(std::uint8_t number) {
     const char* variable = number == 2 ? "KORVANT_COM2" : "KORVANT_COM1";

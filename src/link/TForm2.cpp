@@ -69,9 +69,13 @@ void TForm2::OpenComPort(const QString& name, std::uint8_t number) {
     showPortState();
 }
 
-void TForm2::Button1Click() { OpenComPort(QStringLiteral("Com1"), 1); }
+void TForm2::Button1Click() {
+    OpenComPort(QStringLiteral("Com1"), 1);
+}
 
-void TForm2::Button2Click() { OpenComPort(QStringLiteral("Com2"), 2); }
+void TForm2::Button2Click() {
+    OpenComPort(QStringLiteral("Com2"), 2);
+}
 
 void TForm2::Button3Click() {
     m_port.closePort();
@@ -90,4 +94,6 @@ void TForm2::Button4Click() {
     accept();
 }
 
-void TForm2::Button5Click() { accept(); }
+void TForm2::Button5Click() {
+    accept();
+}

@@ -1,7 +1,7 @@
 #include "Cp1251.h"
 
-#include <QStringDecoder>
 #include <QHash>
+#include <QStringDecoder>
 
 #include <array>
 
@@ -61,6 +61,8 @@ QByteArray fromUnicode(const QString& text) {
     return bytes;
 }
 
-bool available() { return QStringDecoder(kCodecName).isValid(); }
+bool available() {
+    return QStringDecoder(kCodecName).isValid();
+}
 
 } // namespace Cp1251

@@ -10,7 +10,8 @@ class DesignScale {
 public:
     static constexpr double DESIGN_DPI = 120.0;
 
-    explicit DesignScale(const QWidget& reference) : m_factor(reference.logicalDpiY() / DESIGN_DPI) {}
+    explicit DesignScale(const QWidget& reference)
+        : m_factor(reference.logicalDpiY() / DESIGN_DPI) {}
     explicit DesignScale(double factor) : m_factor(factor) {}
 
     int operator()(int designPixels) const { return int(std::lround(designPixels * m_factor)); }

@@ -48,7 +48,9 @@ void WindowMessageQueue::onWake() {
     deliver(PASS_BUDGET_MS);
 }
 
-void WindowMessageQueue::deliverPending() { deliver(-1); }
+void WindowMessageQueue::deliverPending() {
+    deliver(-1);
+}
 
 bool WindowMessageQueue::isEmpty() const {
     std::lock_guard lock(m_mutex);

@@ -5,7 +5,9 @@
 
 FakeSerialDevice::FakeSerialDevice() = default;
 
-FakeSerialDevice::~FakeSerialDevice() { close(); }
+FakeSerialDevice::~FakeSerialDevice() {
+    close();
+}
 
 bool FakeSerialDevice::open(const QString& path) {
     openedPath = path;
