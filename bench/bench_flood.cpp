@@ -55,8 +55,8 @@ int main(int argc, char* argv[]) {
     QElapsedTimer clock;
     clock.start();
     simulator.write(QByteArray("flood ") + QByteArray::number(lines) + "\n");
-    const bool complete = QTest::qWaitFor(
-        [&] { return form.console().linesReceived() >= lines; }, 600000);
+    const bool complete =
+        QTest::qWaitFor([&] { return form.console().linesReceived() >= lines; }, 600000);
     form.console().flush();
     const double seconds = clock.nsecsElapsed() / 1e9;
     const double cpu = processorSeconds() - cpuBefore;
