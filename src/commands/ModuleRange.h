@@ -49,14 +49,14 @@ std::optional<std::uint8_t> HexByteValue(const QString& text);
 // first. An empty last module therefore always becomes the first.
 QString lastAfterRangeRule(const QString& first, const QString& last);
 
-// last − first + 1 in eight bits, as the confirmation counts modules. Empty when either
-// field has no hexadecimal value.
+// last − first, taken modulo 256, plus one: 1 to 256 modules. Empty when either field has
+// no hexadecimal value.
 std::optional<int> moduleCount(const QString& first, const QString& last);
 
 // Applies the range rule and builds the command and, where it is due, the question. FLM-DSP
-// and FLM-DSM never ask. Restart, load and erase ask when the count is 2 or more (a count
-// of 0 goes out at once, like 1), and also whenever the count is unknown: a range typed in
-// a form we cannot count is never changed without the operator's word.
+// and FLM-DSM never ask. Restart, load and erase go out at once only for exactly one
+// module; they ask for 2 to 256 modules and whenever the count is unknown: a range typed
+// in a form we cannot count is never changed without the operator's word.
 RangeClick rangeClick(RangeCommand command, const QString& first, const QString& last);
 
 } // namespace ModuleRange
