@@ -17,8 +17,6 @@ private slots:
     void pickListsHoldTheirValues();
     void parameterValues_data();
     void parameterValues();
-    void numberHistory_data();
-    void numberHistory();
     void numberPageButtons_data();
     void numberPageButtons();
     void hexByteValue_data();
@@ -144,38 +142,6 @@ void TestCommands::parameterValues() {
     QCOMPARE(PickLists::parameterValues(code), values);
 }
 
-namespace {
-
-QStringList numbers(int from, int to) {
-    QStringList list;
-    for (int n = from; n <= to; ++n)
-        list << QString::number(1000 + n);
-    return list;
-}
-
-} // namespace
-
-void TestCommands::numberHistory_data() {
-    QTest::addColumn<QStringList>("history");
-    QTest::addColumn<QString>("number");
-    QTest::addColumn<QStringList>("after");
-    QTest::newRow("first number") << QStringList() << "2345" << QStringList{"2345"};
-    QTest::newRow("new number at the end")
-        << QStringList{"2345", "1111"} << "0000" << QStringList{"2345", "1111", "0000"};
-    QTest::newRow("duplicate keeps its place")
-        << QStringList{"2345", "1111"} << "2345" << QStringList{"2345", "1111"};
-    QTest::newRow("other case is another number")
-        << QStringList{"12ab"} << "12AB" << QStringList{"12ab", "12AB"};
-    QTest::newRow("17th drops the oldest") << numbers(1, 16) << "1017" << numbers(2, 17);
-    QTest::newRow("full, duplicate of the oldest") << numbers(1, 16) << "1001" << numbers(1, 16);
-}
-
-void TestCommands::numberHistory() {
-    QFETCH(QStringList, history);
-    QFETCH(QString, number);
-    QFETCH(QStringList, after);
-    QCOMPARE(NumberPage::AddNN(history, number), after);
-}
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "Cp1251.h"
+#include "History.h"
 #include "ShortText.h"
 
 #include <QTest>
@@ -11,7 +12,20 @@ private slots:
     void cp1251RoundTrip_data();
     void cp1251RoundTrip();
     void unmappableBecomesQuestionMark();
+    void history_data();
+    void history();
 };
+
+namespace {
+
+QStringList numbers(int from, int to) {
+    QStringList list;
+    for (int n = from; n <= to; ++n)
+        list << QString::number(1000 + n);
+    return list;
+}
+
+} // namespace
 
 void TestShared::shortTextCutsAtCapacity_data() {
     QTest::addColumn<QByteArray>("value");
@@ -55,6 +69,28 @@ void TestShared::cp1251RoundTrip() {
 
 void TestShared::unmappableBecomesQuestionMark() {
     QCOMPARE(Cp1251::fromUnicode(QStringLiteral("A\u4E2DB")), QByteArray("A?B"));
+}
+
+void TestShared::history_data() {
+    QTest::addColumn<QStringList>("history");
+    QTest::addColumn<QString>("number");
+    QTest::addColumn<QStringList>("after");
+    QTest::newRow("first number") << QStringList() << "2345" << QStringList{"2345"};
+    QTest::newRow("new number at the end")
+        << QStringList{"2345", "1111"} << "0000" << QStringList{"2345", "1111", "0000"};
+    QTest::newRow("duplicate keeps its place")
+        << QStringList{"2345", "1111"} << "2345" << QStringList{"2345", "1111"};
+    QTest::newRow("other case is another number")
+        << QStringList{"12ab"} << "12AB" << QStringList{"12ab", "12AB"};
+    QTest::newRow("17th drops the oldest") << numbers(1, 16) << "1017" << numbers(2, 17);
+    QTest::newRow("full, duplicate of the oldest") << numbers(1, 16) << "1001" << numbers(1, 16);
+}
+
+void TestShared::history() {
+    QFETCH(QStringList, history);
+    QFETCH(QString, number);
+    QFETCH(QStringList, after);
+    QCOMPARE(History::added(history, number), after);
 }
 
 QTEST_APPLESS_MAIN(TestShared)

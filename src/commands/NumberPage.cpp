@@ -40,14 +40,4 @@ Buttons enabledButtons(const Fields& fields) {
     return buttons;
 }
 
-QStringList AddNN(const QStringList& history, const QString& number) {
-    if (history.contains(number, Qt::CaseSensitive))
-        return history;
-    QStringList added = history;
-    while (added.size() >= HISTORY_CAPACITY)
-        added.removeFirst();
-    added.append(number);
-    return added;
-}
-
 } // namespace NumberPage

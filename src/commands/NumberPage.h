@@ -4,11 +4,10 @@
 #include <QStringList>
 
 // The rules of the "Номера" page that do not depend on its widgets: which buttons are
-// usable for the texts of its fields, and the number history of ComboBox2.
+// usable for the texts of its fields.
 namespace NumberPage {
 
 constexpr qsizetype NUMBER_LENGTH = 4;     // characters of a subscriber number
-constexpr qsizetype HISTORY_CAPACITY = 16; // entries of the number history
 
 // The texts of the page's fields, exactly as they stand.
 struct Fields {
@@ -48,10 +47,5 @@ bool canWriteParameterValue(const QString& number, const QString& parameter, con
 bool canRestartOneModule(const QString& module);
 
 Buttons enabledButtons(const Fields& fields);
-
-// AddNN: the history after a number command for `number`. A number already present (exact,
-// case-sensitive comparison) leaves the history as it is, in its place; a new one is
-// appended at the end, the oldest entry dropped first when 16 are already held.
-QStringList AddNN(const QStringList& history, const QString& number);
 
 } // namespace NumberPage
