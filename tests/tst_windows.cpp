@@ -34,7 +34,7 @@ struct Windows {
     TForm1 form1{vars, messages, std::unique_ptr<SerialDevice>(device)};
     TForm2 form2{form1.terminal(), &form1};
 
-    Windows() { form1.setPortWindow(&form2); }
+    Windows() { form1.setWindows(&form2, nullptr, nullptr); }
     // What the exchange's end of the line has received, once `expected` bytes are there
     // (the window thread keeps running meanwhile, as it must for the dispatcher to write).
     QByteArray wire(int expected) {

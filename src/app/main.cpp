@@ -1,7 +1,10 @@
+#include "Faces.h"
 #include "MessageBoxes.h"
 #include "PosixSerialDevice.h"
 #include "TForm1.h"
 #include "TForm2.h"
+#include "TForm3.h"
+#include "TFormDel.h"
 #include "Terminal.h"
 #include "Vars.h"
 
@@ -10,14 +13,16 @@
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KORVANT"));
-    QApplication::setApplicationDisplayName(QStringLiteral("KORVANT"));
+    Faces::installSubstitutions();
 
     Vars vars;
     MessageBoxes messages;
-    // The windows in their start-up order: main window first, then the port window.
+    // The windows in their start-up order; only the main window is shown.
     TForm1 form1(vars, messages, PosixSerialDevice::create());
     TForm2 form2(form1.terminal(), &form1);
-    form1.setPortWindow(&form2);
+    TForm3 form3(&form1);
+    TFormDel formDel(&form1);
+    form1.setWindows(&form2, &form3, &formDel);
 
     form1.show();
     return application.exec();

@@ -1,34 +1,50 @@
 #include "TForm1.h"
 
+#include "CommandBuilders.h"
+#include "CommandLine.h"
 #include "Console.h"
 #include "Cp1251.h"
 #include "DesignScale.h"
 #include "Dispatcher.h"
-#include "Lamps.h"
+#include "Faces.h"
+#include "HelpWindow.h"
+#include "History.h"
+#include "ModuleSheet.h"
 #include "OperatorMessages.h"
 #include "SerialDevice.h"
+#include "SubscriberSheet.h"
+#include "SystemSheet.h"
 #include "TForm2.h"
+#include "TForm3.h"
+#include "TFormDel.h"
 #include "Terminal.h"
 #include "Vars.h"
+#include "Widgets.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
 #include <QStyle>
+#include <QTabWidget>
 #include <QToolButton>
 
 namespace {
 
 const char* const NO_COMMAND_TEXT = "Нет команды";
+constexpr int HISTORY_ROWS = 12; // rows of the command line's drop-down
 
-QToolButton* makeSpeedButton(QWidget* parent, const char* name, const QString& hint) {
+QToolButton* makeSpeedButton(QWidget* parent, const char* name, const QString& caption,
+                             const QString& hint) {
     auto* button = new QToolButton(parent);
-    button->setObjectName(QString::fromLatin1(name));
+    Widgets::name(button, name, caption, hint);
     button->setAutoRaise(true);
-    button->setToolTip(hint);
     button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
@@ -43,15 +59,12 @@ QLabel* makeLamp(QWidget* parent, const char* name, const QString& caption, cons
     return lamp;
 }
 
-void setTextColour(QWidget* widget, const QColor& colour, bool bold) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::ButtonText, colour);
-    palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
-    widget->setPalette(palette);
-    QFont font = widget->font();
-    font.setBold(bold);
-    widget->setFont(font);
+bool isRecallKey(const QKeyEvent* key) {
+    return key->key() == Qt::Key_L && (key->modifiers() & Qt::ControlModifier);
+}
+
+bool isEnterKey(const QKeyEvent* key) {
+    return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
 }
 
 } // namespace
@@ -61,11 +74,16 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
     : QMainWindow(parent), m_vars(vars), m_messages(messages) {
     setObjectName(QStringLiteral("TForm1"));
     setWindowTitle(QStringLiteral(" KORVANT V.3.0"));
+    setAttribute(Qt::WA_AlwaysShowToolTips);
+    const DesignScale scale(*this);
+    setFont(Faces::designFont(QStringLiteral("MS Sans Serif"), 13, scale.factor()));
+    m_fontDialogFont = {Faces::designFont(QStringLiteral("MS Sans Serif"), 13, scale.factor()),
+                        QColor(Qt::black)};
+
     auto* client = new QWidget(this);
     setCentralWidget(client);
-    const DesignScale scale(*this);
     client->setFixedSize(scale(CLIENT_WIDTH), scale(CLIENT_HEIGHT));
-
+    buildMenu();
     buildToolbar(client);
     buildCommandArea(client);
 
@@ -83,32 +101,78 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
         if (m_portWindow)
             m_portWindow->showPortState();
     });
+    buildPages(client);
     resetLamps();
+    FormCreate();
 }
 
 TForm1::~TForm1() = default;
 
-void TForm1::setPortWindow(TForm2* window) {
-    m_portWindow = window;
+void TForm1::setWindows(TForm2* portWindow, TForm3* about, TFormDel* question) {
+    m_portWindow = portWindow;
+    m_about = about;
+    m_question = question;
+    TabSheet2->setQuestion(question);
+}
+
+void TForm1::buildMenu() {
+    Help1 = menuBar()->addAction(QStringLiteral("  Help"), this, &TForm1::Help1Click);
+    About1 = menuBar()->addAction(QStringLiteral("About"), this, &TForm1::About1Click);
+    Web1 = menuBar()->addAction(QStringLiteral("Web"));
+    Web1->setEnabled(false); // the web access window comes with the web server
 }
 
 void TForm1::buildToolbar(QWidget* client) {
     const DesignScale scale(*this);
-    Panel1 = new QWidget(client);
+    auto* panel = new QFrame(client);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    Panel1 = panel;
     Panel1->setObjectName(QStringLiteral("Panel1"));
     scale.place(Panel1, 0, 0, CLIENT_WIDTH, 41);
 
-    SpeedButton1 = makeSpeedButton(Panel1, "SpeedButton1", QStringLiteral("Порт"));
+    SpeedButton1 = makeSpeedButton(Panel1, "SpeedButton1", {}, QStringLiteral("Порт"));
     SpeedButton1->setIcon(style()->standardIcon(QStyle::SP_DriveNetIcon));
     scale.place(SpeedButton1, 16, 6, 30, 30);
     connect(SpeedButton1, &QToolButton::clicked, this, &TForm1::SpeedButton1Click);
 
-    SpeedButton3 = makeSpeedButton(Panel1, "SpeedButton3", QStringLiteral("Стоп передача с АТС"));
-    SpeedButton3->setText(QStringLiteral("STOP"));
-    setTextColour(SpeedButton3, QColor(255, 0, 0), true);
+    SpeedButton2 = makeSpeedButton(Panel1, "SpeedButton2", {}, QStringLiteral("Шрифт"));
+    SpeedButton2->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    scale.place(SpeedButton2, 52, 6, 30, 30);
+    connect(SpeedButton2, &QToolButton::clicked, this, &TForm1::SpeedButton2Click);
+
+    SpeedButton3 = makeSpeedButton(Panel1, "SpeedButton3", QStringLiteral("STOP"),
+                                   QStringLiteral("Стоп передача с АТС"));
+    Widgets::setTextColour(SpeedButton3, QColor(255, 0, 0), true);
     scale.place(SpeedButton3, 88, 6, 57, 30);
     connect(SpeedButton3, &QToolButton::clicked, this, &TForm1::SpeedButton3Click);
 
+    SpeedButton6 =
+        makeSpeedButton(Panel1, "SpeedButton6", QStringLiteral("MTA"), QStringLiteral("COR-MTA"));
+    Widgets::setTextColour(SpeedButton6, QColor(0, 128, 0), true);
+    scale.place(SpeedButton6, 464, 6, 49, 30);
+    connect(SpeedButton6, &QToolButton::clicked, this, &TForm1::SpeedButton6Click);
+
+    SpeedButton4 =
+        makeSpeedButton(Panel1, "SpeedButton4", QStringLiteral("MTW"), QStringLiteral("COR-MTW"));
+    Widgets::setTextColour(SpeedButton4, QColor(255, 0, 0), true);
+    scale.place(SpeedButton4, 520, 6, 49, 30);
+    connect(SpeedButton4, &QToolButton::clicked, this, &TForm1::SpeedButton4Click);
+
+    Edit1 = new QLineEdit(Panel1);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setToolTip(QStringLiteral("Префикс к номеру"));
+    Edit1->setFont(Faces::designFont(QStringLiteral("MS Sans Serif"), 17, scale.factor(), true));
+    Widgets::setTextColour(Edit1, QColor(0, 128, 0));
+    scale.place(Edit1, 584, 6, 41, 28);
+
+    BitBtn11 = new QPushButton(QStringLiteral("Web"), Panel1);
+    BitBtn11->setObjectName(QStringLiteral("BitBtn11"));
+    Widgets::setTextColour(BitBtn11, QColor(255, 0, 0), true);
+    BitBtn11->setEnabled(false); // the web server switch comes with the web server
+    scale.place(BitBtn11, 640, 6, 49, 28);
+
+    Panel4 = makeLamp(Panel1, "Panel4", QStringLiteral("WEB"), QStringLiteral("Connect"));
+    scale.place(Panel4, 854, 6, 38, 28);
     Panel3 = makeLamp(Panel1, "Panel3", QStringLiteral("CTS"), QStringLiteral("Вывод:8 - DB 9"));
     scale.place(Panel3, 896, 6, 38, 28);
     Panel2 = makeLamp(Panel1, "Panel2", QStringLiteral("DSR"), QStringLiteral("Вывод:6 - DB-9"));
@@ -117,30 +181,81 @@ void TForm1::buildToolbar(QWidget* client) {
 
 void TForm1::buildCommandArea(QWidget* client) {
     const DesignScale scale(*this);
-    ComboBox1 = new QComboBox(client);
-    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
-    ComboBox1->setEditable(true);
-    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
-    ComboBox1->lineEdit()->setMaxLength(CommandLineText::capacity());
-    ComboBox1->lineEdit()->installEventFilter(this);
+    BitBtn7 = new QPushButton(QStringLiteral("Команда"), client);
+    BitBtn7->setObjectName(QStringLiteral("BitBtn7"));
+    BitBtn7->setToolTip(QStringLiteral("Последняя команда, Ctrl+L"));
+    BitBtn7->setIcon(style()->standardIcon(QStyle::SP_BrowserReload));
+    BitBtn7->setLayoutDirection(Qt::RightToLeft); // the icon right of the text
+    BitBtn7->setAutoDefault(false);
+    scale.place(BitBtn7, 0, 40, 105, 33);
+    connect(BitBtn7, &QPushButton::clicked, this, &TForm1::BitBtn7Click);
+
+    ComboBox1 = Widgets::editableCombo(client, "ComboBox1");
+    ComboBox1->setFont(Faces::designFont(QStringLiteral("MS Sans Serif"), 20, scale.factor()));
+    Widgets::setTextColour(ComboBox1, QColor(0, 0, 255));
+    ComboBox1->setMaxVisibleItems(HISTORY_ROWS);
+    ComboBox1->lineEdit()->setValidator(new CommandLineValidator(*ComboBox1->lineEdit()));
+    watchKeys(ComboBox1);
     scale.place(ComboBox1, 104, 41, 377, 33);
+
+    BitBtn1 = new QPushButton(QStringLiteral(" Выполнить"), client);
+    BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
+    BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
+    BitBtn1->setFont(Faces::designFont(QStringLiteral("MS Sans Serif"), 15, scale.factor()));
+    Widgets::setTextColour(BitBtn1, QColor(0, 0, 128));
+    BitBtn1->setAutoDefault(false);
+    scale.place(BitBtn1, 480, 41, 105, 32);
+    connect(BitBtn1, &QPushButton::clicked, this, &TForm1::BitBtn1Click);
 
     Memo1 = new QPlainTextEdit(client);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    QFont consoleFont(QStringLiteral("Liberation Mono"));
-    consoleFont.setStyleHint(QFont::Monospace);
-    scale.setPixelHeight(consoleFont, 18);
-    Memo1->setFont(consoleFont);
+    Memo1->setFont(Faces::designFont(QStringLiteral("Courier New"), 18, scale.factor()));
+    Memo1->installEventFilter(this);
     scale.place(Memo1, 9, 73, 576, 424);
 }
 
+void TForm1::buildPages(QWidget* client) {
+    const DesignScale scale(*this);
+    PageControl1 = new QTabWidget(client);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    scale.place(PageControl1, 584, 41, 392, 456);
+    Dispatcher& dispatcher = m_terminal->dispatcher();
+    TabSheet1 = new SubscriberSheet(dispatcher, *Edit1, *ComboBox1);
+    TabSheet2 = new ModuleSheet(dispatcher, *ComboBox1);
+    TabSheet3 = new SystemSheet(dispatcher, *ComboBox1);
+    PageControl1->addTab(TabSheet1, QStringLiteral("Номера"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("Модули"));
+    PageControl1->addTab(TabSheet3, QStringLiteral("Система"));
+    PageControl1->setCurrentIndex(0);
+    watchKeys(TabSheet1->ComboBox2);
+}
+
+void TForm1::FormCreate() {
+    m_vars.WebReplyReady = 0;
+    TabSheet1->fillParameterList();
+}
+
+// The first activation fills the pick lists; every activation gives the command line the focus.
+void TForm1::FormActivate() {
+    if (!m_activated) {
+        m_activated = true;
+        TabSheet1->fillPickLists();
+        TabSheet2->fillPickLists();
+    }
+    ComboBox1->setFocus();
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == ComboBox1->lineEdit() && event->type() == QEvent::KeyPress) {
+    if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+        if (isRecallKey(key)) {
+            BitBtn7Click();
+            return true;
+        }
+        if ((watched == ComboBox1 || watched == ComboBox1->lineEdit()) && isEnterKey(key)) {
             BitBtn1Click();
             return true;
         }
@@ -148,24 +263,59 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-// Execute: the port is tested first, then the text; the text is queued as typed.
+// A combo box hands the keys it gets to its line edit without passing filters, so both
+// are watched.
+void TForm1::watchKeys(QComboBox* combo) {
+    combo->installEventFilter(this);
+    combo->lineEdit()->installEventFilter(this);
+}
+
+void TForm1::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        FormActivate();
+    QMainWindow::changeEvent(event);
+}
+
+// Centred on the desktop when first shown.
+void TForm1::showEvent(QShowEvent* event) {
+    if (!m_placed) {
+        m_placed = true;
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
+            move(screen->availableGeometry().center() - rect().center());
+    }
+    QMainWindow::showEvent(event);
+}
+
+// Execute: the port is tested first, then the text; the text is queued as it stands.
 void TForm1::BitBtn1Click() {
     if (m_vars.PortOpen == 0) {
         m_messages.error(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
         return;
     }
-    const QByteArray text = Cp1251::fromUnicode(ComboBox1->currentText());
-    if (text.isEmpty()) {
+    const QString command = ComboBox1->currentText();
+    if (command.isEmpty()) {
         m_messages.error(QString::fromUtf8(NO_COMMAND_TEXT));
         ComboBox1->setFocus();
         return;
     }
+    const QByteArray text = Cp1251::fromUnicode(command);
     m_vars.LastCommand.assign(text);
     if (m_terminal->dispatcher().appendConsole(text) == Dispatcher::Append::QueueFull) {
         m_messages.error(QString::fromUtf8(QUEUE_FULL_TEXT));
         return;
     }
+    addToHistory(command);
     ComboBox1->clearEditText();
+    ComboBox1->setFocus();
+}
+
+void TForm1::addToHistory(const QString& command) {
+    Widgets::setList(ComboBox1, History::added(Widgets::list(ComboBox1), command));
+}
+
+// Recall: the whole LastCommand, up to 35 characters, into the command line; nothing runs.
+void TForm1::BitBtn7Click() {
+    ComboBox1->setEditText(Cp1251::toUnicode(m_vars.LastCommand.view()));
     ComboBox1->setFocus();
 }
 
@@ -178,8 +328,41 @@ void TForm1::SpeedButton1Click() {
     }
 }
 
+// The console takes the chosen font and colour; the dialog keeps its own starting point.
+void TForm1::SpeedButton2Click() {
+    const auto chosen = m_fontChooser->choose(m_fontDialogFont, this);
+    if (!chosen)
+        return;
+    m_fontDialogFont = *chosen;
+    Memo1->setFont(chosen->font);
+    Widgets::setTextColour(Memo1, chosen->colour);
+}
+
 void TForm1::SpeedButton3Click() {
     m_terminal->SpeedButton3Click();
+}
+
+void TForm1::SpeedButton6Click() {
+    m_terminal->dispatcher().QueueCommand(Commands::corMta().view());
+    ComboBox1->setFocus();
+}
+
+void TForm1::SpeedButton4Click() {
+    m_terminal->dispatcher().QueueCommand(Commands::corMtw().view());
+    ComboBox1->setFocus();
+}
+
+void TForm1::Help1Click() {
+    if (!m_help)
+        m_help = new HelpWindow(this);
+    const QString file = HelpWindow::helpFile();
+    if (!m_help->showContents(file))
+        m_messages.plain(QStringLiteral("Нет файла справки ") + file);
+}
+
+void TForm1::About1Click() {
+    if (m_about)
+        m_about->exec();
 }
 
 void TForm1::WMPostCTS() {
@@ -202,6 +385,7 @@ void TForm1::paintLamp(QLabel* lamp, LampState state) {
 }
 
 void TForm1::resetLamps() {
+    paintLamp(Panel4, LampState::Idle);
     paintLamp(Panel3, LampState::Idle);
     paintLamp(Panel2, LampState::Idle);
 }

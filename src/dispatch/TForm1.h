@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FontChooser.h"
 #include "Lamps.h"
 #include "Timer.h"
 
@@ -8,24 +9,34 @@
 #include <memory>
 
 class Console;
+class HelpWindow;
+class ModuleSheet;
 class OperatorMessages;
+class QAction;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
 class QToolButton;
 class QWidget;
 class SerialDevice;
+class SubscriberSheet;
+class SystemSheet;
 class TForm2;
+class TForm3;
+class TFormDel;
 class Terminal;
 struct Vars;
 
-// The operator's main window: toolbar, command line, console. It owns the terminal's
-// logic (Terminal) and its timers, forwards the operator's actions to it and shows what
-// it reports; the logic itself lives in plain classes.
+// The operator's main window: toolbar, command line with its history, console and the
+// three command pages. It owns the terminal's logic (Terminal) and its timers, forwards
+// the operator's actions to it and shows what it reports.
 class TForm1 final : public QMainWindow {
     Q_OBJECT
 public:
-    static constexpr int CLIENT_WIDTH = 979; // design pixels
+    static constexpr int CLIENT_WIDTH = 979; // design pixels at 120 pixels per inch
     static constexpr int CLIENT_HEIGHT = 614;
 
     TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDevice> device,
@@ -34,34 +45,67 @@ public:
 
     Terminal& terminal() { return *m_terminal; }
     Console& console() { return *m_console; }
-    TForm2& portWindow() { return *m_portWindow; }
-    void setPortWindow(TForm2* window);
+    // The windows created after this one, in the start-up order.
+    void setWindows(TForm2* portWindow, TForm3* about, TFormDel* question);
+    void setFontChooser(FontChooser* chooser) { m_fontChooser = chooser; }
+    const ConsoleFont& fontDialogStart() const { return m_fontDialogFont; }
 
     // Toolbar Panel1.
     QWidget* Panel1 = nullptr;
     QToolButton* SpeedButton1 = nullptr; // port window
+    QToolButton* SpeedButton2 = nullptr; // console font
     QToolButton* SpeedButton3 = nullptr; // STOP
+    QToolButton* SpeedButton6 = nullptr; // MTA
+    QToolButton* SpeedButton4 = nullptr; // MTW
+    QLineEdit* Edit1 = nullptr;          // prefix to the subscriber number
+    QPushButton* BitBtn11 = nullptr;     // web server switch
+    QLabel* Panel4 = nullptr;            // web lamp
     QLabel* Panel3 = nullptr;            // CTS lamp
     QLabel* Panel2 = nullptr;            // DSR lamp
-    QComboBox* ComboBox1 = nullptr;      // the command line
-    QPlainTextEdit* Memo1 = nullptr;     // the console
+    // Command line and console.
+    QPushButton* BitBtn7 = nullptr; // recall
+    QComboBox* ComboBox1 = nullptr; // the command line; its list is the command history
+    QPushButton* BitBtn1 = nullptr; // execute
+    QPlainTextEdit* Memo1 = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    SubscriberSheet* TabSheet1 = nullptr;
+    ModuleSheet* TabSheet2 = nullptr;
+    SystemSheet* TabSheet3 = nullptr;
+    // Menu.
+    QAction* Help1 = nullptr;
+    QAction* About1 = nullptr;
+    QAction* Web1 = nullptr;
 
-    void SpeedButton1Click();
-    void SpeedButton3Click();
+    void FormCreate();
+    void FormActivate();
     void BitBtn1Click();
+    void BitBtn7Click();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void SpeedButton6Click();
+    void SpeedButton4Click();
+    void Help1Click();
+    void About1Click();
     void WMPostCTS();
     void WMPostDSR();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void buildMenu();
     void buildToolbar(QWidget* client);
     void buildCommandArea(QWidget* client);
+    void buildPages(QWidget* client);
     void showLamp(QLabel* lamp, bool ModemLines::*line);
     void paintLamp(QLabel* lamp, LampState state);
     void resetLamps();
+    void addToHistory(const QString& command);
+    void watchKeys(QComboBox* combo);
 
     Vars& m_vars;
     OperatorMessages& m_messages;
@@ -70,4 +114,12 @@ private:
     Console* m_console = nullptr;
     std::unique_ptr<Terminal> m_terminal;
     TForm2* m_portWindow = nullptr;
+    TForm3* m_about = nullptr;
+    TFormDel* m_question = nullptr;
+    HelpWindow* m_help = nullptr;
+    FontDialogChooser m_fontDialog;
+    FontChooser* m_fontChooser = &m_fontDialog;
+    ConsoleFont m_fontDialogFont; // FontDialog1's own starting point
+    bool m_activated = false;
+    bool m_placed = false;
 };

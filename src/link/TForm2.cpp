@@ -42,6 +42,7 @@ TForm2::TForm2(PortControl& port, QWidget* parent) : QDialog(parent), m_port(por
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(GroupBox1);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    GroupBox1->setMinimumWidth(240); // room for "OpenComPort = Com1" and the caption
 
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);

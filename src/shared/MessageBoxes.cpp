@@ -5,8 +5,7 @@
 #include <QPushButton>
 
 void MessageBoxes::plain(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
-                    QMessageBox::Ok);
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text, QMessageBox::Ok);
     box.exec();
 }
 

@@ -1,0 +1,16 @@
+#include "CommandLine.h"
+
+#include <QLineEdit>
+
+CommandLineValidator::CommandLineValidator(QLineEdit& line) : QValidator(&line) {
+    // The line validates a change before it reports it, so this still holds the old length.
+    connect(&line, &QLineEdit::textChanged, this,
+            [this](const QString& text) { m_length = text.size(); });
+}
+
+QValidator::State CommandLineValidator::validate(QString& input, int&) const {
+    if (input.size() > TYPED_CHARACTERS && input.size() > m_length)
+        return Invalid;
+    input = input.toUpper();
+    return Acceptable;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QTextBrowser;
+
+// The program's help, a Russian HTML file that the project ships, shown at its contents.
+class HelpWindow final : public QDialog {
+    Q_OBJECT
+public:
+    explicit HelpWindow(QWidget* parent = nullptr);
+    // Shows the file at its table of contents; false when the file is missing.
+    bool showContents(const QString& helpFile);
+    QTextBrowser* browser() const { return m_browser; }
+
+    // Where the program looks for its help: beside the program (a build), then where it
+    // is installed.
+    static QString helpFile();
+
+private:
+    QTextBrowser* m_browser = nullptr;
+};
