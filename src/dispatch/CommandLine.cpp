@@ -9,8 +9,5 @@ CommandLineValidator::CommandLineValidator(QLineEdit& line) : QValidator(&line) 
 }
 
 QValidator::State CommandLineValidator::validate(QString& input, int&) const {
-    if (input.size() > TYPED_CHARACTERS && input.size() > m_length)
-        return Invalid;
-    input = input.toUpper();
-    return Acceptable;
+    return input.size() > TYPED_CHARACTERS && input.size() > m_length ? Invalid : Acceptable;
 }

@@ -4,10 +4,9 @@
 
 class QLineEdit;
 
-// What the operator may type on the command line: letters become capitals as they are
-// typed, and no character is accepted that would make the line longer than 32. Text put
-// there by the program (the recall of a 35-character command) is not typed and not held
-// to this; it can still be shortened or edited in place.
+// No character is accepted on the command line that would make it longer than 32. Text
+// put there by the program (the recall of a 35-character command) is not typed and not
+// held to this; it can still be shortened or edited in place.
 class CommandLineValidator final : public QValidator {
     Q_OBJECT
 public:

@@ -6,10 +6,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#ifndef KORVANT_HELP_INSTALLED
-#define KORVANT_HELP_INSTALLED "/usr/local/share/korvant/help/korvant.html"
-#endif
-
 HelpWindow::HelpWindow(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("HelpWindow"));
     setWindowTitle(QStringLiteral("KORVANT — справка"));
@@ -35,5 +31,9 @@ bool HelpWindow::showContents(const QString& file) {
 QString HelpWindow::helpFile() {
     const QString beside =
         QCoreApplication::applicationDirPath() + QStringLiteral("/help/korvant.html");
-    return QFileInfo::exists(beside) ? beside : QStringLiteral(KORVANT_HELP_INSTALLED);
+    if (QFileInfo::exists(beside))
+        return beside;
+    if (QFileInfo::exists(QStringLiteral(KORVANT_HELP_INSTALLED)))
+        return QStringLiteral(KORVANT_HELP_INSTALLED);
+    return QStringLiteral(KORVANT_HELP_SOURCE); // a program run from the build tree
 }

@@ -14,8 +14,8 @@ public:
     bool showContents(const QString& helpFile);
     QTextBrowser* browser() const { return m_browser; }
 
-    // Where the program looks for its help: beside the program (a build), then where it
-    // is installed.
+    // Where the program looks for its help: beside the program, where it is installed,
+    // then in the source tree it was built from.
     static QString helpFile();
 
 private:

@@ -255,8 +255,16 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             BitBtn7Click();
             return true;
         }
-        if ((watched == ComboBox1 || watched == ComboBox1->lineEdit()) && isEnterKey(key)) {
+        const bool onCommandLine = watched == ComboBox1 || watched == ComboBox1->lineEdit();
+        if (onCommandLine && isEnterKey(key)) {
             BitBtn1Click();
+            return true;
+        }
+        // Letters become capitals as they are typed; text put there by recall keeps its case.
+        if (onCommandLine && key->text() != key->text().toUpper()) {
+            QKeyEvent upper(QEvent::KeyPress, key->key(), key->modifiers(), key->text().toUpper(),
+                            key->isAutoRepeat(), key->count());
+            QCoreApplication::sendEvent(watched, &upper);
             return true;
         }
     }

@@ -1,0 +1,73 @@
+#pragma once
+
+#include "Fakes.h"
+#include "PosixSerialDevice.h"
+#include "SimulatedExchange.h"
+#include "TForm1.h"
+#include "TForm2.h"
+#include "TForm3.h"
+#include "TFormDel.h"
+#include "Terminal.h"
+#include "Vars.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdlib>
+
+// The main window and the windows created after it, on a pseudo-terminal with the
+// simulated exchange at the far end (which answers every command with a prompt), and with
+// message boxes and the font dialog replaced by recorders.
+struct WindowRig {
+    sim::SimulatedExchange exchange;
+    Vars vars;
+    RecordingMessages messages;
+    std::unique_ptr<TForm1> form1;
+    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<TForm3> form3;
+    std::unique_ptr<TFormDel> formDel;
+
+    WindowRig() {
+        if (!exchange.start())
+            qFatal("simulator: %s", exchange.errorText().c_str());
+        ::setenv("KORVANT_COM1", exchange.linePath().c_str(), 1);
+        form1 = std::make_unique<TForm1>(vars, messages, PosixSerialDevice::create());
+        form2 = std::make_unique<TForm2>(form1->terminal(), form1.get());
+        form3 = std::make_unique<TForm3>(form1.get());
+        formDel = std::make_unique<TFormDel>(form1.get());
+        form1->setWindows(form2.get(), form3.get(), formDel.get());
+    }
+    ~WindowRig() { form1->close(); }
+
+    // Shows the main window and waits until it is the active window.
+    bool show() {
+        form1->show();
+        form1->activateWindow();
+        return QTest::qWaitForWindowActive(form1.get());
+    }
+    bool openPort() { return form1->terminal().OpenComPort(QStringLiteral("Com1"), 1); }
+
+    // Everything the exchange has received, once `count` commands have arrived and their
+    // replies have been handled (the window thread runs meanwhile).
+    QByteArray wire(int count = 1) {
+        const bool arrived = QTest::qWaitFor([&] {
+            return exchange.commandsReceived() >= count &&
+                   !form1->terminal().dispatcher().commandInProgress() &&
+                   form1->terminal().queue().count() == 0;
+        });
+        return arrived ? QByteArray::fromStdString(exchange.received()) : QByteArray("(nothing)");
+    }
+
+    // Answers the next modal window (the confirmation, the About box) with a click on the
+    // button of that name, once it is shown.
+    static void answerModal(const char* button) {
+        QTimer::singleShot(0, [button] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* target =
+                    modal ? modal->findChild<QAbstractButton*>(QLatin1String(button)) : nullptr)
+                target->click();
+        });
+    }
+};
