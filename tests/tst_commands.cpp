@@ -142,7 +142,6 @@ void TestCommands::parameterValues() {
     QCOMPARE(PickLists::parameterValues(code), values);
 }
 
-
 namespace {
 
 QString enabledNames(const NumberPage::Buttons& b) {

@@ -325,7 +325,7 @@ void TestMainWindow::activationFillsListsOnceAndFocusesCommandLine() {
     for (int round = 0; round < 3; ++round) {
         rig.form1->TabSheet1->ComboBox2->setFocus();
         QTRY_VERIFY(rig.form1->TabSheet1->ComboBox2->hasFocus());
-        WindowRig::answerModal("Button1"); // the About window's OK
+        rig.answerModal("Button1"); // the About window's OK
         rig.form1->About1Click();
         // Coming back from the About window activates the main window again (the offscreen
         // platform has no window manager to do it).

@@ -62,8 +62,8 @@ struct WindowRig {
 
     // Answers the next modal window (the confirmation, the About box) with a click on the
     // button of that name, once it is shown.
-    static void answerModal(const char* button) {
-        QTimer::singleShot(0, [button] {
+    void answerModal(const char* button) {
+        QTimer::singleShot(0, form1.get(), [button] {
             QWidget* modal = QApplication::activeModalWidget();
             if (auto* target =
                     modal ? modal->findChild<QAbstractButton*>(QLatin1String(button)) : nullptr)
