@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -149,6 +150,12 @@ void TestMainWindow::menuAndCaption() {
     QCOMPARE(rig.form1->PageControl1->tabText(2), QStringLiteral("Система"));
     QCOMPARE(rig.form1->PageControl1->currentIndex(), 0);
     QCOMPARE(rig.form1->ComboBox1->maxVisibleItems(), 12);
+    // The design's faces are drawn with their metric twins that carry Cyrillic letters.
+    const QFontInfo console(rig.form1->Memo1->font());
+    QCOMPARE(console.family(), QStringLiteral("Liberation Mono"));
+    QVERIFY(console.fixedPitch());
+    QCOMPARE(QFontInfo(rig.form1->font()).family(), QStringLiteral("Liberation Sans"));
+    QCOMPARE(QFontInfo(rig.formDel->Label1->font()).family(), QStringLiteral("Liberation Sans"));
 }
 
 void TestMainWindow::historyRules_data() {

@@ -1,4 +1,3 @@
-#include "Faces.h"
 #include "MessageBoxes.h"
 #include "PosixSerialDevice.h"
 #include "TForm1.h"
@@ -13,7 +12,6 @@
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KORVANT"));
-    Faces::installSubstitutions();
 
     Vars vars;
     MessageBoxes messages;

@@ -75,6 +75,7 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
     setObjectName(QStringLiteral("TForm1"));
     setWindowTitle(QStringLiteral(" KORVANT V.3.0"));
     setAttribute(Qt::WA_AlwaysShowToolTips);
+    Faces::installSubstitutions(); // before the first font of any window is made
     const DesignScale scale(*this);
     setFont(Faces::designFont(QStringLiteral("MS Sans Serif"), 13, scale.factor()));
     m_fontDialogFont = {Faces::designFont(QStringLiteral("MS Sans Serif"), 13, scale.factor()),
