@@ -17,6 +17,7 @@
 #include <QTextBlock>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -60,6 +61,19 @@ int main(int argc, char* argv[]) {
     if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1))
         return 1;
 
+    // A 5 ms heartbeat on the window thread: its longest gap is the longest freeze.
+    QElapsedTimer heartbeatClock;
+    qint64 lastBeat = 0;
+    qint64 longestPause = 0;
+    QTimer heartbeat;
+    QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        const qint64 now = heartbeatClock.elapsed();
+        longestPause = std::max(longestPause, now - lastBeat);
+        lastBeat = now;
+    });
+    heartbeatClock.start();
+    heartbeat.start(5);
+
     const double cpuBefore = processorSeconds();
     QElapsedTimer clock;
     clock.start();
@@ -67,6 +81,7 @@ int main(int argc, char* argv[]) {
     const bool complete =
         QTest::qWaitFor([&] { return form.console().linesReceived() >= lines; }, 600000);
     form.console().flush();
+    heartbeat.stop();
     const double seconds = clock.nsecsElapsed() / 1e9;
     const double cpu = processorSeconds() - cpuBefore;
     const long long received = form.console().linesReceived();
@@ -77,9 +92,15 @@ int main(int argc, char* argv[]) {
                 lines - received, complete ? "" : " (timed out)");
     std::printf("flood: %.2f s, %.0f lines/s, %.0f bytes/s, %.2f processor-seconds\n", seconds,
                 received / seconds, bytes / seconds, cpu);
+    std::printf("flood: the window thread paused at most %lld ms\n", longestPause);
     std::printf("flood: last line \"%s\"\n", qPrintable(last));
 
-    sleepInEventLoop(1500); // the console trim runs once the flood has stopped
+    QElapsedTimer trimClock;
+    trimClock.start();
+    form.console().trim(); // what TimerStr does one second after the flood
+    std::printf("trim: %d lines left after %.1f ms on the window thread\n",
+                form.Memo1->document()->blockCount(), trimClock.nsecsElapsed() / 1e6);
+    sleepInEventLoop(1500);
     const double idleBefore = processorSeconds();
     sleepInEventLoop(idleSeconds * 1000);
     std::printf("idle: %.4f processor-seconds in %d s with the port open\n",

@@ -9,16 +9,29 @@ Console::Console(QPlainTextEdit& memo, QObject* parent) : QObject(parent), m_mem
 
 void Console::appendLine(const QString& line) {
     if (m_pending.isEmpty())
-        QTimer::singleShot(0, this, &Console::flush);
+        QTimer::singleShot(0, this, &Console::flushSome);
     m_pending.append(line);
     ++m_received;
 }
 
 void Console::flush() {
-    if (m_pending.isEmpty())
+    append(m_pending.size());
+}
+
+// At most a slice of the gathered lines per pass of the event loop, so that a flood
+// never holds the window for long.
+void Console::flushSome() {
+    append(FLUSH_SLICE);
+    if (!m_pending.isEmpty())
+        QTimer::singleShot(0, this, &Console::flushSome);
+}
+
+void Console::append(qsizetype lines) {
+    lines = std::min(lines, m_pending.size());
+    if (lines == 0)
         return;
-    m_memo.appendPlainText(m_pending.join(QLatin1Char('\n')));
-    m_pending.clear();
+    m_memo.appendPlainText(m_pending.first(lines).join(QLatin1Char('\n')));
+    m_pending.remove(0, lines);
     m_memo.moveCursor(QTextCursor::End);
     m_memo.ensureCursorVisible();
 }
@@ -29,15 +42,18 @@ int Console::lineCount() const {
     return (empty ? 0 : document->blockCount()) + m_pending.size();
 }
 
+// The newest 500 lines are written anew rather than the older ones cut away: after a
+// flood the console may hold a hundred thousand lines, and cutting them block by block
+// would hold the window thread for a second or more.
 void Console::trim() {
     flush();
-    const int lines = lineCount();
-    if (lines < TRIM_FROM)
+    if (lineCount() < TRIM_FROM)
         return;
-    QTextCursor cursor(m_memo.document());
-    cursor.movePosition(QTextCursor::Start);
-    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, lines - TRIM_TO);
-    cursor.removeSelectedText();
-    m_memo.appendPlainText(QString());
+    QStringList kept;
+    QTextBlock block = m_memo.document()->lastBlock();
+    for (int i = 0; i < TRIM_TO && block.isValid(); ++i, block = block.previous())
+        kept.prepend(block.text());
+    kept.append(QString()); // the one empty line after the kept ones
+    m_memo.setPlainText(kept.join(QLatin1Char('\n')));
     m_memo.moveCursor(QTextCursor::End);
 }

@@ -15,6 +15,7 @@ class Console final : public QObject, public ConsoleOutput {
 public:
     static constexpr int TRIM_FROM = 600;
     static constexpr int TRIM_TO = 500;
+    static constexpr int FLUSH_SLICE = 1000; // lines appended per pass of the event loop
 
     explicit Console(QPlainTextEdit& memo, QObject* parent = nullptr);
 
@@ -28,6 +29,9 @@ public:
     long long linesReceived() const { return m_received; }
 
 private:
+    void flushSome();
+    void append(qsizetype lines);
+
     QPlainTextEdit& m_memo;
     QStringList m_pending;
     long long m_received = 0;
