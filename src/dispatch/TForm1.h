@@ -48,7 +48,6 @@ public:
     // The windows created after this one, in the start-up order.
     void setWindows(TForm2* portWindow, TForm3* about, TFormDel* question);
     void setFontChooser(FontChooser* chooser) { m_fontChooser = chooser; }
-    const ConsoleFont& fontDialogStart() const { return m_fontDialogFont; }
 
     // Toolbar Panel1.
     QWidget* Panel1 = nullptr;

@@ -50,7 +50,6 @@ public:
     CommandQueue& queue() { return m_queue; }
     SerialLink& link() { return m_link; }
     WindowMessageQueue& windowMessages() { return m_windowMessages; }
-    const ReplyAssembler& assembler() const { return m_assembler; }
 
     void handleMessage(const PostedMessage& message) override;
 

@@ -20,11 +20,6 @@ public:
     void place(QWidget* widget, int left, int top, int width, int height) const {
         widget->setGeometry((*this)(left), (*this)(top), (*this)(width), (*this)(height));
     }
-    // A font height given in design pixels.
-    void setPixelHeight(QFont& font, int designPixels) const {
-        font.setPixelSize(std::max(1, (*this)(designPixels)));
-    }
-
 private:
     double m_factor;
 };

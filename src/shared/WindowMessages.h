@@ -12,7 +12,6 @@ class QSocketNotifier;
 
 // The window messages of the terminal, with their fixed numbers.
 enum WindowMessage : int {
-    WM_POSTEDIT = 1024,    // a reply line for the console
     WM_POSTCTS = 1025,     // the CTS line changed
     WM_POSTDSR = 1026,     // the DSR line changed
     WM_SENDCOMMAND = 1027, // lParam 0: a command was queued; 1: the reply is finished
