@@ -319,7 +319,9 @@ void TestMainWindow::pickingFromHistoryDoesNotExecute() {
     QCOMPARE(rig.wire(2), QByteArray("ONE\rTWO\r"));
     rig.form1->ComboBox1->setCurrentIndex(0);
     QCOMPARE(rig.form1->ComboBox1->currentText(), QStringLiteral("ONE"));
-    QTest::qWait(50);
+    // An execute would have queued at once; nothing is queued, waiting or in progress.
+    QCOMPARE(rig.form1->terminal().queue().count(), 0);
+    QVERIFY(rig.form1->terminal().windowMessages().isEmpty());
     QCOMPARE(rig.exchange.commandsReceived(), 2);
 }
 
