@@ -362,7 +362,7 @@ void TestMainWindow::consoleFont() {
     rig.form1->SpeedButton2Click(); // cancelled
     QVERIFY(chooser.startedFrom);
     QCOMPARE(chooser.startedFrom->font.family(),
-             QStringLiteral("MS Sans Serif")); // its own, not the console's
+             QStringLiteral("Liberation Sans")); // its own, not the console's
     QCOMPARE(rig.form1->Memo1->font(), consoleBefore);
 
     QFont chosen(QStringLiteral("DejaVu Serif"));

@@ -78,8 +78,10 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
     Faces::installSubstitutions(); // before the first font of any window is made
     const DesignScale scale(*this);
     setFont(Faces::designFont(QStringLiteral("MS Sans Serif"), 13, scale.factor()));
-    m_fontDialogFont = {Faces::designFont(QStringLiteral("MS Sans Serif"), 13, scale.factor()),
-                        QColor(Qt::black)};
+    // The dialog lists real faces, so it starts from the face that stands in for the design's.
+    QFont dialogFont = Faces::designFont(QStringLiteral("MS Sans Serif"), 13, scale.factor());
+    dialogFont.setFamily(QFontInfo(dialogFont).family());
+    m_fontDialogFont = {dialogFont, QColor(Qt::black)};
 
     auto* client = new QWidget(this);
     setCentralWidget(client);
