@@ -163,49 +163,47 @@ void SubscriberSheet::AddNN() {
     Widgets::setList(ComboBox2, History::added(Widgets::list(ComboBox2), number()));
 }
 
-template <typename Build> void SubscriberSheet::numberCommand(Build build) {
+// The field texts are read before the number enters the history; that changes no text.
+void SubscriberSheet::numberCommand(const ComposedText& command) {
     AddNN();
-    m_dispatcher.QueueCommand(build().view());
-    ComboBox2->setFocus();
+    parameterCommand(command);
 }
 
-template <typename Build> void SubscriberSheet::parameterCommand(Build build) {
-    m_dispatcher.QueueCommand(build().view());
+void SubscriberSheet::parameterCommand(const ComposedText& command) {
+    m_dispatcher.QueueCommand(command.view());
     ComboBox2->setFocus();
 }
 
 void SubscriberSheet::restrClick() {
-    numberCommand([&] { return Commands::readRest(prefix(), number()); });
+    numberCommand(Commands::readRest(prefix(), number()));
 }
 void SubscriberSheet::restwClick() {
-    numberCommand(
-        [&] { return Commands::writeRest(prefix(), number(), ComboBox3->currentText()); });
+    numberCommand(Commands::writeRest(prefix(), number(), ComboBox3->currentText()));
 }
 void SubscriberSheet::equprClick() {
-    numberCommand([&] { return Commands::readEqup(prefix(), number()); });
+    numberCommand(Commands::readEqup(prefix(), number()));
 }
 void SubscriberSheet::equp1Click() {
-    numberCommand([&] { return Commands::writeEqupOne(prefix(), number()); });
+    numberCommand(Commands::writeEqupOne(prefix(), number()));
 }
 void SubscriberSheet::equp0Click() {
-    numberCommand([&] { return Commands::writeEqupZero(prefix(), number()); });
+    numberCommand(Commands::writeEqupZero(prefix(), number()));
 }
 void SubscriberSheet::ENRRPNClick() {
-    numberCommand([&] { return Commands::whichModule(prefix(), number()); });
+    numberCommand(Commands::whichModule(prefix(), number()));
 }
 void SubscriberSheet::BitBtn5Click() {
-    parameterCommand([&] { return Commands::readParameter(prefix(), number(), parameter()); });
+    parameterCommand(Commands::readParameter(prefix(), number(), parameter()));
 }
 void SubscriberSheet::BitBtn2Click() {
-    parameterCommand([&] { return Commands::writeParameterOne(prefix(), number(), parameter()); });
+    parameterCommand(Commands::writeParameterOne(prefix(), number(), parameter()));
 }
 void SubscriberSheet::BitBtn8Click() {
-    parameterCommand([&] { return Commands::writeParameterZero(prefix(), number(), parameter()); });
+    parameterCommand(Commands::writeParameterZero(prefix(), number(), parameter()));
 }
 void SubscriberSheet::BitBtn6Click() {
-    parameterCommand([&] {
-        return Commands::writeParameter(prefix(), number(), parameter(), ComboBox6->currentText());
-    });
+    parameterCommand(
+        Commands::writeParameter(prefix(), number(), parameter(), ComboBox6->currentText()));
 }
 
 void SubscriberSheet::INSRSTClick() {

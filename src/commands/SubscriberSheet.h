@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Vars.h"
+
 #include <QWidget>
 
 class Dispatcher;
@@ -65,8 +67,8 @@ private:
     QString number() const;
     QString parameter() const;
     // A number command: the number enters the history before the command is queued.
-    template <typename Build> void numberCommand(Build build);
-    template <typename Build> void parameterCommand(Build build);
+    void numberCommand(const ComposedText& command);
+    void parameterCommand(const ComposedText& command);
 
     Dispatcher& m_dispatcher;
     QLineEdit& m_prefix;
