@@ -1,3 +1,4 @@
+#include "Console.h"
 #include "Fakes.h"
 #include "PosixSerialDevice.h"
 #include "SimulatedExchange.h"
@@ -18,7 +19,7 @@ struct Rig {
     sim::SimulatedExchange exchange;
     Vars vars;
     FakeTimer replyWait{5000};
-    FakeTimer consoleTrim{Terminal::CONSOLE_TRIM_MS};
+    FakeTimer consoleTrim{Console::TRIM_INTERVAL_MS};
     RecordingConsole console;
     RecordingMessages messages;
     std::unique_ptr<Terminal> terminal;

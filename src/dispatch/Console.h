@@ -15,7 +15,8 @@ class Console final : public QObject, public ConsoleOutput {
 public:
     static constexpr int TRIM_FROM = 600;
     static constexpr int TRIM_TO = 500;
-    static constexpr int FLUSH_SLICE = 1000; // lines appended per pass of the event loop
+    static constexpr int TRIM_INTERVAL_MS = 1000; // TimerStr, restarted by every line
+    static constexpr int FLUSH_SLICE = 1000;      // lines appended per pass of the event loop
 
     explicit Console(QPlainTextEdit& memo, QObject* parent = nullptr);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Console.h"
 #include "FontChooser.h"
 #include "Lamps.h"
 #include "Timer.h"
@@ -8,7 +9,6 @@
 
 #include <memory>
 
-class Console;
 class HelpWindow;
 class ModuleSheet;
 class OperatorMessages;
@@ -108,8 +108,8 @@ private:
 
     Vars& m_vars;
     OperatorMessages& m_messages;
-    QtTimer m_timerWaitEnd{5000}; // TimerWaitEnd: the reply wait
-    QtTimer m_timerStr{1000};     // TimerStr: console trimming
+    QtTimer m_timerWaitEnd{5000};                  // TimerWaitEnd: the reply wait
+    QtTimer m_timerStr{Console::TRIM_INTERVAL_MS}; // TimerStr: console trimming
     Console* m_console = nullptr;
     std::unique_ptr<Terminal> m_terminal;
     TForm2* m_portWindow = nullptr;

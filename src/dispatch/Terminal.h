@@ -26,7 +26,6 @@ class Terminal final : public QObject,
     Q_OBJECT
 public:
     static constexpr char STOP_BYTE = 0x01;
-    static constexpr int CONSOLE_TRIM_MS = 1000; // TimerStr
 
     Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait, Timer& consoleTrim,
              ConsoleOutput& console, OperatorMessages& messages, QObject* parent = nullptr);

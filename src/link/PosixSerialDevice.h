@@ -15,7 +15,6 @@ public:
 
     bool open(const QString& path) override;
     void close() override;
-    bool isOpen() const override { return m_fd >= 0; }
     int descriptor() const override { return m_fd; }
     ssize_t readSome(char* buffer, std::size_t size) override;
     ssize_t writeSome(const char* bytes, std::size_t size) override;

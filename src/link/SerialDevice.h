@@ -33,7 +33,6 @@ public:
     // Opens the device for exclusive use; on failure returns false and leaves it closed.
     virtual bool open(const QString& path) = 0;
     virtual void close() = 0;
-    virtual bool isOpen() const = 0;
     // The descriptor that the reader polls for input, output room and hang-up.
     virtual int descriptor() const = 0;
     // Non-blocking transfers with the meaning of read(2)/write(2).
