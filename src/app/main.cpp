@@ -4,10 +4,13 @@
 #include "TForm2.h"
 #include "TForm3.h"
 #include "TFormDel.h"
+#include "TFormWeb.h"
 #include "Terminal.h"
 #include "Vars.h"
+#include "WebService.h"
 
 #include <QApplication>
+#include <QDir>
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -19,8 +22,11 @@ int main(int argc, char* argv[]) {
     TForm1 form1(vars, messages, PosixSerialDevice::create());
     TForm2 form2(form1.terminal(), &form1);
     TForm3 form3(&form1);
+    TFormWeb formWeb(form1.terminal().dispatcher(), vars, messages, QDir::currentPath(),
+                     WebService::configuredPort(), &form1);
     TFormDel formDel(&form1);
     form1.setWindows(&form2, &form3, &formDel);
+    form1.setWebWindow(&formWeb);
 
     form1.show();
     return application.exec();

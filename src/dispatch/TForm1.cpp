@@ -17,8 +17,10 @@
 #include "TForm2.h"
 #include "TForm3.h"
 #include "TFormDel.h"
+#include "TFormWeb.h"
 #include "Terminal.h"
 #include "Vars.h"
+#include "WebService.h"
 #include "Widgets.h"
 
 #include <QCloseEvent>
@@ -33,12 +35,17 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 
 namespace {
 
 const char* const NO_COMMAND_TEXT = "Нет команды";
-constexpr int HISTORY_ROWS = 12; // rows of the command line's drop-down
+constexpr int HISTORY_ROWS = 12;         // rows of the command line's drop-down
+constexpr int READY_WEB_DELAY_MS = 1000; // TimerReadyWeb: once, after start-up
+const QColor WEB_LAMP_ON(255, 0, 0);
+const QColor SERVER_LISTENING(255, 0, 0);
+const QColor SERVER_OFF(0, 0, 255);
 
 QToolButton* makeSpeedButton(QWidget* parent, const char* name, const QString& caption,
                              const QString& hint) {
@@ -106,6 +113,7 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
     });
     buildPages(client);
     resetLamps();
+    showWebLamp();
     FormCreate();
 }
 
@@ -121,8 +129,7 @@ void TForm1::setWindows(TForm2* portWindow, TForm3* about, TFormDel* question) {
 void TForm1::buildMenu() {
     Help1 = menuBar()->addAction(QStringLiteral("  Help"), this, &TForm1::Help1Click);
     About1 = menuBar()->addAction(QStringLiteral("About"), this, &TForm1::About1Click);
-    Web1 = menuBar()->addAction(QStringLiteral("Web"));
-    Web1->setEnabled(false); // the web access window comes with the web server
+    Web1 = menuBar()->addAction(QStringLiteral("Web"), this, &TForm1::Web1Click);
 }
 
 void TForm1::buildToolbar(QWidget* client) {
@@ -170,9 +177,10 @@ void TForm1::buildToolbar(QWidget* client) {
 
     BitBtn11 = new QPushButton(QStringLiteral("Web"), Panel1);
     BitBtn11->setObjectName(QStringLiteral("BitBtn11"));
-    Widgets::setTextColour(BitBtn11, QColor(255, 0, 0), true);
-    BitBtn11->setEnabled(false); // the web server switch comes with the web server
+    BitBtn11->setAutoDefault(false);
+    showServerSwitch(false);
     scale.place(BitBtn11, 640, 6, 49, 28);
+    connect(BitBtn11, &QPushButton::clicked, this, &TForm1::BitBtn11Click);
 
     Panel4 = makeLamp(Panel1, "Panel4", QStringLiteral("WEB"), QStringLiteral("Connect"));
     scale.place(Panel4, 854, 6, 38, 28);
@@ -239,6 +247,53 @@ void TForm1::buildPages(QWidget* client) {
 void TForm1::FormCreate() {
     m_vars.WebReplyReady = 0;
     TabSheet1->fillParameterList();
+    QTimer::singleShot(READY_WEB_DELAY_MS, this, &TForm1::TimerReadyWebTimer);
+}
+
+void TForm1::TimerReadyWebTimer() {
+    m_vars.WebReplyReady = 0;
+}
+
+void TForm1::setWebWindow(TFormWeb* web) {
+    m_web = web;
+    WebService& service = web->service();
+    connect(&service, &WebService::slotsChanged, this, &TForm1::showWebLamp);
+    connect(&service, &WebService::listeningChanged, this, &TForm1::showServerSwitch);
+    showServerSwitch(service.isListening());
+    showWebLamp();
+}
+
+void TForm1::Web1Click() {
+    if (m_web)
+        m_web->Web1Click();
+}
+
+// The server switch: off frees every slot; on starts listening, or says why it cannot.
+void TForm1::BitBtn11Click() {
+    if (!m_web)
+        return;
+    WebService& service = m_web->service();
+    if (service.isListening()) {
+        service.switchOff();
+        return;
+    }
+    const QString failure = service.switchOn();
+    if (!failure.isEmpty())
+        m_messages.failure(failure);
+}
+
+// Red while a browser client holds a slot.
+void TForm1::showWebLamp() {
+    const bool occupied = m_web && m_web->service().webSlots().ConnectionCount() > 0;
+    QPalette palette = Panel4->palette();
+    palette.setColor(QPalette::Window,
+                     occupied ? WEB_LAMP_ON : style()->standardPalette().color(QPalette::Button));
+    Panel4->setPalette(palette);
+}
+
+// The caption is red while the server listens, blue while it does not.
+void TForm1::showServerSwitch(bool listening) {
+    Widgets::setTextColour(BitBtn11, listening ? SERVER_LISTENING : SERVER_OFF, true);
 }
 
 // The first activation fills the pick lists; every activation gives the command line the focus.
@@ -396,7 +451,6 @@ void TForm1::paintLamp(QLabel* lamp, LampState state) {
 }
 
 void TForm1::resetLamps() {
-    paintLamp(Panel4, LampState::Idle);
     paintLamp(Panel3, LampState::Idle);
     paintLamp(Panel2, LampState::Idle);
 }

@@ -27,6 +27,7 @@ class SystemSheet;
 class TForm2;
 class TForm3;
 class TFormDel;
+class TFormWeb;
 class Terminal;
 struct Vars;
 
@@ -48,6 +49,9 @@ public:
     // The windows created after this one, in the start-up order.
     void setWindows(TForm2* portWindow, TForm3* about, TFormDel* question);
     void setFontChooser(FontChooser* chooser) { m_fontChooser = chooser; }
+    // The web access window, created after the About window: the menu item "Web", the
+    // server switch BitBtn11 and the lamp Panel4 serve it.
+    void setWebWindow(TFormWeb* web);
 
     // Toolbar Panel1.
     QWidget* Panel1 = nullptr;
@@ -86,6 +90,9 @@ public:
     void SpeedButton4Click();
     void Help1Click();
     void About1Click();
+    void Web1Click();
+    void BitBtn11Click();
+    void TimerReadyWebTimer();
     void WMPostCTS();
     void WMPostDSR();
 
@@ -103,6 +110,8 @@ private:
     void showLamp(QLabel* lamp, bool ModemLines::*line);
     void paintLamp(QLabel* lamp, LampState state);
     void resetLamps();
+    void showWebLamp();
+    void showServerSwitch(bool listening);
     void addToHistory(const QString& command);
     void watchKeys(QComboBox* combo);
 
@@ -115,6 +124,7 @@ private:
     TForm2* m_portWindow = nullptr;
     TForm3* m_about = nullptr;
     TFormDel* m_question = nullptr;
+    TFormWeb* m_web = nullptr;
     HelpWindow* m_help = nullptr;
     FontDialogChooser m_fontDialog;
     FontChooser* m_fontChooser = &m_fontDialog;

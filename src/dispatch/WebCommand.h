@@ -20,6 +20,7 @@ public:
         Waiting,   // queued or in progress
         Answered,  // the prompt or the reply wait ended the reply
         Discarded, // the entry was thrown away before its reply ended (a port was opened)
+        Abandoned, // the request gave up waiting (the web server was switched off)
     };
 
     void addLine(const ReplyLine& line);

@@ -20,6 +20,7 @@ public:
     void place(QWidget* widget, int left, int top, int width, int height) const {
         widget->setGeometry((*this)(left), (*this)(top), (*this)(width), (*this)(height));
     }
+
 private:
     double m_factor;
 };

@@ -14,3 +14,8 @@ void MessageBoxes::error(const QString& text) {
     box.addButton(QStringLiteral("&Yes"), QMessageBox::AcceptRole);
     box.exec();
 }
+
+void MessageBoxes::failure(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), text, QMessageBox::Ok);
+    box.exec();
+}

@@ -9,4 +9,5 @@ class MessageBoxes final : public OperatorMessages {
 public:
     void plain(const QString& text) override;
     void error(const QString& text) override;
+    void failure(const QString& text) override;
 };

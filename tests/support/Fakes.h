@@ -12,6 +12,8 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -46,6 +48,7 @@ class RecordingMessages final : public OperatorMessages {
 public:
     void plain(const QString& text) override { shown.append(QStringLiteral("plain:") + text); }
     void error(const QString& text) override { shown.append(QStringLiteral("error:") + text); }
+    void failure(const QString& text) override { shown.append(QStringLiteral("failure:") + text); }
     QStringList shown;
 };
 
@@ -109,4 +112,18 @@ private:
     int m_exchangeEnd = -1;
     mutable std::mutex m_mutex;
     ModemLines m_lines;
+};
+
+// A clock that moves only when the test moves it; readable from any thread.
+class FakeClock {
+public:
+    using time_point = std::chrono::steady_clock::time_point;
+    time_point now() const { return time_point(std::chrono::milliseconds(m_ms.load())); }
+    void advance(std::chrono::milliseconds step) { m_ms += step.count(); }
+    std::function<time_point()> function() const {
+        return [this] { return now(); };
+    }
+
+private:
+    std::atomic<long long> m_ms{1'000'000};
 };

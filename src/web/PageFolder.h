@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <optional>
+
+// The page folder "WEB" in the working directory: the fixed pages the server answers with,
+// and the further files that a known client may fetch by path. Only regular files inside
+// the folder are ever served: a path that leads outside it (".." segments, a symbolic link
+// pointing out), a directory, or a name with a backslash or a NUL byte is not a page.
+class PageFolder {
+public:
+    static constexpr qsizetype NAME_CAPACITY = 80; // characters of "WEB" + document path
+
+    static constexpr const char* LOGIN = "WEB/index.html";
+    static constexpr const char* WRONG_PASSWORD = "WEB/index1.html";
+    static constexpr const char* ALL_PLACES_TAKEN = "WEB/MaxConnect.html";
+    static constexpr const char* COMMAND = "WEB/Command.html";
+    static constexpr const char* NOT_PERMITTED = "WEB/Command1.html";
+    static constexpr const char* NO_PAGE = "WEB/NoPage.html";
+
+    // A file's bytes, or the text of the failure to open it.
+    struct Read {
+        std::optional<QByteArray> bytes;
+        QString error; // "Cannot open file "<full path>". <reason>"
+    };
+
+    explicit PageFolder(QString workingDirectory);
+
+    // "WEB" followed by the document path, the whole name cut to 80 characters.
+    static QByteArray fileName(QByteArrayView documentPath);
+    // The name to serve for a document path, relative to the working directory, when it
+    // names a regular file inside the folder; nothing otherwise.
+    std::optional<QString> servable(QByteArrayView documentPath) const;
+    // Reads a file named relative to the working directory.
+    Read read(const QString& name) const;
+
+private:
+    QString m_workingDirectory;
+};

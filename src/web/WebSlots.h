@@ -1,0 +1,81 @@
+#pragma once
+
+#include "ShortText.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+using SlotClock = std::chrono::steady_clock;
+using ClientAddress = ShortText<15>; // the longest dotted IPv4 address fits exactly
+
+enum SlotState : std::uint8_t { SlotFree = 0, SlotConnected = 1, SlotLoggedIn = 2 };
+
+struct WebSlot {
+    ClientAddress address; // empty while the slot is free
+    SlotState state = SlotFree;
+    SlotClock::time_point deadline{}; // when the slot falls free unless restarted
+};
+
+// The four places for browser clients, each known by its IP address alone. A new address
+// is admitted into the lowest free slot; an admitted client has 30 s to give its password
+// (restarted by each wrong one) and, once logged in, keeps its slot while it asks for "/"
+// at least every 5 minutes.
+//
+// Every operation is atomic under one lock, so requests on many connection threads never
+// share a slot by accident, and the connection count always equals the occupied slots.
+// Each request keeps its own slot number. The time-outs are deadlines in the table; the
+// window thread frees what has expired (expire) at the earliest deadline.
+class WebSlots {
+public:
+    static constexpr int SLOT_COUNT = 4;
+    static constexpr std::chrono::milliseconds CONNECTED_TIMEOUT{30000};  // before the password
+    static constexpr std::chrono::milliseconds LOGGED_IN_TIMEOUT{300000}; // after the last "/"
+
+    enum class Outcome { Admitted, Known, Full };
+    // What a request holds of its slot: the slot number and its own address. A slot
+    // operation acts only while the slot still holds that address, so a request whose slot
+    // expired meanwhile and went to another client never touches the newcomer's slot.
+    struct Admission {
+        Outcome outcome = Outcome::Full;
+        int slot = -1; // -1 when full
+        ClientAddress address;
+    };
+
+    // Called after every change, outside the lock, on the thread that made it.
+    void onChange(std::function<void()> observer) { m_changed = std::move(observer); }
+
+    // The admission of one request: a known address keeps its slot (its time-out is not
+    // touched); a new one takes the lowest free slot with a 30 s time-out, or finds all full.
+    Admission admit(QByteArrayView address, SlotClock::time_point now);
+    // The password was accepted (or no password is needed): 5 minutes from now.
+    void NextConnect(const Admission& client, SlotClock::time_point now);
+    // Another full time-out for the slot from now, with its present length.
+    void restart(const Admission& client, SlotClock::time_point now);
+    // SlotFree when the slot no longer belongs to the client.
+    SlotState state(const Admission& client) const;
+
+    // Frees every occupied slot whose deadline has come; returns how many were freed.
+    int expire(SlotClock::time_point now);
+    // Frees every slot (the server was switched off).
+    void freeAll();
+    // The earliest deadline of an occupied slot; nothing when all are free.
+    std::optional<SlotClock::time_point> nextDeadline() const;
+
+    int ConnectionCount() const;
+    std::array<WebSlot, SLOT_COUNT> table() const;
+
+private:
+    WebSlot* slotOf(const Admission& client); // nothing unless the slot is still the client's
+    const WebSlot* slotOf(const Admission& client) const;
+    void changed();
+
+    mutable std::mutex m_mutex;
+    std::array<WebSlot, SLOT_COUNT> m_slots;
+    int m_connectionCount = 0;
+    std::function<void()> m_changed;
+};

@@ -1,0 +1,489 @@
+#include "Fakes.h"
+#include "PageFolder.h"
+#include "RequestHandler.h"
+#include "WebAccessList.h"
+#include "WebParameters.h"
+#include "WebSlots.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using List = WebAccessList::List;
+using Outcome = WebSlots::Outcome;
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+QByteArray address(int n) {
+    return "10.0.0." + QByteArray::number(n);
+}
+
+} // namespace
+
+class TestWebLogic : public QObject {
+    Q_OBJECT
+private slots:
+    // List files.
+    void parseListFile_data();
+    void parseListFile();
+    void formatWritesCrLfAfterEveryEntry();
+    void missingFileIsEmptyList();
+    void writeReplacesWholeFileOwnerOnly();
+    void failedWriteKeepsOldFile_data();
+    void failedWriteKeepsOldFile();
+    void readersNeverSeeHalfChangedList();
+    void matchingIsWholeAndByteForByte_data();
+    void matchingIsWholeAndByteForByte();
+    // Parameters.
+    void parameterText_data();
+    void parameterText();
+    void valueOf_data();
+    void valueOf();
+    // Page folder.
+    void onlyFilesInsideTheFolderAreServed_data();
+    void onlyFilesInsideTheFolderAreServed();
+    void fileNameIsCutAt80();
+    void unreadablePageNamesFileAndReason();
+    void replyPageBytes();
+    // Slots.
+    void fifthAddressIsFullUntilASlotFrees();
+    void knownAddressWhileAllFull();
+    void addressesEqualInFirst15ShareASlot();
+    void deadlinesAndRestarts();
+    void staleRequestNeverTouchesNewcomer();
+    void freeAllEmptiesTheTable();
+    void concurrentAdmissionsNeverShareASlot();
+};
+
+void TestWebLogic::parseListFile_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<EntryList>("entries");
+    QTest::newRow("CR LF") << QByteArray("one\r\ntwo\r\n") << EntryList{"one", "two"};
+    QTest::newRow("LF") << QByteArray("one\ntwo\n") << EntryList{"one", "two"};
+    QTest::newRow("CR") << QByteArray("one\rtwo\r") << EntryList{"one", "two"};
+    QTest::newRow("mixed in one file")
+        << QByteArray("a\rb\nc\r\nd") << EntryList{"a", "b", "c", "d"};
+    QTest::newRow("no break after the last") << QByteArray("one\r\ntwo") << EntryList{"one", "two"};
+    QTest::newRow("empty lines are empty entries")
+        << QByteArray("\r\none\n\n\rtwo\r\n") << EntryList{"", "one", "", "", "two"};
+    QTest::newRow("LF CR is two breaks") << QByteArray("a\n\rb") << EntryList{"a", "", "b"};
+    QTest::newRow("empty file") << QByteArray() << EntryList{};
+    QTest::newRow("one empty line") << QByteArray("\r\n") << EntryList{""};
+    QTest::newRow("spaces and code page 1251 kept")
+        << QByteArray(" \xEF\xE0\xF0\xEE\xEB\xFC \r\n\x80\xFF")
+        << EntryList{" \xEF\xE0\xF0\xEE\xEB\xFC ", "\x80\xFF"};
+    EntryList thirteen;
+    QByteArray text;
+    for (int i = 1; i <= 13; ++i) {
+        thirteen << "pw" + QByteArray::number(i);
+        text += "pw" + QByteArray::number(i) + "\r\n";
+    }
+    QTest::newRow("13 entries, all of them") << text << thirteen;
+}
+
+void TestWebLogic::parseListFile() {
+    QFETCH(QByteArray, text);
+    QFETCH(EntryList, entries);
+    QCOMPARE(ListFiles::parse(text), entries);
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath("Password"), text));
+    QCOMPARE(ListFiles::read(dir.filePath("Password")), entries);
+}
+
+void TestWebLogic::formatWritesCrLfAfterEveryEntry() {
+    QCOMPARE(ListFiles::format({"SSD-RSP", "", "\xD1\xD2"}),
+             QByteArray("SSD-RSP\r\n\r\n\xD1\xD2\r\n"));
+    QCOMPARE(ListFiles::format({}), QByteArray());
+    // What is written reads back the same.
+    const EntryList entries{"", "a b", "", "\x80"};
+    QCOMPARE(ListFiles::parse(ListFiles::format(entries)), entries);
+}
+
+void TestWebLogic::missingFileIsEmptyList() {
+    QTemporaryDir dir;
+    QVERIFY(ListFiles::read(dir.filePath("Password")).isEmpty());
+}
+
+void TestWebLogic::writeReplacesWholeFileOwnerOnly() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Password");
+    QVERIFY(writeFile(path, QByteArray(1000, 'x'))); // a longer old file leaves no tail
+    ::chmod(QFile::encodeName(path).constData(), 0644);
+    QCOMPARE(ListFiles::write(path, {"secret", "\xEF\xE0\xF0"}, true), QString());
+    QCOMPARE(readFile(path), QByteArray("secret\r\n\xEF\xE0\xF0\r\n"));
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(path).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, mode_t(0600));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Password"}); // no temporary left
+
+    const QString commands = dir.filePath("CommandWeb");
+    QCOMPARE(ListFiles::write(commands, {}, false), QString()); // an empty list: an empty file
+    QCOMPARE(readFile(commands), QByteArray());
+}
+
+void TestWebLogic::failedWriteKeepsOldFile_data() {
+    QTest::addColumn<QString>("setup");
+    QTest::newRow("the folder is gone") << "missing";
+    QTest::newRow("a folder stands where the file should be") << "directory";
+}
+
+void TestWebLogic::failedWriteKeepsOldFile() {
+    QFETCH(QString, setup);
+    QTemporaryDir dir;
+    QString path = dir.filePath("Password");
+    if (setup == "missing")
+        path = dir.filePath("gone/Password");
+    else
+        QVERIFY(QDir(dir.path()).mkdir("Password"));
+    const QString reason = ListFiles::write(path, {"secret"}, true);
+    QVERIFY2(!reason.isEmpty(), "a failure must be reported");
+    QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty()); // nothing half-written left
+}
+
+// A reader on another thread sees each list whole, as it stood before or after a change.
+void TestWebLogic::readersNeverSeeHalfChangedList() {
+    WebAccessList lists;
+    const EntryList small{"a"};
+    EntryList large;
+    for (int i = 0; i < 100; ++i)
+        large << QByteArray::number(i);
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t)
+        readers.emplace_back([&] {
+            while (!done) {
+                const auto seen = lists.snapshot(List::Permitted);
+                if (*seen != small && *seen != large && !seen->isEmpty())
+                    ++torn;
+                lists.commandPermitted("42");
+            }
+        });
+    for (int i = 0; i < 2000; ++i)
+        lists.replace(List::Permitted, i % 2 ? small : large);
+    done = true;
+    for (auto& reader : readers)
+        reader.join();
+    QCOMPARE(torn.load(), 0);
+}
+
+void TestWebLogic::matchingIsWholeAndByteForByte_data() {
+    QTest::addColumn<EntryList>("entries");
+    QTest::addColumn<QByteArray>("candidate");
+    QTest::addColumn<bool>("matches");
+    QTest::newRow("equal") << EntryList{"RTM-RRT"} << QByteArray("RTM-RRT") << true;
+    QTest::newRow("case matters") << EntryList{"RTM-RRT"} << QByteArray("rtm-rrt") << false;
+    QTest::newRow("a longer entry never matches a head")
+        << EntryList{"SSD-RSP:"} << QByteArray("SSD-RSP") << false;
+    QTest::newRow("a prefix is not equal") << EntryList{"SSD"} << QByteArray("SSD-RSP") << false;
+    QTest::newRow("empty list permits nothing") << EntryList{} << QByteArray("") << false;
+    QTest::newRow("an empty entry matches an empty value")
+        << EntryList{"x", ""} << QByteArray("") << true;
+    QTest::newRow("code page 1251 bytes")
+        << EntryList{"\xCF\xC0\xD0"} << QByteArray("\xCF\xC0\xD0") << true;
+}
+
+void TestWebLogic::matchingIsWholeAndByteForByte() {
+    QFETCH(EntryList, entries);
+    QFETCH(QByteArray, candidate);
+    QFETCH(bool, matches);
+    WebAccessList lists;
+    lists.replace(List::Passwords, entries);
+    lists.replace(List::Permitted, entries);
+    QCOMPARE(lists.passwordMatches(candidate), matches);
+    QCOMPARE(lists.commandPermitted(candidate), matches);
+}
+
+void TestWebLogic::parameterText_data() {
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("query");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("none") << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("one field") << QByteArray("Command=RTM-RRT") << QByteArray()
+                               << QByteArray("Command=RTM-RRT\r\n");
+    QTest::newRow("order kept, not sorted by name")
+        << QByteArray("b=2&a=1") << QByteArray() << QByteArray("b=2\r\na=1\r\n");
+    QTest::newRow("body first, then the query")
+        << QByteArray("x=body") << QByteArray("y=query") << QByteArray("x=body\r\ny=query\r\n");
+    QTest::newRow("plus is a space, escapes decoded")
+        << QByteArray() << QByteArray("c=SSD-RSP%3A2345%2CREST+X")
+        << QByteArray("c=SSD-RSP:2345,REST X\r\n");
+    QTest::newRow("a plus sent as %2B stays a plus")
+        << QByteArray("c=a%2Bb") << QByteArray() << QByteArray("c=a+b\r\n");
+    QTest::newRow("code page 1251 escapes become bytes")
+        << QByteArray("p=%EF%E0%F0") << QByteArray() << QByteArray("p=\xEF\xE0\xF0\r\n");
+    QTest::newRow("an escaped '=' and '&' are data")
+        << QByteArray("p=a%3Db%26c") << QByteArray() << QByteArray("p=a=b&c\r\n");
+    QTest::newRow("a broken escape stays as it came")
+        << QByteArray("p=100%&q=%zz") << QByteArray() << QByteArray("p=100%\r\nq=%zz\r\n");
+    QTest::newRow("empty pieces are no parameters")
+        << QByteArray("&&a=1&") << QByteArray() << QByteArray("a=1\r\n");
+    QTest::newRow("a name without value")
+        << QByteArray() << QByteArray("flag") << QByteArray("flag\r\n");
+}
+
+void TestWebLogic::parameterText() {
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, query);
+    QFETCH(QByteArray, text);
+    QCOMPARE(WebParameters::parameterText(body, query), text);
+}
+
+void TestWebLogic::valueOf_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("one parameter") << QByteArray("Command=RTM-RRT\r\n") << QByteArray("RTM-RRT");
+    QTest::newRow("two run together") << QByteArray("a=1\r\nb=2\r\n") << QByteArray("1b=2");
+    QTest::newRow("spaces between the parts go")
+        << QByteArray("c=SSD-RSP: 2345 , REST\r\n") << QByteArray("SSD-RSP:2345,REST");
+    QTest::newRow("no '='") << QByteArray("flag\r\n") << QByteArray();
+    QTest::newRow("begins with '='") << QByteArray("=value\r\n") << QByteArray();
+    QTest::newRow("empty value") << QByteArray("Password=\r\n") << QByteArray();
+    QTest::newRow("control bytes and byte 0 go") << QByteArray("p=a\tb\x01"
+                                                               "c\0d\x7f"
+                                                               "e\r\n",
+                                                               13)
+                                                 << QByteArray("abcd\x7f"
+                                                               "e");
+    QTest::newRow("code page 1251 bytes stay (they are above 32)")
+        << QByteArray("p=\xA0\xEF\xFF\r\n") << QByteArray("\xA0\xEF\xFF");
+    QTest::newRow("only the first 80 characters count")
+        << QByteArray("c=") + QByteArray(78, 'A') + "BBBB\r\n"
+        << QByteArray(78, 'A');
+    QTest::newRow("'=' after the 80th character is not seen") << QByteArray(80, 'n') + "=v\r\n"
+                                                              << QByteArray();
+}
+
+void TestWebLogic::valueOf() {
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, value);
+    QCOMPARE(WebParameters::valueOf(text), value);
+}
+
+void TestWebLogic::onlyFilesInsideTheFolderAreServed_data() {
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("served");
+    QTest::newRow("a picture") << QByteArray("/img/logo.gif") << "WEB/img/logo.gif";
+    QTest::newRow("a page") << QByteArray("/Command.html") << "WEB/Command.html";
+    QTest::newRow("missing") << QByteArray("/nothing.gif") << "";
+    QTest::newRow("up and out") << QByteArray("/../secret.txt") << "";
+    QTest::newRow("up and back in")
+        << QByteArray("/img/../Command.html") << "WEB/img/../Command.html";
+    QTest::newRow("far up") << QByteArray("/../../../../../../etc/passwd") << "";
+    QTest::newRow("double slash is not absolute") << QByteArray("//etc/passwd") << "";
+    QTest::newRow("still encoded dots name no folder") << QByteArray("/%2e%2e/secret.txt") << "";
+    QTest::newRow("backslashes") << QByteArray("/..\\secret.txt") << "";
+    QTest::newRow("backslash to a file that exists") << QByteArray("/img\\logo.gif") << "";
+    QTest::newRow("NUL byte") << QByteArray("/Command.html\0.gif", 18) << "";
+    QTest::newRow("a folder") << QByteArray("/img") << "";
+    QTest::newRow("a folder with slash") << QByteArray("/img/") << "";
+    QTest::newRow("the folder itself") << QByteArray("") << "";
+    QTest::newRow("a link inside that leads out") << QByteArray("/out.txt") << "";
+    QTest::newRow("a folder link that leads out") << QByteArray("/outside/secret.txt") << "";
+    QTest::newRow("a link inside to a file inside")
+        << QByteArray("/alias.html") << "WEB/alias.html";
+}
+
+void TestWebLogic::onlyFilesInsideTheFolderAreServed() {
+    QFETCH(QByteArray, path);
+    QFETCH(QString, served);
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    QVERIFY(root.mkpath("WEB/img"));
+    QVERIFY(writeFile(root.filePath("WEB/img/logo.gif"), "GIF"));
+    QVERIFY(writeFile(root.filePath("WEB/Command.html"), "command"));
+    QVERIFY(writeFile(root.filePath("secret.txt"), "secret"));
+    QVERIFY(QFile::link(root.filePath("secret.txt"), root.filePath("WEB/out.txt")));
+    QVERIFY(QFile::link(root.path(), root.filePath("WEB/outside")));
+    QVERIFY(QFile::link(root.filePath("WEB/Command.html"), root.filePath("WEB/alias.html")));
+    const PageFolder pages(dir.path());
+    const auto file = pages.servable(path);
+    QCOMPARE(file.value_or(QString()), served);
+    if (file)
+        QVERIFY(pages.read(*file).bytes);
+}
+
+void TestWebLogic::fileNameIsCutAt80() {
+    const QByteArray path = "/" + QByteArray(100, 'p');
+    QCOMPARE(PageFolder::fileName(path), QByteArray("WEB/") + QByteArray(76, 'p'));
+    QCOMPARE(PageFolder::fileName(path).size(), 80);
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("WEB"));
+    QVERIFY(writeFile(dir.filePath("WEB/" + QString(76, 'p')), "cut"));
+    const PageFolder pages(dir.path());
+    QCOMPARE(pages.servable(path).value_or(QString()), "WEB/" + QString(76, 'p'));
+}
+
+void TestWebLogic::unreadablePageNamesFileAndReason() {
+    QTemporaryDir dir;
+    const PageFolder pages(dir.path());
+    const auto read = pages.read(QString::fromLatin1(PageFolder::LOGIN));
+    QVERIFY(!read.bytes);
+    QCOMPARE(read.error,
+             QStringLiteral("Cannot open file \"%1/WEB/index.html\". No such file or directory")
+                 .arg(dir.path()));
+}
+
+void TestWebLogic::replyPageBytes() {
+    QCOMPARE(ReplyPage::HEAD.size(), 144);
+    QVERIFY(ReplyPage::HEAD.contains("</head>\r\n<body>"));
+    const QByteArray expected =
+        "<html><head><title>Command</title></head>\r\n<body><form method=\"POST\"><input "
+        "type=\"text\" name=\"Command\"><input type=\"submit\" value=\"Send\"></form>"
+        "RTM-RRT<br>\xC2\xD0\xC5\xCC\xDF 12:00 <b><br><<br></h1></body></html>";
+    QCOMPARE(ReplyPage::build({"RTM-RRT", "\xC2\xD0\xC5\xCC\xDF 12:00 <b>", "<"}), expected);
+    QCOMPARE(ReplyPage::build({""}), ReplyPage::HEAD + "<br>" + ReplyPage::TAIL);
+}
+
+void TestWebLogic::fifthAddressIsFullUntilASlotFrees() {
+    WebSlots table;
+    FakeClock clock;
+    for (int n = 1; n <= 4; ++n) {
+        const auto admitted = table.admit(address(n), clock.now());
+        QCOMPARE(int(admitted.outcome), int(Outcome::Admitted));
+        QCOMPARE(admitted.slot, n - 1);
+        clock.advance(1s);
+    }
+    const auto before = table.table();
+    QCOMPARE(table.admit(address(5), clock.now()).outcome, Outcome::Full);
+    QVERIFY(table.table()[3].address == before[3].address);
+    QCOMPARE(table.ConnectionCount(), 4);
+    clock.advance(WebSlots::CONNECTED_TIMEOUT - 4s); // the first slot's time has come
+    QCOMPARE(table.nextDeadline().value(), clock.now());
+    QCOMPARE(table.expire(clock.now()), 1);
+    const auto fifth = table.admit(address(5), clock.now());
+    QCOMPARE(fifth.outcome, Outcome::Admitted);
+    QCOMPARE(fifth.slot, 0);
+    QCOMPARE(table.ConnectionCount(), 4);
+}
+
+void TestWebLogic::knownAddressWhileAllFull() {
+    WebSlots table;
+    FakeClock clock;
+    for (int n = 1; n <= 4; ++n)
+        table.admit(address(n), clock.now());
+    const auto third = table.admit(address(3), clock.now() + 10s);
+    QCOMPARE(third.outcome, Outcome::Known);
+    QCOMPARE(third.slot, 2);
+    // The admission of a known address leaves its time-out alone.
+    QCOMPARE(table.table()[2].deadline, clock.now() + WebSlots::CONNECTED_TIMEOUT);
+}
+
+void TestWebLogic::addressesEqualInFirst15ShareASlot() {
+    WebSlots table;
+    FakeClock clock;
+    QCOMPARE(table.admit("192.168.100.1001", clock.now()).outcome, Outcome::Admitted);
+    const auto second = table.admit("192.168.100.1002", clock.now());
+    QCOMPARE(second.outcome, Outcome::Known);
+    QCOMPARE(second.slot, 0);
+    QCOMPARE(table.table()[0].address.bytes(), QByteArray("192.168.100.100"));
+    // Compared whole: a shorter address that is a prefix is another client.
+    QCOMPARE(table.admit("192.168.100.10", clock.now()).slot, 1);
+}
+
+void TestWebLogic::deadlinesAndRestarts() {
+    WebSlots table;
+    FakeClock clock;
+    const auto client = table.admit(address(1), clock.now());
+    QCOMPARE(table.state(client), SlotConnected);
+    clock.advance(20s);
+    table.restart(client, clock.now()); // a wrong password: 30 s from now
+    QCOMPARE(table.nextDeadline().value(), clock.now() + 30s);
+    QCOMPARE(table.expire(clock.now() + 29s), 0);
+    table.NextConnect(client, clock.now());
+    QCOMPARE(table.state(client), SlotLoggedIn);
+    QCOMPARE(table.nextDeadline().value(), clock.now() + 5min);
+    clock.advance(4min);
+    table.restart(client, clock.now()); // a request for "/": 5 more minutes
+    QCOMPARE(table.expire(clock.now() + 5min - 1ms), 0);
+    QCOMPARE(table.expire(clock.now() + 5min), 1);
+    QCOMPARE(table.state(client), SlotFree);
+    QCOMPARE(table.ConnectionCount(), 0);
+    QVERIFY(!table.nextDeadline());
+}
+
+// A request whose slot expired and went to another client never changes the newcomer's.
+void TestWebLogic::staleRequestNeverTouchesNewcomer() {
+    WebSlots table;
+    FakeClock clock;
+    const auto old = table.admit(address(1), clock.now());
+    QCOMPARE(table.expire(clock.now() + 30s), 1);
+    const auto newcomer = table.admit(address(2), clock.now() + 30s);
+    QCOMPARE(newcomer.slot, old.slot);
+    table.NextConnect(old, clock.now() + 31s);
+    table.restart(old, clock.now() + 40s);
+    QCOMPARE(table.state(old), SlotFree);
+    QCOMPARE(table.state(newcomer), SlotConnected);
+    QCOMPARE(table.nextDeadline().value(), clock.now() + 60s);
+}
+
+void TestWebLogic::freeAllEmptiesTheTable() {
+    WebSlots table;
+    FakeClock clock;
+    int changes = 0;
+    table.onChange([&] { ++changes; });
+    for (int n = 1; n <= 3; ++n)
+        table.admit(address(n), clock.now());
+    QCOMPARE(changes, 3);
+    table.freeAll();
+    QCOMPARE(changes, 4);
+    QCOMPARE(table.ConnectionCount(), 0);
+    QVERIFY(!table.nextDeadline());
+    for (const WebSlot& slot : table.table())
+        QVERIFY(slot.state == SlotFree && slot.address.isEmpty());
+    QCOMPARE(table.admit(address(9), clock.now()).slot, 0);
+}
+
+// Eight new addresses at the same moment, many times over: each gets a slot of its own or
+// finds all full, and the count always equals the occupied table.
+void TestWebLogic::concurrentAdmissionsNeverShareASlot() {
+    WebSlots table;
+    FakeClock clock;
+    constexpr int THREADS = 8;
+    for (int round = 0; round < 300; ++round) {
+        std::array<WebSlots::Admission, THREADS> admissions;
+        std::atomic<int> ready{0};
+        std::vector<std::thread> clients;
+        for (int t = 0; t < THREADS; ++t)
+            clients.emplace_back([&, t] {
+                ++ready;
+                while (ready < THREADS)
+                    std::this_thread::yield();
+                admissions[t] = table.admit(address(t + 1), clock.now());
+            });
+        for (auto& client : clients)
+            client.join();
+        std::set<int> taken;
+        int admitted = 0;
+        for (const auto& admission : admissions) {
+            if (admission.outcome == Outcome::Full)
+                continue;
+            QCOMPARE(admission.outcome, Outcome::Admitted);
+            QVERIFY2(taken.insert(admission.slot).second, "two clients in one slot");
+            QVERIFY(table.table()[admission.slot].address == admission.address);
+            ++admitted;
+        }
+        QCOMPARE(admitted, WebSlots::SLOT_COUNT);
+        QCOMPARE(table.ConnectionCount(), WebSlots::SLOT_COUNT);
+        QCOMPARE(table.expire(clock.now() + 1h), WebSlots::SLOT_COUNT);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestWebLogic)
+#include "tst_weblogic.moc"

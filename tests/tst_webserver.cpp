@@ -1,0 +1,623 @@
+#include "Console.h"
+#include "Fakes.h"
+#include "HttpProbe.h"
+#include "PosixSerialDevice.h"
+#include "SimulatedExchange.h"
+#include "Terminal.h"
+#include "Vars.h"
+#include "WebService.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+#include <future>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// How soon a request must be answered while others wait; sanitizers slow everything down.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int PROMPT_ANSWER_MS = 1000;
+#else
+constexpr int PROMPT_ANSWER_MS = 100;
+#endif
+using List = WebAccessList::List;
+
+const QByteArray DONE = "\xCA\xCE\xCC\xC0\xCD\xC4\xC0 \xC2\xDB\xCF\xCE\xCB\xCD\xC5\xCD\xC0";
+
+// The pages say which page they are, so that a test sees which one was answered.
+const QMap<QString, QByteArray> PAGES{{"index.html", "login page"},
+                                      {"index1.html", "wrong password page"},
+                                      {"MaxConnect.html", "all places taken page"},
+                                      {"Command.html", "command page"},
+                                      {"Command1.html", "not permitted page"},
+                                      {"NoPage.html", "no such page"},
+                                      {"img/logo.gif", "GIF89a\x01\x02"}};
+
+int countEntries(const char* folder) {
+    return int(QDir(QString::fromLatin1(folder))
+                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
+                   .size());
+}
+
+// The web server with the terminal behind it: a real dispatcher on a pseudo-terminal with
+// the simulated exchange at the far end. Only time is faked: the reply wait, the console's
+// trim timer, the slots' expiry timer and their clock.
+struct WebRig {
+    QTemporaryDir dir;
+    sim::SimulatedExchange exchange;
+    Vars vars;
+    FakeTimer replyWait{5000};
+    FakeTimer consoleTrim{Console::TRIM_INTERVAL_MS};
+    RecordingConsole console;
+    RecordingMessages messages;
+    std::unique_ptr<Terminal> terminal;
+    FakeTimer expiry;
+    FakeClock clock;
+    std::unique_ptr<WebService> web;
+
+    WebRig() {
+        for (auto page = PAGES.begin(); page != PAGES.end(); ++page)
+            write("WEB/" + page.key(), page.value());
+        if (!exchange.start())
+            qFatal("simulator: %s", exchange.errorText().c_str());
+        ::setenv("KORVANT_COM1", exchange.linePath().c_str(), 1);
+        terminal = std::make_unique<Terminal>(vars, PosixSerialDevice::create(), replyWait,
+                                              consoleTrim, console, messages);
+        web = std::make_unique<WebService>(terminal->dispatcher(), vars, dir.path(), 0, expiry,
+                                           clock.function());
+        if (!web->switchOn().isEmpty())
+            qFatal("the web server does not listen");
+    }
+    ~WebRig() { web.reset(); }
+
+    void write(const QString& name, const QByteArray& bytes) {
+        QDir(dir.path()).mkpath(QFileInfo(dir.filePath(name)).path());
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(name));
+    }
+    bool openPort() { return terminal->OpenComPort(QStringLiteral("Com1"), 1); }
+    HttpProbe client(int n = 1) const {
+        return HttpProbe(web->port(), "127.0.0." + QByteArray::number(n));
+    }
+    void permit(const EntryList& heads) { web->lists().replace(List::Permitted, heads); }
+    void passwords(const EntryList& entries) { web->lists().replace(List::Passwords, entries); }
+    // Admitted and logged in with the password "pw".
+    HttpProbe loggedIn(int n = 1) {
+        passwords({"pw"});
+        const HttpProbe probe = client(n);
+        if (probe.get("/").body != PAGES["index.html"] ||
+            probe.post("Password=pw").body != PAGES["Command.html"])
+            qFatal("client %d cannot log in", n);
+        return probe;
+    }
+    // A request that waits for the exchange runs on its own thread while this one goes on
+    // being the window thread.
+    std::future<HttpAnswer> later(std::function<HttpAnswer()> request) {
+        return std::async(std::launch::async, std::move(request));
+    }
+    HttpAnswer await(std::future<HttpAnswer>& answer, int timeoutMs = 10000) {
+        if (!QTest::qWaitFor([&] { return answer.wait_for(0s) == std::future_status::ready; },
+                             timeoutMs))
+            return {};
+        return answer.get();
+    }
+};
+
+QByteArray replyPage(const QList<QByteArray>& lines) {
+    QByteArray page = ReplyPage::HEAD;
+    for (const QByteArray& line : lines)
+        page += line + "<br>";
+    return page + ReplyPage::TAIL;
+}
+
+} // namespace
+
+class TestWebServer : public QObject {
+    Q_OBJECT
+private slots:
+    void firstRequestOfNewAddressGetsLogin_data();
+    void firstRequestOfNewAddressGetsLogin();
+    void fifthAddressFindsAllPlacesTaken();
+    void knownClientFetchesFiles_data();
+    void knownClientFetchesFiles();
+    void missingPageFileIs500();
+    void headHasNoBody();
+    void login_data();
+    void login();
+    void emptyPasswordListLogsInAtOnce();
+    void slotsExpireOnTheWindowThread();
+    void listenFailureIsReported();
+    void noSecondListenerOnThePort();
+    void switchingOffAndOnLeaksNothing();
+    // Commands.
+    void permittedCommandGetsItsOwnReply_data();
+    void permittedCommandGetsItsOwnReply();
+    void commandsThatAreNotSent_data();
+    void commandsThatAreNotSent();
+    void commandWithoutPortGetsEmptyLineAfterReplyWait();
+    void everyUserGetsItsOwnReply();
+    void fullQueueSaysSo();
+    void waitingCommandsDoNotStarveTheServer();
+    void browserThatGivesUpLeavesNothingBehind();
+    void switchOffReleasesWaitingRequests();
+    void reopenedPortReleasesWaitingRequest();
+};
+
+void TestWebServer::firstRequestOfNewAddressGetsLogin_data() {
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("target");
+    QTest::newRow("a picture") << QByteArray("GET") << QByteArray("/favicon.ico");
+    QTest::newRow("the root") << QByteArray("GET") << QByteArray("/");
+    QTest::newRow("a command at once") << QByteArray("GET") << QByteArray("/?Command=RTM-RRT");
+    QTest::newRow("a posted password") << QByteArray("POST") << QByteArray("/");
+}
+
+void TestWebServer::firstRequestOfNewAddressGetsLogin() {
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, target);
+    WebRig rig;
+    const HttpAnswer answer = rig.client(7).request(method, target, "Password=pw");
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.body, PAGES["index.html"]);
+    QCOMPARE(answer.headers.value("content-type"), QByteArray(HttpServer::CONTENT_TYPE));
+    QCOMPARE(answer.headers.value("content-length"), QByteArray::number(answer.body.size()));
+    QCOMPARE(answer.headers.value("connection"), QByteArray("close"));
+    const auto table = rig.web->webSlots().table();
+    QCOMPARE(table[0].address.bytes(), QByteArray("127.0.0.7"));
+    QCOMPARE(table[0].state, SlotConnected);
+    QCOMPARE(rig.exchange.commandsReceived(), 0);
+}
+
+void TestWebServer::fifthAddressFindsAllPlacesTaken() {
+    WebRig rig;
+    for (int n = 1; n <= 4; ++n)
+        QCOMPARE(rig.client(n).get("/").body, PAGES["index.html"]);
+    QCOMPARE(rig.client(5).get("/").body, PAGES["MaxConnect.html"]);
+    QCOMPARE(rig.client(5).get("/img/logo.gif").body, PAGES["MaxConnect.html"]);
+    QCOMPARE(rig.client(3).get("/img/logo.gif").body, PAGES["img/logo.gif"]); // known while full
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 4);
+}
+
+void TestWebServer::knownClientFetchesFiles_data() {
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("body");
+    const QByteArray noPage = PAGES["NoPage.html"];
+    QTest::newRow("a picture") << QByteArray("/img/logo.gif") << PAGES["img/logo.gif"];
+    QTest::newRow("escaped name") << QByteArray("/img/%6Cogo.gif") << PAGES["img/logo.gif"];
+    QTest::newRow("a page by name") << QByteArray("/Command.html") << PAGES["Command.html"];
+    QTest::newRow("query ignored for files")
+        << QByteArray("/img/logo.gif?x=1") << PAGES["img/logo.gif"];
+    QTest::newRow("missing") << QByteArray("/nothing.gif") << noPage;
+    QTest::newRow("dot dot") << QByteArray("/../secret.txt") << noPage;
+    QTest::newRow("deep dot dot") << QByteArray("/img/../../secret.txt") << noPage;
+    QTest::newRow("encoded dots") << QByteArray("/%2e%2e/secret.txt") << noPage;
+    QTest::newRow("encoded slash") << QByteArray("/..%2fsecret.txt") << noPage;
+    QTest::newRow("double encoded dots") << QByteArray("/%252e%252e/secret.txt") << noPage;
+    QTest::newRow("backslashes") << QByteArray("/..\\secret.txt") << noPage;
+    QTest::newRow("encoded backslash") << QByteArray("/..%5csecret.txt") << noPage;
+    QTest::newRow("absolute") << QByteArray("//etc/passwd") << noPage;
+    QTest::newRow("encoded NUL") << QByteArray("/Command.html%00.gif") << noPage;
+    QTest::newRow("a folder") << QByteArray("/img") << noPage;
+    QTest::newRow("a link that leads out") << QByteArray("/out.txt") << noPage;
+}
+
+void TestWebServer::knownClientFetchesFiles() {
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, body);
+    WebRig rig;
+    rig.write("secret.txt", "the operator's secret");
+    QVERIFY(QFile::link(rig.dir.filePath("secret.txt"), rig.dir.filePath("WEB/out.txt")));
+    const HttpProbe probe = rig.client();
+    QCOMPARE(probe.get("/").body, PAGES["index.html"]);
+    const HttpAnswer answer = probe.get(target);
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.body, body);
+    QCOMPARE(answer.headers.value("content-type"), QByteArray("text/html")); // whatever the file
+}
+
+void TestWebServer::missingPageFileIs500() {
+    WebRig rig;
+    const HttpProbe probe = rig.client();
+    probe.get("/");
+    QVERIFY(QFile::remove(rig.dir.filePath("WEB/NoPage.html")));
+    const HttpAnswer answer = probe.get("/nothing.gif");
+    QCOMPARE(answer.status, 500);
+    QCOMPARE(answer.body,
+             QStringLiteral("Cannot open file \"%1/WEB/NoPage.html\". No such file or directory")
+                 .arg(rig.dir.path())
+                 .toUtf8());
+    QVERIFY(QFile::remove(rig.dir.filePath("WEB/index.html")));
+    QCOMPARE(rig.client(2).get("/").status, 500);
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 2); // the admission stays
+}
+
+void TestWebServer::headHasNoBody() {
+    WebRig rig;
+    const HttpAnswer answer = rig.client().request("HEAD", "/img/logo.gif");
+    QCOMPARE(answer.status, 200);
+    QVERIFY(answer.body.isEmpty());
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 1); // it reached the handler
+    QCOMPARE(rig.client().request("PUT", "/", "x").status == 200, false);
+}
+
+void TestWebServer::login_data() {
+    QTest::addColumn<EntryList>("passwords");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<bool>("restarted");
+    const EntryList list{"first", "\xEF\xE0\xF0\xEE\xEB\xFC", ""};
+    QTest::newRow("no parameters: no body, the login time-out runs on")
+        << list << QByteArray("/") << QByteArray() << QByteArray() << int(SlotConnected) << false;
+    QTest::newRow("a password") << list << QByteArray("/") << QByteArray("Password=first")
+                                << PAGES["Command.html"] << int(SlotLoggedIn) << true;
+    QTest::newRow("any field name; code page 1251")
+        << list << QByteArray("/") << QByteArray("x=%EF%E0%F0%EE%EB%FC") << PAGES["Command.html"]
+        << int(SlotLoggedIn) << true;
+    QTest::newRow("in the query") << list << QByteArray("/?p=first") << QByteArray()
+                                  << PAGES["Command.html"] << int(SlotLoggedIn) << true;
+    QTest::newRow("case matters: wrong, 30 s more")
+        << list << QByteArray("/") << QByteArray("Password=FIRST") << PAGES["index1.html"]
+        << int(SlotConnected) << true;
+    QTest::newRow("spaces are removed before the comparison")
+        << list << QByteArray("/") << QByteArray("Password=fi+rst") << PAGES["Command.html"]
+        << int(SlotLoggedIn) << true;
+    QTest::newRow("an empty value matches the empty entry")
+        << list << QByteArray("/") << QByteArray("Password=") << PAGES["Command.html"]
+        << int(SlotLoggedIn) << true;
+    QTest::newRow("an empty value without an empty entry")
+        << EntryList{"first"} << QByteArray("/") << QByteArray("Password=") << PAGES["index1.html"]
+        << int(SlotConnected) << true;
+    QTest::newRow("other documents never log in")
+        << list << QByteArray("/x?Password=first") << QByteArray() << PAGES["NoPage.html"]
+        << int(SlotConnected) << false;
+}
+
+void TestWebServer::login() {
+    QFETCH(EntryList, passwords);
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, form);
+    QFETCH(QByteArray, body);
+    QFETCH(int, state);
+    QFETCH(bool, restarted);
+    WebRig rig;
+    rig.passwords(passwords);
+    const HttpProbe probe = rig.client();
+    QCOMPARE(probe.get("/").body, PAGES["index.html"]);
+    rig.clock.advance(10s);
+    const HttpAnswer answer =
+        form.isEmpty() ? probe.get(target) : probe.request("POST", target, form);
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.body, body);
+    QVERIFY(answer.hasHeader("content-length"));
+    QCOMPARE(int(rig.web->webSlots().table()[0].state), state);
+    const auto deadline = rig.web->webSlots().nextDeadline().value();
+    const auto expected = !restarted ? rig.clock.now() - 10s + WebSlots::CONNECTED_TIMEOUT
+                          : state == SlotLoggedIn ? rig.clock.now() + WebSlots::LOGGED_IN_TIMEOUT
+                                                  : rig.clock.now() + WebSlots::CONNECTED_TIMEOUT;
+    QVERIFY(deadline == expected);
+}
+
+// With no passwords at all the first "/" after the login page logs in, and the next value is
+// already a command.
+void TestWebServer::emptyPasswordListLogsInAtOnce() {
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    const HttpProbe probe = rig.client();
+    QCOMPARE(probe.get("/").body, PAGES["index.html"]);
+    const HttpAnswer first = probe.post("Password=anything");
+    QCOMPARE(first.status, 200);
+    QVERIFY(first.body.isEmpty());
+    QCOMPARE(rig.web->webSlots().table()[0].state, SlotLoggedIn);
+    QCOMPARE(probe.post("Password=anything").body, PAGES["Command1.html"]);
+}
+
+// Expiry runs on the window thread when the earliest deadline comes; a logged-in client
+// that only fetches files loses its slot after 5 minutes.
+void TestWebServer::slotsExpireOnTheWindowThread() {
+    WebRig rig;
+    const HttpProbe files = rig.loggedIn(1);
+    rig.client(2).get("/"); // connected, never logs in
+    QTRY_VERIFY(rig.expiry.isEnabled());
+    QCOMPARE(rig.expiry.interval(), 30000); // the newcomer's login time-out comes first
+    rig.clock.advance(30s);
+    QVERIFY(rig.expiry.elapse());
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 1);
+    QTRY_COMPARE(rig.expiry.interval(), 270000); // the logged-in one's remaining time
+    for (int minute = 0; minute < 4; ++minute) {
+        rig.clock.advance(1min);
+        QCOMPARE(files.get("/img/logo.gif").body, PAGES["img/logo.gif"]); // no restart
+    }
+    rig.clock.advance(30s);
+    QVERIFY(rig.expiry.elapse());
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 0);
+    QTRY_VERIFY(!rig.expiry.isEnabled());
+    QCOMPARE(files.get("/img/logo.gif").body, PAGES["index.html"]); // admitted anew
+}
+
+void TestWebServer::listenFailureIsReported() {
+    WebRig rig;
+    FakeTimer expiry;
+    WebService second(rig.terminal->dispatcher(), rig.vars, rig.dir.path(), rig.web->port(), expiry,
+                      SlotClock::now);
+    QCOMPARE(second.switchOn(), QStringLiteral("Address already in use"));
+    QVERIFY(!second.isListening());
+    // A port the program may not have (below 1024 without the right) says so, too.
+    if (::geteuid() != 0) {
+        WebService low(rig.terminal->dispatcher(), rig.vars, rig.dir.path(), 80, expiry,
+                       SlotClock::now);
+        QCOMPARE(low.switchOn(), QStringLiteral("Permission denied"));
+    }
+}
+
+// Debian's server library binds with SO_REUSEPORT; two listeners would then share the
+// port's connections. The server refuses to be the second one.
+void TestWebServer::noSecondListenerOnThePort() {
+    WebRig rig;
+    const int other = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    ::setsockopt(other, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(rig.web->port()));
+    const bool bound = ::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(other);
+    QVERIFY(!bound);
+}
+
+void TestWebServer::switchingOffAndOnLeaksNothing() {
+    WebRig rig;
+    QVERIFY(!rig.client().get("/").body.isEmpty()); // a server that has served
+    rig.web->switchOff();
+    rig.web->server().waitStopped();
+    const int threads = countEntries("/proc/self/task");
+    const int descriptors = countEntries("/proc/self/fd");
+    for (int round = 0; round < 100; ++round) {
+        QCOMPARE(rig.web->switchOn(), QString());
+        QCOMPARE(rig.client(round % 3 + 1).get("/").status, 200);
+        rig.web->switchOff();
+        QVERIFY(!rig.web->isListening());
+    }
+    rig.web->server().waitStopped();
+    QCOMPARE(countEntries("/proc/self/task"), threads);
+    QCOMPARE(countEntries("/proc/self/fd"), descriptors);
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 0);
+}
+
+void TestWebServer::permittedCommandGetsItsOwnReply_data() {
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::newRow("posted") << QByteArray("POST") << QByteArray("/")
+                            << QByteArray("Command=RTM-RRT") << QByteArray("RTM-RRT");
+    QTest::newRow("in the query") << QByteArray("GET") << QByteArray("/?Command=RTM-RRT")
+                                  << QByteArray() << QByteArray("RTM-RRT");
+    QTest::newRow("spaces go") << QByteArray("POST") << QByteArray("/")
+                               << QByteArray("Command=SSD-RSP%3A+2345+%2C+REST")
+                               << QByteArray("SSD-RSP:2345,REST");
+    QTest::newRow("cut at 35") << QByteArray("POST") << QByteArray("/")
+                               << QByteArray("Command=SSD-WSP:") + QByteArray(40, '7')
+                               << QByteArray("SSD-WSP:") + QByteArray(27, '7');
+}
+
+void TestWebServer::permittedCommandGetsItsOwnReply() {
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, form);
+    QFETCH(QByteArray, sent);
+    WebRig rig;
+    rig.permit({"SSD-RSP", "RTM-RRT", "SSD-WSP"});
+    QVERIFY(rig.openPort());
+    const HttpProbe probe = rig.loggedIn();
+    rig.vars.LastCommand.assign("CONSOLE");
+    auto answer = rig.later([&] { return probe.request(method, target, form); });
+    const HttpAnswer page = rig.await(answer);
+    QCOMPARE(page.status, 200);
+    QCOMPARE(page.body, replyPage({sent, DONE, "END 0001", "<"}));
+    QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), sent + "\r");
+    QVERIFY(rig.console.lines.isEmpty()); // the reply went to its browser only
+    QCOMPARE(rig.vars.LastCommand.bytes(), QByteArray("CONSOLE"));
+}
+
+void TestWebServer::commandsThatAreNotSent_data() {
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("lower case is not permitted")
+        << QByteArray("Command=rtm-rrt") << PAGES["Command1.html"];
+    QTest::newRow("a head not in the list")
+        << QByteArray("Command=INS-RST:0A,0A") << PAGES["Command1.html"];
+    QTest::newRow("an empty value") << QByteArray("Command=") << PAGES["Command.html"];
+    QTest::newRow("spaces only") << QByteArray("Command=+++") << PAGES["Command.html"];
+    QTest::newRow("no parameters: no body") << QByteArray() << QByteArray();
+    QTest::newRow("two parameters run together")
+        << QByteArray("RTM=RRT&b=2") << PAGES["Command1.html"]; // "RRTb=2"
+}
+
+void TestWebServer::commandsThatAreNotSent() {
+    QFETCH(QByteArray, form);
+    QFETCH(QByteArray, body);
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.openPort());
+    const HttpProbe probe = rig.loggedIn();
+    rig.clock.advance(2min);
+    const HttpAnswer answer = form.isEmpty() ? probe.get("/") : probe.post(form);
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.body, body);
+    QCOMPARE(rig.terminal->queue().count(), 0);
+    // Every request for "/" of a logged-in client gives it 5 more minutes.
+    QVERIFY(rig.web->webSlots().nextDeadline().value() == rig.clock.now() + 5min);
+}
+
+// No port is open: the command is queued all the same, nothing answers, and the reply wait
+// ends it with one empty line.
+void TestWebServer::commandWithoutPortGetsEmptyLineAfterReplyWait() {
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    const HttpProbe probe = rig.loggedIn();
+    auto answer = rig.later([&] { return probe.post("Command=RTM-RRT"); });
+    QTRY_VERIFY(rig.terminal->dispatcher().commandInProgress());
+    QVERIFY(rig.replyWait.elapse());
+    rig.terminal->windowMessages().deliverPending(); // the dispatcher ends the command
+    QCOMPARE(rig.vars.WebReplyReady, 1);
+    QCOMPARE(rig.await(answer).body, ReplyPage::HEAD + "<br>" + ReplyPage::TAIL);
+    QTRY_COMPARE(rig.vars.WebReplyReady, 0); // the request has taken it
+}
+
+// Four users at once, each with a command of its own, and console commands between them:
+// every page holds its own command's reply and nothing else.
+void TestWebServer::everyUserGetsItsOwnReply() {
+    WebRig rig;
+    rig.permit({"CMD-AAA", "CMD-BBB", "CMD-CCC", "CMD-DDD"});
+    QVERIFY(rig.openPort());
+    std::vector<HttpProbe> users;
+    for (int n = 1; n <= 4; ++n)
+        users.push_back(rig.loggedIn(n));
+    const QByteArray names[] = {"AAA", "BBB", "CCC", "DDD"};
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::future<HttpAnswer>> answers;
+        for (int n = 0; n < 4; ++n)
+            answers.push_back(rig.later([&, n] {
+                return users[n].post("c=CMD-" + names[n] + ":" + QByteArray::number(round));
+            }));
+        rig.terminal->dispatcher().QueueCommand("CON-SOLE");
+        for (int n = 0; n < 4; ++n) {
+            const HttpAnswer page = rig.await(answers[n]);
+            const QByteArray mine = "CMD-" + names[n] + ":" + QByteArray::number(round);
+            QVERIFY2(page.body.startsWith(ReplyPage::HEAD + mine + "<br>" + DONE + "<br>END "),
+                     page.body.constData());
+            QVERIFY(page.body.endsWith("<<br>" + ReplyPage::TAIL));
+            QCOMPARE(page.body.count("CMD-"), 1);
+        }
+    }
+    QTRY_COMPARE(rig.console.lines.count(QStringLiteral("CON-SOLE")), 3);
+    QVERIFY(!rig.console.lines.join(' ').contains(QStringLiteral("CMD-")));
+}
+
+void TestWebServer::fullQueueSaysSo() {
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.openPort());
+    rig.exchange.silenceNext(1);
+    for (int n = 0; n < CommandQueue::CAPACITY; ++n)
+        QCOMPARE(rig.terminal->dispatcher().appendConsole("CON-" + QByteArray::number(n)),
+                 Dispatcher::Append::Queued);
+    const HttpAnswer page = rig.loggedIn().post("Command=RTM-RRT");
+    QCOMPARE(page.body,
+             replyPage({"\xCE\xF7\xE5\xF0\xE5\xE4\xFC \xEA\xEE\xEC\xE0\xED\xE4 "
+                        "\xE7\xE0\xEF\xEE\xEB\xED\xE5\xED\xE0"})); // "Очередь команд заполнена"
+    QCOMPARE(rig.terminal->queue().count(), CommandQueue::CAPACITY);
+}
+
+// Sixteen commands of one user wait for a silent exchange; a new user's login page and a
+// known user's file still come at once.
+void TestWebServer::waitingCommandsDoNotStarveTheServer() {
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.openPort());
+    rig.exchange.silenceNext(100);
+    const HttpProbe waiting = rig.loggedIn(1);
+    const HttpProbe known = rig.client(2);
+    known.get("/");
+    std::vector<std::future<HttpAnswer>> answers;
+    for (int n = 0; n < 16; ++n)
+        answers.push_back(rig.later([&] { return waiting.post("Command=RTM-RRT"); }));
+    QTRY_COMPARE(rig.terminal->queue().count(), 16);
+    for (const HttpProbe& probe : {rig.client(3), known}) {
+        QElapsedTimer clock;
+        clock.start();
+        auto answer = rig.later([&] { return probe.get("/img/logo.gif"); });
+        const HttpAnswer page = rig.await(answer, 2000);
+        QVERIFY(page.status == 200);
+        QVERIFY2(clock.elapsed() < PROMPT_ANSWER_MS, qPrintable(QString::number(clock.elapsed())));
+    }
+    rig.web->switchOff(); // releases them all
+    for (auto& answer : answers)
+        QCOMPARE(rig.await(answer).body, PAGES["Command.html"]);
+}
+
+// The browser closes its connection while its command waits: the command still runs, its
+// reply goes nowhere, and the thread that waited ends when the reply does.
+void TestWebServer::browserThatGivesUpLeavesNothingBehind() {
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.openPort());
+    rig.exchange.silenceNext(1);
+    const HttpProbe probe = rig.loggedIn();
+    const int threads = countEntries("/proc/self/task");
+    const int socket = probe.send("POST", "/", "Command=RTM-RRT");
+    QVERIFY(socket >= 0);
+    QTRY_VERIFY(rig.exchange.commandsReceived() == 1);
+    ::close(socket);
+    rig.exchange.sendUnsolicited("LATE"); // the reply comes after the browser went
+    QTRY_COMPARE(rig.replyWait.starts, 2);
+    QVERIFY(rig.replyWait.elapse());
+    rig.terminal->windowMessages().deliverPending();
+    QCOMPARE(rig.vars.WebReplyReady, 1);
+    QTRY_COMPARE(rig.vars.WebReplyReady, 0); // the request has taken its reply and answered
+    rig.web->switchOff();
+    QElapsedTimer clock;
+    clock.start();
+    rig.web->server().waitStopped(); // no thread is left waiting
+    QVERIFY(clock.elapsed() < 1000);
+    QVERIFY(countEntries("/proc/self/task") <= threads);
+    QVERIFY(rig.console.lines.isEmpty()); // the reply went nowhere else
+    QCOMPARE(rig.terminal->queue().count(), 0);
+}
+
+void TestWebServer::switchOffReleasesWaitingRequests() {
+    WebRig rig;
+    rig.permit({"RTM-RRT", "SSD-RSP"});
+    QVERIFY(rig.openPort());
+    rig.exchange.silenceNext(10);
+    const HttpProbe waiting = rig.loggedIn();
+    auto first = rig.later([&] { return waiting.post("Command=RTM-RRT"); });
+    QTRY_VERIFY(rig.exchange.commandsReceived() == 1);
+    rig.exchange.sendUnsolicited("PARTIAL"); // a line of the first reply has come
+    QTRY_COMPARE(rig.replyWait.starts, 2);   // it restarted the reply wait
+    std::vector<std::future<HttpAnswer>> answers;
+    for (int n = 0; n < 3; ++n)
+        answers.push_back(rig.later([&] { return waiting.post("Command=SSD-RSP:1234,REST"); }));
+    QTRY_COMPARE(rig.terminal->queue().count(), 4);
+    rig.vars.WebReplyReady = 1;
+    QElapsedTimer clock;
+    clock.start();
+    rig.web->switchOff();
+    QVERIFY(clock.elapsed() < 1000);
+    QCOMPARE(rig.vars.WebReplyReady, 0);
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 0);
+    QCOMPARE(rig.await(first).body, replyPage({"PARTIAL"}));
+    for (auto& answer : answers)
+        QCOMPARE(rig.await(answer).body, PAGES["Command.html"]);
+    QVERIFY(rig.console.lines.isEmpty());
+}
+
+// Opening a port throws the queue away; a request whose entry went is released at once.
+void TestWebServer::reopenedPortReleasesWaitingRequest() {
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.openPort());
+    rig.exchange.silenceNext(1);
+    const HttpProbe probe = rig.loggedIn();
+    rig.terminal->dispatcher().appendConsole("CON-SOLE");
+    auto answer = rig.later([&] { return probe.post("Command=RTM-RRT"); });
+    QTRY_COMPARE(rig.terminal->queue().count(), 2);
+    rig.terminal->closePort();
+    QVERIFY(rig.openPort());
+    QCOMPARE(rig.await(answer).body, PAGES["Command.html"]);
+}
+
+QTEST_GUILESS_MAIN(TestWebServer)
+#include "tst_webserver.moc"
