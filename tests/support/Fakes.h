@@ -17,6 +17,14 @@
 #include <mutex>
 #include <vector>
 
+// How soon something must happen that the program does at once (an answer, a repaint after
+// a change on another thread). Sanitizers slow everything down several times.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int PROMPT_MS = 1000;
+#else
+constexpr int PROMPT_MS = 100;
+#endif
+
 // A timer that runs only when the test says so.
 class FakeTimer final : public Timer {
 public:
