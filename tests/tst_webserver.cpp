@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <future>
+#include <limits>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -216,7 +217,8 @@ void TestWebServer::knownClientFetchesFiles() {
     const HttpAnswer answer = probe.get(target);
     QCOMPARE(answer.status, 200);
     QCOMPARE(answer.body, body);
-    QCOMPARE(answer.headers.value("content-type"), QByteArray("text/html")); // whatever the file
+    QCOMPARE(answer.headers.value("content-type"), // whatever the file
+             QByteArray("text/html; charset=windows-1251"));
 }
 
 void TestWebServer::missingPageFileIs500() {
@@ -226,6 +228,7 @@ void TestWebServer::missingPageFileIs500() {
     QVERIFY(QFile::remove(rig.dir.filePath("WEB/NoPage.html")));
     const HttpAnswer answer = probe.get("/nothing.gif");
     QCOMPARE(answer.status, 500);
+    QCOMPARE(answer.headers.value("content-type"), QByteArray(HttpServer::CONTENT_TYPE));
     QCOMPARE(answer.body,
              QStringLiteral("Cannot open file \"%1/WEB/NoPage.html\". No such file or directory")
                  .arg(rig.dir.path())
@@ -295,6 +298,7 @@ void TestWebServer::login() {
     QCOMPARE(answer.status, 200);
     QCOMPARE(answer.body, body);
     QVERIFY(answer.hasHeader("content-length"));
+    QCOMPARE(answer.headers.value("content-type"), QByteArray(HttpServer::CONTENT_TYPE));
     QCOMPARE(int(rig.web->webSlots().table()[0].state), state);
     const auto deadline = rig.web->webSlots().nextDeadline().value();
     const auto expected = !restarted ? rig.clock.now() - 10s + WebSlots::CONNECTED_TIMEOUT
@@ -529,13 +533,23 @@ void TestWebServer::waitingCommandsDoNotStarveTheServer() {
     for (int n = 0; n < 16; ++n)
         answers.push_back(rig.later([&] { return waiting.post("Command=RTM-RRT"); }));
     QTRY_COMPARE(rig.terminal->queue().count(), 16);
+    // The best of three tries: a starved server answers none of them, a busy machine may
+    // slow one down.
     for (const HttpProbe& probe : {rig.client(3), known}) {
-        QElapsedTimer clock;
-        clock.start();
-        auto answer = rig.later([&] { return probe.get("/img/logo.gif"); });
-        const HttpAnswer page = rig.await(answer, 2000);
-        QVERIFY(page.status == 200);
-        QVERIFY2(clock.elapsed() < PROMPT_MS, qPrintable(QString::number(clock.elapsed())));
+        qint64 best = std::numeric_limits<qint64>::max();
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            qint64 took = -1;
+            auto answer = rig.later([&] {
+                QElapsedTimer clock;
+                clock.start();
+                HttpAnswer page = probe.get("/img/logo.gif");
+                took = clock.elapsed();
+                return page;
+            });
+            QCOMPARE(rig.await(answer, 5000).status, 200);
+            best = std::min(best, took);
+        }
+        QVERIFY2(best < PROMPT_MS, qPrintable(QString::number(best)));
     }
     rig.web->switchOff(); // releases them all
     for (auto& answer : answers)

@@ -14,7 +14,9 @@
 #include <thread>
 #include <unistd.h>
 
-const char* const HttpServer::CONTENT_TYPE = "text/html";
+// Every text the server sends is code page 1251; the reply page does not say so itself,
+// and a browser left to guess reads a mostly Latin reply with a few Cyrillic words wrongly.
+const char* const HttpServer::CONTENT_TYPE = "text/html; charset=windows-1251";
 
 namespace {
 

@@ -12,7 +12,7 @@
 // The web server on cpp-httplib, as the window thread switches it on and off. It listens on
 // all IPv4 addresses; GET, POST and HEAD requests on every path go to one handler, one
 // request per connection, each on a thread of its own. Every response that the handler
-// completes is "text/html" and closes the connection.
+// completes is "text/html" in code page 1251 and closes the connection.
 class HttpServer {
 public:
     using Handler = std::function<WebResponse(const WebRequest&)>;

@@ -1,0 +1,157 @@
+#!/usr/bin/python3
+"""A web user's session with KORVANT in headless Chromium.
+
+Run by tst_browser, which starts KORVANT's windows with the exchange simulator on an open
+port and the lists: password "secret", permitted "RTM-RRT" and "SSD-RSP". Two browsers take
+part: the first comes from 127.0.0.1, the second from 127.0.0.2 through a relay that
+connects to the server from that address (every address of 127.0.0.0/8 is this machine).
+
+usage: web_pages.py PORT [SCREENSHOT_FOLDER]
+"""
+import socket
+import sys
+import threading
+
+from selenium import webdriver
+from selenium.webdriver.chrome.options import Options
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions
+from selenium.webdriver.support.ui import WebDriverWait
+
+DONE = "КОМАНДА ВЫПОЛНЕНА"  # the simulator's second reply line, sent in code page 1251
+WAIT = 60  # seconds; a reply comes at once from the simulator
+
+
+def browser():
+    options = Options()
+    options.binary_location = "/usr/bin/chromium"
+    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
+                 "--no-first-run", "--disable-background-networking",
+                 "--disable-component-update", "--disable-sync", "--disable-dev-shm-usage",
+                 "--window-size=900,600", "--lang=en-US"):
+        options.add_argument(flag)
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+class Relay(threading.Thread):
+    """Forwards every connection to the server, connecting from `source`."""
+
+    def __init__(self, server_port, source):
+        super().__init__(daemon=True)
+        self.server_port = server_port
+        self.source = source
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+
+    def run(self):
+        while True:
+            client, _ = self.listener.accept()
+            server = socket.socket()
+            server.bind((self.source, 0))
+            server.connect(("127.0.0.1", self.server_port))
+            for a, b in ((client, server), (server, client)):
+                threading.Thread(target=self.pump, args=(a, b), daemon=True).start()
+
+    @staticmethod
+    def pump(source, target):
+        try:
+            while data := source.recv(65536):
+                target.sendall(data)
+            target.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+
+
+def text_field(driver):
+    return driver.find_element(By.CSS_SELECTOR, "input[type=text], input[type=password]")
+
+
+def submit(driver, text):
+    """Types into the page's one field, presses its button and waits for the next page."""
+    field = text_field(driver)
+    field.send_keys(text)
+    driver.find_element(By.CSS_SELECTOR, "input[type=submit]").click()
+    WebDriverWait(driver, WAIT).until(expected_conditions.staleness_of(field))
+    return driver.find_element(By.TAG_NAME, "body").text
+
+
+def reply_lines(page_text):
+    return [line for line in page_text.splitlines() if line and line != "Send"]
+
+
+def expect(condition, what):
+    if not condition:
+        raise AssertionError(what)
+    print("ok:", what)
+
+
+def log_in(driver, base):
+    driver.get(base)
+    expect("Введите пароль" in driver.find_element(By.TAG_NAME, "body").text,
+           "the login page shows its Russian text")
+    page = submit(driver, "wrong")
+    expect("Неверный пароль" in page, "a wrong password is refused")
+    page = submit(driver, "secret")
+    expect("Введите команду" in page, "the password opens the command page")
+
+
+def main():
+    port = int(sys.argv[1])
+    shots = sys.argv[2] if len(sys.argv) > 2 else None
+    first = browser()
+    second = browser()
+    try:
+        log_in(first, f"http://127.0.0.1:{port}/")
+        page = submit(first, "rtm-rrt")
+        expect("не разрешена" in page, "lower-case rtm-rrt is not permitted")
+        page = submit(first, "RTM-RRT")
+        lines = reply_lines(page)
+        expect(lines[0] == "RTM-RRT" and lines[1] == DONE and lines[-1] == "<",
+               f"the reply lines of RTM-RRT, Cyrillic readable: {lines}")
+        if shots:
+            first.save_screenshot(f"{shots}/web-reply.png")
+        page = submit(first, "SSD-RSP:2345,REST")  # from the reply page's own form
+        lines = reply_lines(page)
+        expect(lines[0] == "SSD-RSP:2345,REST" and lines[1] == DONE,
+               f"the next command from the reply page: {lines}")
+
+        relay = Relay(port, "127.0.0.2")
+        relay.start()
+        log_in(second, f"http://127.0.0.1:{relay.port}/")
+        if shots:
+            second.save_screenshot(f"{shots}/web-command.png")
+
+        pages = {}
+
+        def send(name, driver, command):
+            pages[name] = reply_lines(submit(driver, command))
+
+        for round_ in range(3):
+            users = [threading.Thread(target=send, args=("first", first, "RTM-RRT")),
+                     threading.Thread(target=send, args=("second", second, f"SSD-RSP:{round_}777,REST"))]
+            for user in users:
+                user.start()
+            for user in users:
+                user.join()
+            expect(pages["first"][0] == "RTM-RRT" and "777" not in " ".join(pages["first"]),
+                   f"round {round_}: the first user sees only its own reply {pages['first']}")
+            expect(pages["second"][0] == f"SSD-RSP:{round_}777,REST" and
+                   "RTM-RRT" not in " ".join(pages["second"]),
+                   f"round {round_}: the second user sees only its own reply {pages['second']}")
+
+        # A command typed into the address bar: no page before it hints at the code page,
+        # and the reply page itself names none; the server's Content-Type does.
+        first.get(f"http://127.0.0.1:{port}/?Command=RTM-RRT")
+        lines = reply_lines(first.find_element(By.TAG_NAME, "body").text)
+        expect(lines[0] == "RTM-RRT" and lines[1] == DONE,
+               f"a reply page loaded by its address: {lines}")
+        expect(first.execute_script("return document.characterSet") == "windows-1251",
+               "the reply page is read as code page 1251")
+    finally:
+        first.quit()
+        second.quit()
+
+
+if __name__ == "__main__":
+    main()

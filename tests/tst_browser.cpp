@@ -1,0 +1,79 @@
+#include "Fakes.h"
+#include "PosixSerialDevice.h"
+#include "SimulatedExchange.h"
+#include "TForm1.h"
+#include "TFormWeb.h"
+#include "Terminal.h"
+#include "Vars.h"
+#include "WebService.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+
+// A web user's session in a real browser: the program's windows run here, with the
+// simulated exchange on COM1 and the project's own page folder, while
+// tests/browser/web_pages.py drives headless Chromium against the web server.
+// KORVANT_SCREENSHOTS names a folder for the pictures of the pages (scripts/screenshot).
+class TestBrowser : public QObject {
+    Q_OBJECT
+private slots:
+    void webUserSession();
+};
+
+void TestBrowser::webUserSession() {
+    for (const char* tool : {"/usr/bin/chromium", "/usr/bin/chromedriver"})
+        QVERIFY2(QFile::exists(tool), tool); // installed by scripts/setup
+
+    QTemporaryDir dir;
+    QDir working(dir.path());
+    QVERIFY(working.mkdir("WEB"));
+    const QDir pages(QStringLiteral(KORVANT_SOURCE_DIR "/WEB"));
+    for (const QString& page : pages.entryList(QDir::Files))
+        QVERIFY(QFile::copy(pages.filePath(page), working.filePath("WEB/" + page)));
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(working.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    QVERIFY(write("Password", "secret\r\n"));
+    QVERIFY(write("CommandWeb", "RTM-RRT\r\nSSD-RSP\r\n"));
+
+    sim::SimulatedExchange exchange;
+    QVERIFY(exchange.start());
+    ::setenv("KORVANT_COM1", exchange.linePath().c_str(), 1);
+    Vars vars;
+    RecordingMessages messages;
+    TForm1 form1(vars, messages, PosixSerialDevice::create());
+    TFormWeb web(form1.terminal().dispatcher(), vars, messages, dir.path(), 0, &form1);
+    form1.setWebWindow(&web);
+    QVERIFY(web.service().isListening());
+    QVERIFY(form1.terminal().OpenComPort(QStringLiteral("Com1"), 1));
+
+    QStringList arguments{QStringLiteral(KORVANT_SOURCE_DIR "/tests/browser/web_pages.py"),
+                          QString::number(web.service().port())};
+    if (const QString shots = qEnvironmentVariable("KORVANT_SCREENSHOTS"); !shots.isEmpty())
+        arguments << shots;
+    QProcess session;
+    session.setProcessChannelMode(QProcess::MergedChannels);
+    session.start(QStringLiteral("/usr/bin/python3"), arguments);
+    QVERIFY(session.waitForStarted());
+    // The window thread goes on running while the browser works.
+    const bool ended =
+        QTest::qWaitFor([&] { return session.state() == QProcess::NotRunning; }, 180000);
+    const QByteArray output = session.readAll();
+    qInfo().noquote() << output;
+    QVERIFY2(ended, "the browser session did not end");
+    QCOMPARE(session.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(session.exitCode(), 0);
+    QVERIFY(messages.shown.isEmpty());
+    QVERIFY(form1.Memo1->toPlainText().isEmpty()); // web replies never reach the console
+    QCOMPARE(web.service().webSlots().ConnectionCount(), 2);
+}
+
+QTEST_MAIN(TestBrowser)
+#include "tst_browser.moc"
