@@ -1,0 +1,65 @@
+// The document path of a known client's request turned into the page file it may fetch:
+// whatever the path, no file outside the folder "WEB" is ever named, no name is longer
+// than 80 characters, and only regular files are served.
+#include "FuzzSupport.h"
+#include "PageFolder.h"
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+// A working directory with a page folder that holds files, folders and symbolic links that
+// lead out of it, and a secret beside it.
+struct Folder {
+    QTemporaryDir dir;
+    QString web;
+
+    Folder() {
+        QDir root(dir.path());
+        mustHold(root.mkpath("WEB/img/deep") && root.mkpath("private"), "the folders are made");
+        for (const char* name : {"WEB/index.html", "WEB/img/logo.gif", "WEB/img/deep/a.html",
+                                 "private/secret", "secret"}) {
+            QFile file(root.filePath(QString::fromLatin1(name)));
+            mustHold(file.open(QIODevice::WriteOnly) && file.write(name) > 0, "a file is made");
+        }
+        QFile::link(root.filePath("secret"), root.filePath("WEB/out"));
+        QFile::link(root.filePath("private"), root.filePath("WEB/img/up"));
+        QFile::link(root.path(), root.filePath("WEB/root"));
+        QFile::link(root.filePath("WEB/index.html"), root.filePath("WEB/in"));
+        web = QFileInfo(root.filePath("WEB")).canonicalFilePath();
+        mustHold(!web.isEmpty() && QDir::setCurrent(dir.path()), "the working directory is set");
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+    static const Folder folder;
+    const QByteArray path(reinterpret_cast<const char*>(bytes), qsizetype(size));
+
+    const QByteArray name = PageFolder::fileName(path);
+    mustHold(name.startsWith("WEB") && name.size() <= PageFolder::NAME_CAPACITY,
+             "the file name is \"WEB\" and the path, at most 80 characters");
+
+    const PageFolder pages(folder.dir.path());
+    const auto servable = pages.servable(path);
+    if (!servable)
+        return 0;
+    mustHold(servable->startsWith(QLatin1String("WEB/")), "a served name lies under WEB/");
+    mustHold(QFile::encodeName(*servable).size() <= PageFolder::NAME_CAPACITY,
+             "a served name holds at most 80 characters");
+    const QFileInfo file(QDir(folder.dir.path()).filePath(*servable));
+    mustHold(file.canonicalFilePath().startsWith(folder.web + QLatin1Char('/')),
+             "a served file lies inside the page folder, links followed");
+    mustHold(QFileInfo(file.canonicalFilePath()).isFile(), "only regular files are served");
+    const auto read = pages.read(*servable);
+    mustHold(read.bytes && !read.bytes->contains("secret"), "the served file is a page");
+    return 0;
+}
