@@ -1,0 +1,203 @@
+// The web path against the console path, with the simulated exchange (its own process, on a
+// pseudo-terminal) answering at once: the round trip of 200 commands one after another from
+// a logged-in browser and from the console, median and 95th percentile; 4 users sending 50
+// commands each at the same time, every reply checked against its command; and the
+// processor time spent while 4 requests wait for a silent exchange. The console path's
+// round trip includes appending the reply to the console and painting it; the web path's
+// includes the HTTP exchange, whose own cost the page file round trip shows.
+#include "HttpProbe.h"
+#include "MessageBoxes.h"
+#include "PosixSerialDevice.h"
+#include "TForm1.h"
+#include "TFormWeb.h"
+#include "Terminal.h"
+#include "Vars.h"
+#include "WebService.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <sys/resource.h>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int COMMANDS = 200;
+constexpr int USERS = 4;
+
+double processorSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double percentile(std::vector<double> values, double share) {
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, std::size_t(share * double(values.size())))];
+}
+
+// Runs the window thread's event loop until `done` holds.
+void runUntil(const std::function<bool()>& done) {
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents, 50);
+}
+
+// Runs `work` on its own thread while the window thread goes on; returns when it has ended.
+void alongside(const std::function<void()>& work) {
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        work();
+        finished = true;
+    });
+    runUntil([&] { return finished.load(); });
+    worker.join();
+}
+
+HttpProbe logIn(int port, int user) {
+    const HttpProbe probe(port, "127.0.0." + QByteArray::number(user));
+    probe.get("/");
+    probe.post("Password=bench");
+    return probe;
+}
+
+void report(const char* path, const std::vector<double>& milliseconds) {
+    std::printf("%s: %zu commands, median %.2f ms, 95th percentile %.2f ms\n", path,
+                milliseconds.size(), percentile(milliseconds, 0.5), percentile(milliseconds, 0.95));
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    const int idleSeconds = argc > 1 ? std::atoi(argv[1]) : 10;
+
+    QProcess simulator;
+    simulator.start(QStringLiteral(EXCHANGE_SIM_PATH), {});
+    if (!simulator.waitForReadyRead(5000)) {
+        std::fprintf(stderr, "the exchange simulator did not start\n");
+        return 1;
+    }
+    qputenv("KORVANT_COM1", simulator.readLine().trimmed());
+
+    QTemporaryDir folder;
+    QDir(folder.path()).mkdir("WEB");
+    const QDir pages(QStringLiteral(KORVANT_SOURCE_DIR "/WEB"));
+    for (const QString& page : pages.entryList(QDir::Files))
+        QFile::copy(pages.filePath(page), folder.filePath("WEB/" + page));
+    for (const auto& [name, text] :
+         {std::pair{"Password", "bench\r\n"}, {"CommandWeb", "RTM-RRT\r\n"}}) {
+        QFile file(folder.filePath(QString::fromLatin1(name)));
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) < 0)
+            return 1;
+    }
+    Vars vars;
+    MessageBoxes messages;
+    TForm1 form(vars, messages, PosixSerialDevice::create());
+    TFormWeb web(form.terminal().dispatcher(), vars, messages, folder.path(), 0, &form);
+    form.setWebWindow(&web);
+    form.show();
+    if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1) || !web.service().isListening())
+        return 1;
+    const int port = web.service().port();
+
+    // The console path: from the queue to the reply's last line reaching the console.
+    std::vector<double> console;
+    for (int n = 0; n < COMMANDS; ++n) {
+        const long long before = form.console().linesReceived();
+        QElapsedTimer clock;
+        clock.start();
+        form.terminal().dispatcher().QueueCommand("RTM-RRT");
+        runUntil([&] { return form.console().linesReceived() >= before + 4; }); // the reply's lines
+        console.push_back(clock.nsecsElapsed() / 1e6);
+    }
+    report("console", console);
+
+    // The web path: from the browser's request to the whole reply page.
+    std::vector<double> webTimes;
+    int wrong = 0;
+    alongside([&] {
+        const HttpProbe browser = logIn(port, 1);
+        for (int n = 0; n < COMMANDS; ++n) {
+            QElapsedTimer clock;
+            clock.start();
+            const HttpAnswer page = browser.post("Command=RTM-RRT");
+            webTimes.push_back(clock.nsecsElapsed() / 1e6);
+            wrong += page.body.contains("RTM-RRT<br>") ? 0 : 1;
+        }
+    });
+    report("web", webTimes);
+    // The HTTP part alone: a page file, which never waits for the exchange.
+    std::vector<double> fileTimes;
+    alongside([&] {
+        const HttpProbe browser = logIn(port, 1);
+        for (int n = 0; n < COMMANDS; ++n) {
+            QElapsedTimer clock;
+            clock.start();
+            browser.get("/Command.html");
+            fileTimes.push_back(clock.nsecsElapsed() / 1e6);
+        }
+    });
+    report("page file", fileTimes);
+    std::printf("web: the web path adds %.2f ms to the median round trip; %d pages without "
+                "their reply\n",
+                percentile(webTimes, 0.5) - percentile(console, 0.5), wrong);
+
+    // Four users at once, each reply checked against its own command.
+    std::atomic<int> paired{0};
+    QElapsedTimer together;
+    together.start();
+    alongside([&] {
+        std::vector<std::thread> users;
+        for (int user = 1; user <= USERS; ++user)
+            users.emplace_back([&, user] {
+                const HttpProbe browser = logIn(port, user);
+                for (int n = 0; n < COMMANDS / USERS; ++n) {
+                    const QByteArray command =
+                        "RTM-RRT:" + QByteArray::number(user) + "-" + QByteArray::number(n);
+                    const HttpAnswer page = browser.post("Command=" + command);
+                    paired += page.body.contains("</form>" + command + "<br>") ? 1 : 0;
+                }
+            });
+        for (auto& user : users)
+            user.join();
+    });
+    std::printf("4 users: %d of %d replies paired right, %.0f ms in all\n", paired.load(), COMMANDS,
+                together.nsecsElapsed() / 1e6);
+
+    // Four requests wait for an exchange that does not answer.
+    simulator.write("silent 4\n");
+    simulator.waitForBytesWritten(1000);
+    QEventLoop settle;
+    QTimer::singleShot(500, &settle, &QEventLoop::quit);
+    settle.exec();
+    std::vector<std::thread> waiting;
+    for (int user = 1; user <= USERS; ++user)
+        waiting.emplace_back([port, user] { logIn(port, user).post("Command=RTM-RRT"); });
+    runUntil([&] { return form.terminal().queue().count() == USERS; });
+    const double before = processorSeconds();
+    QEventLoop idle;
+    QTimer::singleShot(idleSeconds * 1000, &idle, &QEventLoop::quit);
+    idle.exec();
+    std::printf("waiting: %.4f processor-seconds in %d s while %d requests wait\n",
+                processorSeconds() - before, idleSeconds, USERS);
+    web.service().switchOff(); // releases them
+    for (auto& thread : waiting)
+        thread.join();
+
+    form.terminal().closePort();
+    simulator.write("quit\n");
+    simulator.waitForFinished(3000);
+    return paired == COMMANDS && wrong == 0 ? 0 : 1;
+}
