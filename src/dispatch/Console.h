@@ -26,6 +26,8 @@ public:
     void flush();
     // Lines in the console, counting those not yet appended.
     int lineCount() const;
+    // Lines handed to the console and not yet appended.
+    qsizetype pendingLines() const { return m_pending.size(); }
     // Every line handed to the console since it was made (the trimming does not count).
     long long linesReceived() const { return m_received; }
 
