@@ -30,16 +30,25 @@ void Console::append(qsizetype lines) {
     lines = std::min(lines, m_pending.size());
     if (lines == 0)
         return;
-    m_memo.appendPlainText(m_pending.first(lines).join(QLatin1Char('\n')));
+    QString text = m_pending.first(lines).join(QLatin1Char('\n'));
+    if (!holdsNoLine())
+        text.prepend(QLatin1Char('\n'));
+    QTextCursor end(m_memo.document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(text);
+    // Only an empty line put into a console without lines leaves its document empty.
+    m_holdsOneEmptyLine = m_memo.document()->isEmpty();
     m_pending.remove(0, lines);
     m_memo.moveCursor(QTextCursor::End);
     m_memo.ensureCursorVisible();
 }
 
+bool Console::holdsNoLine() const {
+    return m_memo.document()->isEmpty() && !m_holdsOneEmptyLine;
+}
+
 int Console::lineCount() const {
-    const QTextDocument* document = m_memo.document();
-    const bool empty = document->blockCount() == 1 && document->firstBlock().length() <= 1;
-    return (empty ? 0 : document->blockCount()) + m_pending.size();
+    return (holdsNoLine() ? 0 : m_memo.document()->blockCount()) + int(m_pending.size());
 }
 
 // The newest 500 lines are written anew rather than the older ones cut away: after a
@@ -55,5 +64,6 @@ void Console::trim() {
         kept.prepend(block.text());
     kept.append(QString()); // the one empty line after the kept ones
     m_memo.setPlainText(kept.join(QLatin1Char('\n')));
+    m_holdsOneEmptyLine = false;
     m_memo.moveCursor(QTextCursor::End);
 }

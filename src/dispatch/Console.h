@@ -34,8 +34,11 @@ public:
 private:
     void flushSome();
     void append(qsizetype lines);
+    bool holdsNoLine() const;
 
     QPlainTextEdit& m_memo;
     QStringList m_pending;
     long long m_received = 0;
+    // An empty document shows either no line or one empty line: true for the latter.
+    bool m_holdsOneEmptyLine = false;
 };
