@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -98,6 +99,7 @@ private slots:
     void consoleTrimCountsPendingLines();
     void consoleKeepsEmptyLines_data();
     void consoleKeepsEmptyLines();
+    void consoleFloodKeepsOrderAcrossSlices();
 };
 
 void TestWindows::portWindowOpensAndCloses_data() {
@@ -236,6 +238,7 @@ void TestWindows::consoleTrimming() {
     for (int i = 1; i <= lines; ++i)
         console.appendLine(QStringLiteral("line %1").arg(i));
     console.trim();
+    QVERIFY(appendsAll(console)); // what the tick left is shown in the next passes
     QCOMPARE(memo.document()->blockCount(), remaining);
     QCOMPARE(memo.document()->firstBlock().text(), first);
     const QString last = memo.document()->lastBlock().text();
@@ -316,6 +319,26 @@ void TestWindows::consoleKeepsEmptyLines() {
     QCOMPARE(console.lineCount(), lines.size());
     QCOMPARE(memo.document()->blockCount(), lines.size());
     QCOMPARE(memo.toPlainText(), lines.join(QLatin1Char('\n')));
+}
+
+// A flood is appended over many passes of the event loop, each one edit block of whole
+// steps, every line once and in order, and the view follows the last line.
+void TestWindows::consoleFloodKeepsOrderAcrossSlices() {
+    constexpr int LINES = 50000;
+    QPlainTextEdit memo;
+    Console console(memo);
+    QSignalSpy slices(memo.document(), &QTextDocument::blockCountChanged);
+    handOver(console, numberedLines(1, LINES));
+    QCOMPARE(console.lineCount(), LINES);
+    QVERIFY(appendsAll(console));
+    QVERIFY2(slices.count() > 1, "the window thread was held for the whole flood");
+    QVERIFY(slices.count() <= (LINES + Console::LINES_PER_STEP - 1) / Console::LINES_PER_STEP);
+    QCOMPARE(console.lineCount(), LINES);
+    QCOMPARE(memo.document()->blockCount(), LINES);
+    int number = 1;
+    for (QTextBlock block = memo.document()->firstBlock(); block.isValid(); block = block.next())
+        QCOMPARE(block.text(), QStringLiteral("line %1").arg(number++));
+    QVERIFY(memo.textCursor().atEnd());
 }
 
 QTEST_MAIN(TestWindows)
