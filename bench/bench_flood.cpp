@@ -6,10 +6,8 @@
 #include "Console.h"
 #include "MessageBoxes.h"
 #include "PosixSerialDevice.h"
+#include "ProgramWindows.h"
 #include "TForm1.h"
-#include "TForm2.h"
-#include "TForm3.h"
-#include "TFormDel.h"
 #include "Terminal.h"
 #include "Vars.h"
 
@@ -159,19 +157,15 @@ private:
 int showMainWindowOnce(QApplication& application) {
     Vars vars;
     MessageBoxes messages;
-    TForm1 form1(vars, messages, PosixSerialDevice::create());
-    TForm2 form2(form1.terminal(), &form1);
-    TForm3 form3(&form1);
-    TFormDel formDel(&form1);
-    form1.setWindows(&form2, &form3, &formDel);
+    ProgramWindows windows(vars, messages, PosixSerialDevice::create());
     PaintWatch watch(
-        &form1, [] { return true; },
+        &windows.form1, [] { return true; },
         [&] {
             std::printf("shown\n");
             std::fflush(stdout);
             application.quit();
         });
-    form1.show();
+    windows.form1.show();
     return application.exec();
 }
 
