@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -62,6 +63,23 @@ QColor buttonFace() {
     return QApplication::style()->standardPalette().color(QPalette::Button);
 }
 
+// Runs the event loop until the console has appended every line handed to it.
+bool appendsAll(const Console& console) {
+    return QTest::qWaitFor([&] { return console.pendingLines() == 0; }, 60000);
+}
+
+QStringList numberedLines(int from, int to) {
+    QStringList lines;
+    for (int i = from; i <= to; ++i)
+        lines.append(QStringLiteral("line %1").arg(i));
+    return lines;
+}
+
+void handOver(Console& console, const QStringList& lines) {
+    for (const QString& line : lines)
+        console.appendLine(line);
+}
+
 } // namespace
 
 class TestWindows : public QObject {
@@ -77,6 +95,11 @@ private slots:
     void executeChecksPortThenText();
     void consoleTrimming_data();
     void consoleTrimming();
+    void consoleTrimCountsPendingLines_data();
+    void consoleTrimCountsPendingLines();
+    void consoleKeepsEmptyLines_data();
+    void consoleKeepsEmptyLines();
+    void consoleFloodKeepsOrderAcrossSlices();
 };
 
 void TestWindows::portWindowOpensAndCloses_data() {
@@ -215,10 +238,107 @@ void TestWindows::consoleTrimming() {
     for (int i = 1; i <= lines; ++i)
         console.appendLine(QStringLiteral("line %1").arg(i));
     console.trim();
+    QVERIFY(appendsAll(console)); // what the tick left is shown in the next passes
     QCOMPARE(memo.document()->blockCount(), remaining);
     QCOMPARE(memo.document()->firstBlock().text(), first);
     const QString last = memo.document()->lastBlock().text();
     QCOMPARE(last, lines >= 600 ? QString() : QStringLiteral("line %1").arg(lines));
+}
+
+// Lines handed over while earlier ones are already shown: at the trimming tick the ones not
+// yet appended count as console lines, none is shown twice, and later lines follow the
+// empty line.
+void TestWindows::consoleTrimCountsPendingLines_data() {
+    QTest::addColumn<QString>("firstLine");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<int>("pending");
+    QTest::addColumn<int>("remaining");
+    QTest::addColumn<QString>("firstKept");
+    QTest::newRow("550 shown and 50 pending make 600")
+        << "line 1" << 550 << 50 << 501 << "line 101";
+    QTest::newRow("500 shown and 99 pending are left alone")
+        << "line 1" << 500 << 99 << 599 << "line 1";
+    QTest::newRow("the newest 500 all pending") << "line 1" << 100 << 700 << 501 << "line 301";
+    QTest::newRow("an empty first line counts") << "" << 600 << 0 << 501 << "line 101";
+}
+
+void TestWindows::consoleTrimCountsPendingLines() {
+    QFETCH(QString, firstLine);
+    QFETCH(int, shown);
+    QFETCH(int, pending);
+    QFETCH(int, remaining);
+    QFETCH(QString, firstKept);
+    QPlainTextEdit memo;
+    Console console(memo);
+    console.appendLine(firstLine);
+    QVERIFY(appendsAll(console)); // alone in its pass, as a time-out's empty line comes
+    handOver(console, numberedLines(2, shown));
+    QVERIFY(appendsAll(console));
+    handOver(console, numberedLines(shown + 1, shown + pending));
+    console.trim();
+    console.appendLine(QStringLiteral("after"));
+    QVERIFY(appendsAll(console));
+    QCOMPARE(console.lineCount(), remaining + 1);
+    QCOMPARE(memo.document()->blockCount(), remaining + 1);
+    QCOMPARE(memo.document()->firstBlock().text(), firstKept);
+    QCOMPARE(memo.document()->lastBlock().text(), QStringLiteral("after"));
+    const QString beforeLast = memo.document()->lastBlock().previous().text();
+    QCOMPARE(beforeLast, remaining == 501 ? QString() : QStringLiteral("line %1").arg(remaining));
+}
+
+// An empty line (a reply wait that ran out with nothing pending) is a console line like any
+// other, also as the console's first line, where the document alone cannot tell it from
+// an empty console. Each slice is handed over once the one before it is shown.
+void TestWindows::consoleKeepsEmptyLines_data() {
+    QTest::addColumn<QList<QStringList>>("slices");
+    QTest::addColumn<QStringList>("lines");
+    const QString e;
+    const QString a = QStringLiteral("A");
+    QTest::newRow("an empty first line") << QList<QStringList>{{e}} << QStringList{e};
+    QTest::newRow("an empty first line, then a line")
+        << QList<QStringList>{{e}, {a}} << QStringList{e, a};
+    QTest::newRow("empty lines in a row, each alone")
+        << QList<QStringList>{{e}, {e}, {e}, {a}} << QStringList{e, e, e, a};
+    QTest::newRow("empty lines gathered in one slice")
+        << QList<QStringList>{{e, e, a}} << QStringList{e, e, a};
+    QTest::newRow("empty lines around a line")
+        << QList<QStringList>{{e, a, e}, {e}} << QStringList{e, a, e, e};
+    QTest::newRow("an empty line after a line")
+        << QList<QStringList>{{a}, {e}} << QStringList{a, e};
+}
+
+void TestWindows::consoleKeepsEmptyLines() {
+    QFETCH(QList<QStringList>, slices);
+    QFETCH(QStringList, lines);
+    QPlainTextEdit memo;
+    Console console(memo);
+    for (const QStringList& slice : slices) {
+        handOver(console, slice);
+        QVERIFY(appendsAll(console));
+    }
+    QCOMPARE(console.lineCount(), lines.size());
+    QCOMPARE(memo.document()->blockCount(), lines.size());
+    QCOMPARE(memo.toPlainText(), lines.join(QLatin1Char('\n')));
+}
+
+// A flood is appended over many passes of the event loop, each one edit block of whole
+// steps, every line once and in order, and the view follows the last line.
+void TestWindows::consoleFloodKeepsOrderAcrossSlices() {
+    constexpr int LINES = 50000;
+    QPlainTextEdit memo;
+    Console console(memo);
+    QSignalSpy slices(memo.document(), &QTextDocument::blockCountChanged);
+    handOver(console, numberedLines(1, LINES));
+    QCOMPARE(console.lineCount(), LINES);
+    QVERIFY(appendsAll(console));
+    QVERIFY2(slices.count() > 1, "the window thread was held for the whole flood");
+    QVERIFY(slices.count() <= (LINES + Console::LINES_PER_STEP - 1) / Console::LINES_PER_STEP);
+    QCOMPARE(console.lineCount(), LINES);
+    QCOMPARE(memo.document()->blockCount(), LINES);
+    int number = 1;
+    for (QTextBlock block = memo.document()->firstBlock(); block.isValid(); block = block.next())
+        QCOMPARE(block.text(), QStringLiteral("line %1").arg(number++));
+    QVERIFY(memo.textCursor().atEnd());
 }
 
 QTEST_MAIN(TestWindows)

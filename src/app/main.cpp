@@ -1,11 +1,6 @@
 #include "MessageBoxes.h"
 #include "PosixSerialDevice.h"
-#include "TForm1.h"
-#include "TForm2.h"
-#include "TForm3.h"
-#include "TFormDel.h"
-#include "TFormWeb.h"
-#include "Terminal.h"
+#include "ProgramWindows.h"
 #include "Vars.h"
 #include "WebService.h"
 
@@ -18,16 +13,8 @@ int main(int argc, char* argv[]) {
 
     Vars vars;
     MessageBoxes messages;
-    // The windows in their start-up order; only the main window is shown.
-    TForm1 form1(vars, messages, PosixSerialDevice::create());
-    TForm2 form2(form1.terminal(), &form1);
-    TForm3 form3(&form1);
-    TFormWeb formWeb(form1.terminal().dispatcher(), vars, messages, QDir::currentPath(),
-                     WebService::configuredPort(), &form1);
-    TFormDel formDel(&form1);
-    form1.setWindows(&form2, &form3, &formDel);
-    form1.setWebWindow(&formWeb);
-
-    form1.show();
+    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(),
+                           WebService::configuredPort());
+    windows.form1.show();
     return application.exec();
 }

@@ -7,8 +7,14 @@
 #include <unistd.h>
 
 namespace {
-constexpr int PASS_BUDGET_MS = 15; // milliseconds of handling before the event loop runs again
-}
+// Milliseconds of handling before the event loop runs again. A pass of the loop may also
+// append to the console (Console::APPEND_BUDGET_MS) and paint; together they stay within
+// a frame of 16 ms.
+constexpr int PASS_BUDGET_MS = 2;
+// Received blocks are joined up to this size, so that one message is handled in well under
+// a millisecond and the pass budget can be kept.
+constexpr std::size_t JOINED_BLOCK_BYTES = 16 * 1024;
+} // namespace
 
 WindowMessageQueue::WindowMessageQueue(QObject* parent)
     : QObject(parent), m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
@@ -26,7 +32,8 @@ void WindowMessageQueue::post(PostedMessage message) {
     {
         std::lock_guard lock(m_mutex);
         if (message.message == WM_RECEIVED && !m_messages.empty() &&
-            m_messages.back().message == WM_RECEIVED)
+            m_messages.back().message == WM_RECEIVED &&
+            m_messages.back().data.size() < JOINED_BLOCK_BYTES)
             m_messages.back().data.append(message.data);
         else
             m_messages.push_back(std::move(message));
