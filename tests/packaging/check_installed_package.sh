@@ -15,9 +15,11 @@ dpkg-query -W -f='${Status}' korvant | grep -q 'install ok installed' || fail "k
 apt-get install -y -qq --no-install-recommends xvfb xauth x11-utils >/dev/null
 base=$(dpkg-query -W -f='${Package} ${Priority}\n' | awk '$2 == "required" || $2 == "important" {print $1}')
 build_only=$(apt-mark showmanual | grep -v -x -F -e korvant -e xvfb -e xauth -e x11-utils $(printf -- '-e %s ' $base))
+before=$(dpkg -l | grep -c '^ii')
 apt-mark auto $build_only >/dev/null
 apt-get autoremove --purge -y -qq >/dev/null
-echo "installed package: removed what the build needed; $(dpkg -l | grep -c '^ii') packages left"
+! command -v c++ >/dev/null || fail "the build's packages are still there"
+echo "installed package: $before packages, $(dpkg -l | grep -c '^ii') left without the build's"
 
 # The operator picks KORVANT in the menu: the desktop entry's command, in a new home folder.
 launcher=$(sed -n 's/^Exec=//p' /usr/share/applications/korvant.desktop)
