@@ -206,15 +206,10 @@ void TFormWeb::Web1Click() {
 
 // Add: a typed password while fewer than 12 are kept; no duplicate check.
 void TFormWeb::SpeedButton1Click() {
-    EntryList passwords = m_service->lists().entries(List::Passwords);
-    if (Edit1->text().isEmpty() || passwords.size() >= PASSWORD_LIMIT)
+    if (Edit1->text().isEmpty() ||
+        m_service->lists().snapshot(List::Passwords)->size() >= PASSWORD_LIMIT)
         return;
-    passwords.append(Cp1251::fromUnicode(Edit1->text()));
-    m_service->lists().replace(List::Passwords, passwords);
-    showList(ListBox1, List::Passwords);
-    selectRow(ListBox1, ListBox1->count() - 1);
-    if (passwords.size() == 1)
-        SpeedButton2->setEnabled(true);
+    append(List::Passwords, ListBox1, SpeedButton2, Cp1251::fromUnicode(Edit1->text()));
     PasswordsChanged = 1;
 }
 
@@ -223,13 +218,7 @@ void TFormWeb::SpeedButton2Click() {
     const int row = selectedRow(ListBox1);
     if (row < 0)
         return;
-    EntryList passwords = m_service->lists().entries(List::Passwords);
-    passwords.removeAt(row);
-    m_service->lists().replace(List::Passwords, passwords);
-    showList(ListBox1, List::Passwords);
-    if (passwords.isEmpty())
-        SpeedButton2->setEnabled(false);
-    else
+    if (remove(List::Passwords, ListBox1, SpeedButton2, row))
         selectRow(ListBox1, ListBox1->count() - 1);
     PasswordsChanged = 1;
 }
@@ -239,28 +228,41 @@ void TFormWeb::SpeedButton3Click() {
     const int row = selectedRow(ListBox2);
     if (row < 0)
         return;
-    EntryList permitted = m_service->lists().entries(List::Permitted);
-    permitted.append(m_service->lists().entries(List::AllCommands).at(row));
-    m_service->lists().replace(List::Permitted, permitted);
-    showList(ListBox3, List::Permitted);
-    selectRow(ListBox3, ListBox3->count() - 1);
-    if (permitted.size() == 1)
-        SpeedButton4->setEnabled(true);
+    append(List::Permitted, ListBox3, SpeedButton4,
+           m_service->lists().snapshot(List::AllCommands)->at(row));
     PermittedChanged = 1;
 }
 
 // The selected permitted command is withdrawn; nothing is selected afterwards.
 void TFormWeb::SpeedButton4Click() {
-    const int row = selectedRow(ListBox3);
-    EntryList permitted = m_service->lists().entries(List::Permitted);
-    if (row >= 0)
-        permitted.removeAt(row);
-    m_service->lists().replace(List::Permitted, permitted);
-    showList(ListBox3, List::Permitted);
+    remove(List::Permitted, ListBox3, SpeedButton4, selectedRow(ListBox3));
     ListBox3->clearSelection();
-    if (permitted.isEmpty())
-        SpeedButton4->setEnabled(false);
     PermittedChanged = 1;
+}
+
+// The entry becomes the list's new last one, selected; the list's button is enabled when
+// the entry is its first.
+void TFormWeb::append(List list, QListWidget* box, QToolButton* button, const QByteArray& entry) {
+    EntryList entries = m_service->lists().entries(list);
+    entries.append(entry);
+    m_service->lists().replace(list, entries);
+    showList(box, list);
+    selectRow(box, box->count() - 1);
+    if (entries.size() == 1)
+        button->setEnabled(true);
+}
+
+// Removes the entry at `row` (nothing when it is -1); the list's button is disabled when
+// the list is left empty. True while entries remain.
+bool TFormWeb::remove(List list, QListWidget* box, QToolButton* button, int row) {
+    EntryList entries = m_service->lists().entries(list);
+    if (row >= 0)
+        entries.removeAt(row);
+    m_service->lists().replace(list, entries);
+    showList(box, list);
+    if (entries.isEmpty())
+        button->setEnabled(false);
+    return !entries.isEmpty();
 }
 
 // The changed lists are written back; a list that cannot be written stays changed, so

@@ -81,6 +81,9 @@ private:
     void buildControls();
     void startServer();
     void showList(QListWidget* box, WebAccessList::List list);
+    void append(WebAccessList::List list, QListWidget* box, QToolButton* button,
+                const QByteArray& entry);
+    bool remove(WebAccessList::List list, QListWidget* box, QToolButton* button, int row);
     void saveList(WebAccessList::List list, std::uint8_t& changed);
 
     Vars& m_vars;
