@@ -32,7 +32,7 @@ struct Windows {
     RecordingMessages messages;
     FakeSerialDevice* device = new FakeSerialDevice;
     TForm1 form1{vars, messages, std::unique_ptr<SerialDevice>(device)};
-    TForm2 form2{form1.terminal(), &form1};
+    TForm2 form2{form1.terminal(), messages, &form1};
 
     Windows() { form1.setWindows(&form2, nullptr, nullptr); }
     // What the exchange's end of the line has received, once `expected` bytes are there
@@ -71,6 +71,8 @@ private slots:
     void portWindowOpensAndCloses();
     void portWindowRefusesMissingPort();
     void settingsDialogAppliesEvenWhenCancelled();
+    void dialogButtonClosesThePortWindow_data();
+    void dialogButtonClosesThePortWindow();
     void lampsFollowModemLines();
     void lostLineResetsPortWindow();
     void enterQueuesTheTypedCommand();
@@ -144,6 +146,36 @@ void TestWindows::settingsDialogAppliesEvenWhenCancelled() {
     w.form2.Button4Click();
     QCOMPARE(w.device->applied, 1);
     QVERIFY(w.device->lineSettings == before);
+}
+
+void TestWindows::dialogButtonClosesThePortWindow_data() {
+    QTest::addColumn<bool>("unreadable");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("OK") << false << int(QDialog::Accepted) << QStringList();
+    QTest::newRow("Cancel") << false << int(QDialog::Rejected) << QStringList();
+    QTest::newRow("settings cannot be read")
+        << true << int(QDialog::Accepted)
+        << QStringList{QStringLiteral("plain:Не удалось прочитать настройки порта Com1")};
+}
+
+void TestWindows::dialogButtonClosesThePortWindow() {
+    QFETCH(bool, unreadable);
+    QFETCH(int, answer);
+    QFETCH(QStringList, shown);
+    Windows w;
+    w.form2.Button1Click();
+    w.device->settingsUnreadable = unreadable;
+    w.form2.show();
+    QTimer::singleShot(0, &w.form2, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog && dialog != &w.form2)
+            dialog->done(answer);
+    });
+    QTest::mouseClick(w.form2.Button4, Qt::LeftButton);
+    QVERIFY(!w.form2.isVisible());
+    QCOMPARE(w.messages.shown, shown);
+    QCOMPARE(w.device->applied, unreadable ? 0 : 1);
 }
 
 void TestWindows::lampsFollowModemLines() {

@@ -17,7 +17,7 @@ int main(int argc, char* argv[]) {
     MessageBoxes messages;
     // The windows in their start-up order; only the main window is shown.
     TForm1 form1(vars, messages, PosixSerialDevice::create());
-    TForm2 form2(form1.terminal(), &form1);
+    TForm2 form2(form1.terminal(), messages, &form1);
     TForm3 form3(&form1);
     TFormDel formDel(&form1);
     form1.setWindows(&form2, &form3, &formDel);
