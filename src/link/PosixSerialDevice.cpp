@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <system_error>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -154,11 +156,24 @@ bool PosixSerialDevice::open(const QString& path) {
     return true;
 }
 
+// A serial driver's close() first waits until the device has sent what it holds, for up to
+// the port's closing wait (30 s by default). With hardware flow control and CTS low that is
+// the whole wait, so the output not yet sent is discarded, and the port is released for the
+// next open at once. What an adapter's own chip still holds cannot be discarded from here:
+// the descriptor itself is closed on a thread of its own, so that neither the window thread
+// nor the program's exit waits for it (at exit the kernel ends that thread's wait at once).
 void PosixSerialDevice::close() {
     if (m_fd < 0)
         return;
-    ::ioctl(m_fd, TIOCNXCL);
-    ::close(std::exchange(m_fd, -1)); // the flock goes with the descriptor
+    const int fd = std::exchange(m_fd, -1);
+    ::tcflush(fd, TCOFLUSH);
+    ::ioctl(fd, TIOCNXCL);
+    ::flock(fd, LOCK_UN);
+    try {
+        std::thread([fd] { ::close(fd); }).detach();
+    } catch (const std::system_error&) {
+        ::close(fd); // no thread to be had: close here rather than keep the port
+    }
 }
 
 ssize_t PosixSerialDevice::readSome(char* buffer, std::size_t size) {

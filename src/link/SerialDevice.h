@@ -32,6 +32,7 @@ public:
     virtual ~SerialDevice() = default;
     // Opens the device for exclusive use; on failure returns false and leaves it closed.
     virtual bool open(const QString& path) = 0;
+    // Releases the device at once: output not yet sent is dropped, never waited for.
     virtual void close() = 0;
     // The descriptor that the reader polls for input, output room and hang-up.
     virtual int descriptor() const = 0;
