@@ -4,6 +4,7 @@
 #include "TForm2.h"
 #include "Terminal.h"
 #include "Vars.h"
+#include "WindowRig.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -16,7 +17,9 @@
 #include <QTextBlock>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -71,6 +74,8 @@ private slots:
     void portWindowOpensAndCloses();
     void portWindowRefusesMissingPort();
     void settingsDialogAppliesEvenWhenCancelled();
+    void flowControlKept_data();
+    void flowControlKept();
     void dialogButtonClosesThePortWindow_data();
     void dialogButtonClosesThePortWindow();
     void lampsFollowModemLines();
@@ -146,6 +151,59 @@ void TestWindows::settingsDialogAppliesEvenWhenCancelled() {
     w.form2.Button4Click();
     QCOMPARE(w.device->applied, 1);
     QVERIFY(w.device->lineSettings == before);
+}
+
+void TestWindows::flowControlKept_data() {
+    QTest::addColumn<int>("flags");  // XON/XOFF bits of the line before the open
+    QTest::addColumn<int>("answer"); // to the settings dialog; -1: not shown
+    QTest::addColumn<QString>("shown");
+    const int xonXoff = IXON | IXOFF;
+    QTest::newRow("XON/XOFF, the open") << xonXoff << -1 << QString();
+    QTest::newRow("XON/XOFF, Cancel") << xonXoff << int(QDialog::Rejected) << "Xon / Xoff";
+    QTest::newRow("XON/XOFF, OK") << xonXoff << int(QDialog::Accepted) << "Xon / Xoff";
+    QTest::newRow("any byte resumes, Cancel")
+        << (xonXoff | IXANY) << int(QDialog::Rejected) << "IXON + IXOFF + IXANY";
+    QTest::newRow("any byte resumes, OK")
+        << (xonXoff | IXANY) << int(QDialog::Accepted) << "IXON + IXOFF + IXANY";
+    QTest::newRow("output side only, OK") << int(IXON) << int(QDialog::Accepted) << "IXON";
+    QTest::newRow("none, OK") << 0 << int(QDialog::Accepted) << QStringLiteral("Нет");
+}
+
+// The line's XON/XOFF flow control is the system's setting: opening the port keeps it, and
+// the settings dialog shows it and, left unchanged, applies it as it was.
+void TestWindows::flowControlKept() {
+    QFETCH(int, flags);
+    QFETCH(int, answer);
+    QFETCH(QString, shown);
+    WindowRig rig;
+    // The system's view of the line, set up before the program opens it.
+    const int line = ::open(rig.exchange.linePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(line >= 0);
+    termios before{};
+    QVERIFY(::tcgetattr(line, &before) == 0);
+    before.c_iflag = (before.c_iflag & ~(IXON | IXOFF | IXANY)) | tcflag_t(flags);
+    QVERIFY(::tcsetattr(line, TCSANOW, &before) == 0);
+
+    rig.form2->Button1Click();
+    QCOMPARE(rig.vars.PortOpen, 1);
+    QString shownFlow;
+    if (answer >= 0) {
+        QTimer::singleShot(0, rig.form2.get(), [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            if (const auto* flow = dialog->findChild<QComboBox*>(QStringLiteral("flowControl")))
+                shownFlow = flow->currentText();
+            dialog->done(answer);
+        });
+        rig.form2->Button4Click();
+    }
+    termios after{};
+    QVERIFY(::tcgetattr(line, &after) == 0);
+    ::close(line);
+    QCOMPARE(int(after.c_iflag & (IXON | IXOFF | IXANY)), flags);
+    QCOMPARE(after.c_cflag, before.c_cflag); // speed and framing as they were
+    QCOMPARE(shownFlow, shown);
 }
 
 void TestWindows::dialogButtonClosesThePortWindow_data() {

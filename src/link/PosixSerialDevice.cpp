@@ -50,10 +50,10 @@ std::optional<speed_t> codeOf(int rate) {
     return std::nullopt;
 }
 
-// Raw line discipline without touching c_cflag (speed, framing, flow control stay).
+// Raw line discipline without touching c_cflag (speed, framing, hardware flow control) or
+// IXON, IXOFF and IXANY: those input flags are the line's XON/XOFF flow control.
 void makeDisciplineRaw(termios& tio) {
-    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                     IXANY | IUCLC | IMAXBEL);
+    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IMAXBEL);
     tio.c_oflag &= ~OPOST;
     tio.c_lflag &= ~(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
     tio.c_cc[VMIN] = 0;
@@ -115,13 +115,31 @@ void setParity(termios& tio, LineSettings::Parity parity) {
     }
 }
 
-void setFlow(termios& tio, LineSettings::Flow flow) {
-    tio.c_cflag &= ~CRTSCTS;
-    tio.c_iflag &= ~(IXON | IXOFF);
-    if (flow == LineSettings::Flow::Hardware)
-        tio.c_cflag |= CRTSCTS;
-    else if (flow == LineSettings::Flow::Software)
-        tio.c_iflag |= IXON | IXOFF;
+struct FlowFlag {
+    LineSettings::Flow flow;
+    tcflag_t termios::*field;
+    tcflag_t flag;
+};
+constexpr std::array<FlowFlag, 4> kFlowFlags{{{LineSettings::RtsCts, &termios::c_cflag, CRTSCTS},
+                                              {LineSettings::XonOutput, &termios::c_iflag, IXON},
+                                              {LineSettings::XoffInput, &termios::c_iflag, IXOFF},
+                                              {LineSettings::XonAny, &termios::c_iflag, IXANY}}};
+
+unsigned flowOf(const termios& tio) {
+    unsigned flow = 0;
+    for (const auto& bit : kFlowFlags)
+        if (tio.*bit.field & bit.flag)
+            flow |= bit.flow;
+    return flow;
+}
+
+void setFlow(termios& tio, unsigned flow) {
+    for (const auto& bit : kFlowFlags) {
+        if (flow & bit.flow)
+            tio.*bit.field |= bit.flag;
+        else
+            tio.*bit.field &= ~bit.flag;
+    }
 }
 
 } // namespace
@@ -204,9 +222,7 @@ std::optional<LineSettings> PosixSerialDevice::settings() const {
     line.dataBits = dataBitsOf(tio.c_cflag);
     line.parity = parityOf(tio.c_cflag);
     line.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
-    line.flow = (tio.c_cflag & CRTSCTS) ? LineSettings::Flow::Hardware
-                : (tio.c_iflag & IXON)  ? LineSettings::Flow::Software
-                                        : LineSettings::Flow::None;
+    line.flow = flowOf(tio);
     return line;
 }
 
