@@ -11,11 +11,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <qpa/qwindowsysteminterface.h>
 
 namespace {
 
@@ -76,6 +78,8 @@ private slots:
     void recallOfNothingEmptiesTheLine();
     void pickingFromHistoryDoesNotExecute();
     void activationFillsListsOnceAndFocusesCommandLine();
+    void onlyOwnWindowsCountAsActivation_data();
+    void onlyOwnWindowsCountAsActivation();
     void consoleFont();
     void helpOpensAtContentsWithoutDeadLinks();
     void aboutWindow();
@@ -350,6 +354,44 @@ void TestMainWindow::activationFillsListsOnceAndFocusesCommandLine() {
     QVERIFY(rig.form1->TabSheet1->ComboBox3->currentText().isEmpty()); // lists, not texts
     QVERIFY(rig.form1->TabSheet2->Mod1->currentText().isEmpty());
     QCOMPARE(rig.vars.WebReplyReady, 0);
+}
+
+void TestMainWindow::onlyOwnWindowsCountAsActivation_data() {
+    QTest::addColumn<QString>("away");
+    QTest::addColumn<bool>("toCommandLine");
+    QTest::newRow("the About window") << "about" << true;
+    QTest::newRow("a message box, gone before the focus comes back") << "box" << true;
+    QTest::newRow("another program") << "program" << false;
+}
+
+// The focus comes back to the main window from one of the program's own windows, or from
+// another program (Alt+Tab): only the first is the main window's activation, which puts the
+// focus into the command line.
+void TestMainWindow::onlyOwnWindowsCountAsActivation() {
+    QFETCH(QString, away);
+    QFETCH(bool, toCommandLine);
+    using Events = QWindowSystemInterface;
+    WindowRig rig;
+    QVERIFY(rig.show());
+    QWidget* number = rig.form1->TabSheet1->ComboBox2;
+    number->setFocus();
+    QTRY_VERIFY(number->hasFocus());
+    if (away == QLatin1String("about")) {
+        rig.answerModal("Button1");
+        rig.form1->About1Click();
+    } else if (away == QLatin1String("box")) {
+        QMessageBox box(QMessageBox::NoIcon, QString(), QStringLiteral("?"), QMessageBox::Ok);
+        QTimer::singleShot(0, &box, &QMessageBox::accept);
+        box.exec();
+    } else {
+        Events::handleWindowActivated<Events::SynchronousDelivery>(nullptr);
+        QVERIFY(!rig.form1->isActiveWindow());
+    }
+    // The window system gives the focus back (offscreen there is none to do it).
+    Events::handleWindowActivated<Events::SynchronousDelivery>(rig.form1->windowHandle());
+    QVERIFY(rig.form1->isActiveWindow());
+    QCOMPARE(rig.form1->ComboBox1->hasFocus(), toCommandLine);
+    QCOMPARE(number->hasFocus(), !toCommandLine);
 }
 
 void TestMainWindow::consoleFont() {

@@ -1,5 +1,6 @@
 #include "TForm1.h"
 
+#include "ActivationWatch.h"
 #include "CommandBuilders.h"
 #include "CommandLine.h"
 #include "Console.h"
@@ -106,6 +107,13 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
     });
     buildPages(client);
     resetLamps();
+    // Only a return from the program's own windows is an activation; the first one, at
+    // start-up, comes from nowhere.
+    connect(new ActivationWatch(*this), &ActivationWatch::activated, this,
+            [this](bool fromOwnWindow) {
+                if (fromOwnWindow || !m_activated)
+                    FormActivate();
+            });
     FormCreate();
 }
 
@@ -279,12 +287,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::watchKeys(QComboBox* combo) {
     combo->installEventFilter(this);
     combo->lineEdit()->installEventFilter(this);
-}
-
-void TForm1::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ActivationChange && isActiveWindow())
-        FormActivate();
-    QMainWindow::changeEvent(event);
 }
 
 // Centred on the desktop when first shown.
