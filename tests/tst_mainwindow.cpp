@@ -6,12 +6,15 @@
 #include "WindowRig.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -33,6 +36,37 @@ void typeCharacters(QWidget* widget, const QString& text) {
     for (const QChar ch : text) {
         QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
         QApplication::sendEvent(widget, &press);
+    }
+}
+
+// The operator's ways of putting text into a line edit: typing, the two paste keys, the
+// line's menu and a drop.
+void insertAsOperator(QLineEdit* line, const QString& how, const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+    if (how == QLatin1String("Ctrl+V")) {
+        QTest::keyClick(line->parentWidget(), Qt::Key_V, Qt::ControlModifier);
+    } else if (how == QLatin1String("Shift+Insert")) {
+        QTest::keyClick(line->parentWidget(), Qt::Key_Insert, Qt::ShiftModifier);
+    } else if (how == QLatin1String("typing")) {
+        typeCharacters(line->parentWidget(), text);
+    } else if (how == QLatin1String("menu")) {
+        QContextMenuEvent click(QContextMenuEvent::Mouse, line->rect().center(),
+                                line->mapToGlobal(line->rect().center()));
+        QApplication::sendEvent(line, &click);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction* action : menu->actions())
+            if (action->text().startsWith(QLatin1String("&Paste")))
+                menu->setActiveAction(action);
+        QTest::keyClick(menu, Qt::Key_Return);
+    } else {
+        QMimeData dragged;
+        dragged.setText(text);
+        const QPoint end(line->width() - 2, line->height() / 2);
+        QDragEnterEvent enter(end, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(line, &enter);
+        QDropEvent drop(end, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(line, &drop);
     }
 }
 
@@ -70,6 +104,8 @@ private slots:
     void completionSelectsTheRest();
     void typingRules_data();
     void typingRules();
+    void inputRules_data();
+    void inputRules();
     void executeRefusals_data();
     void executeRefusals();
     void executeQueuesTextUnchanged();
@@ -222,6 +258,52 @@ void TestMainWindow::typingRules() {
     WindowRig rig;
     typeCharacters(rig.form1->ComboBox1, typed);
     QCOMPARE(rig.form1->ComboBox1->currentText(), shown);
+}
+
+void TestMainWindow::inputRules_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QByteArray>("recalled");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("shown");
+    const QString digits40 = QStringLiteral("1234567890").repeated(4);
+    for (const char* how : {"Ctrl+V", "Shift+Insert", "menu", "drop"}) {
+        QTest::addRow("%s: cut to 32 characters", how)
+            << how << QByteArray() << ""
+            << "ssd-rsp:" + digits40 << "SSD-RSP:" + digits40.left(24);
+        QTest::addRow("%s: cut to the room left", how)
+            << how << QByteArray() << "rtm-" << digits40 << "RTM-" + digits40.left(28);
+        QTest::addRow("%s: capitals, Cyrillic too", how) << how << QByteArray() << ""
+                                                         << "rtm-rrt абв"
+                                                         << "RTM-RRT АБВ";
+    }
+    QTest::newRow("a recalled command keeps its case") << "Ctrl+V" << QByteArray("flm-dsp:0a") << ""
+                                                       << ",0b"
+                                                       << "flm-dsp:0a,0B";
+    const QByteArray long35 = "SSD-WSP:88888888888888882345,TCAT,1";
+    QTest::newRow("a recalled 35-character command takes no paste")
+        << "Ctrl+V" << long35 << ""
+        << "x" << QString::fromLatin1(long35);
+    QTest::newRow("a recalled 35-character command takes no typing")
+        << "typing" << long35 << ""
+        << "xy" << QString::fromLatin1(long35);
+}
+
+void TestMainWindow::inputRules() {
+    QFETCH(QString, how);
+    QFETCH(QByteArray, recalled);
+    QFETCH(QString, typed);
+    QFETCH(QString, pasted);
+    QFETCH(QString, shown);
+    WindowRig rig;
+    QVERIFY(rig.show());
+    QLineEdit* line = rig.form1->ComboBox1->lineEdit();
+    rig.vars.LastCommand.assign(recalled);
+    if (!recalled.isEmpty())
+        rig.form1->BitBtn7Click();
+    typeCharacters(rig.form1->ComboBox1, typed);
+    insertAsOperator(line, how, pasted);
+    QCOMPARE(line->text(), shown);
 }
 
 void TestMainWindow::executeRefusals_data() {

@@ -205,7 +205,7 @@ void TForm1::buildCommandArea(QWidget* client) {
     ComboBox1->setFont(Faces::designFont(QStringLiteral("MS Sans Serif"), 20, scale.factor()));
     Widgets::setTextColour(ComboBox1, QColor(0, 0, 255));
     ComboBox1->setMaxVisibleItems(HISTORY_ROWS);
-    ComboBox1->lineEdit()->setValidator(new CommandLineValidator(*ComboBox1->lineEdit()));
+    new CommandLineInput(*ComboBox1);
     watchKeys(ComboBox1);
     scale.place(ComboBox1, 104, 41, 377, 33);
 
@@ -269,13 +269,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         const bool onCommandLine = watched == ComboBox1 || watched == ComboBox1->lineEdit();
         if (onCommandLine && isEnterKey(key)) {
             BitBtn1Click();
-            return true;
-        }
-        // Letters become capitals as they are typed; text put there by recall keeps its case.
-        if (onCommandLine && key->text() != key->text().toUpper()) {
-            QKeyEvent upper(QEvent::KeyPress, key->key(), key->modifiers(), key->text().toUpper(),
-                            key->isAutoRepeat(), key->count());
-            QCoreApplication::sendEvent(watched, &upper);
             return true;
         }
     }
