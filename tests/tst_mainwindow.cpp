@@ -5,6 +5,7 @@
 #include "Widgets.h"
 #include "WindowRig.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QClipboard>
 #include <QComboBox>
@@ -112,6 +113,7 @@ private slots:
     void recall_data();
     void recall();
     void recallOfNothingEmptiesTheLine();
+    void pickingFromHistoryDoesNotExecute_data();
     void pickingFromHistoryDoesNotExecute();
     void activationFillsListsOnceAndFocusesCommandLine();
     void onlyOwnWindowsCountAsActivation_data();
@@ -397,14 +399,40 @@ void TestMainWindow::recallOfNothingEmptiesTheLine() {
     QVERIFY(rig.form1->ComboBox1->currentText().isEmpty());
 }
 
+void TestMainWindow::pickingFromHistoryDoesNotExecute_data() {
+    QTest::addColumn<bool>("byKeys");
+    QTest::newRow("Down and Enter") << true;
+    QTest::newRow("a click on a row") << false;
+}
+
+// The operator picks from the command line's drop-down list: the entry goes into the line
+// and nothing is executed.
 void TestMainWindow::pickingFromHistoryDoesNotExecute() {
+    QFETCH(bool, byKeys);
     WindowRig rig;
+    QVERIFY(rig.show());
     QVERIFY(rig.openPort());
     execute(*rig.form1, QStringLiteral("ONE"));
     execute(*rig.form1, QStringLiteral("TWO"));
     QCOMPARE(rig.wire(2), QByteArray("ONE\rTWO\r"));
-    rig.form1->ComboBox1->setCurrentIndex(0);
-    QCOMPARE(rig.form1->ComboBox1->currentText(), QStringLiteral("ONE"));
+    QComboBox* line = rig.form1->ComboBox1;
+    QTest::keyClick(line, Qt::Key_Down, Qt::AltModifier); // opens the list
+    QAbstractItemView* list = line->view();
+    QTRY_VERIFY(list->isVisible());
+    QString picked;
+    if (byKeys) {
+        QTest::keyClick(list, Qt::Key_Down);
+        picked = list->currentIndex().data().toString();
+        QTest::keyClick(list, Qt::Key_Return);
+    } else {
+        const QModelIndex first = list->model()->index(0, 0);
+        picked = first.data().toString();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(first).center());
+    }
+    QVERIFY(!list->isVisible());
+    QVERIFY(!picked.isEmpty());
+    QCOMPARE(line->currentText(), picked);
+    QCOMPARE(rig.vars.LastCommand.bytes(), QByteArray("TWO"));
     // An execute would have queued at once; nothing is queued, waiting or in progress.
     QCOMPARE(rig.form1->terminal().queue().count(), 0);
     QVERIFY(rig.form1->terminal().windowMessages().isEmpty());
