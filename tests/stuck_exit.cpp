@@ -1,13 +1,10 @@
-// The program as main.cpp builds it, with the port open and output stuck in the line
-// (the far end never reads). A line on its standard input closes the main window as the
+// The program's main window with its port open and output stuck in the line (the far end
+// never reads). A line on its standard input closes the main window as the
 // operator would; tst_link times how long the process then takes to end.
 
 #include "Fakes.h"
 #include "PosixSerialDevice.h"
 #include "TForm1.h"
-#include "TForm2.h"
-#include "TForm3.h"
-#include "TFormDel.h"
 #include "Terminal.h"
 #include "Vars.h"
 
@@ -21,10 +18,6 @@ int main(int argc, char* argv[]) {
     Vars vars;
     RecordingMessages messages;
     TForm1 form1(vars, messages, PosixSerialDevice::create());
-    TForm2 form2(form1.terminal(), messages, &form1);
-    TForm3 form3(&form1);
-    TFormDel formDel(&form1);
-    form1.setWindows(&form2, &form3, &formDel);
     form1.show();
     if (!form1.terminal().OpenComPort(QStringLiteral("Com1"), 1))
         return 2;
