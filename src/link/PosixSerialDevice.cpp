@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <system_error>
@@ -188,7 +189,9 @@ void PosixSerialDevice::close() {
     ::ioctl(fd, TIOCNXCL);
     ::flock(fd, LOCK_UN);
     try {
-        std::thread([fd] { ::close(fd); }).detach();
+        std::thread closer([fd] { ::close(fd); });
+        ::pthread_setname_np(closer.native_handle(), CLOSER_THREAD_NAME);
+        closer.detach();
     } catch (const std::system_error&) {
         ::close(fd); // no thread to be had: close here rather than keep the port
     }

@@ -16,6 +16,8 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 
 // Entries of a /proc directory: /proc/self/task counts threads, /proc/self/fd descriptors.
 int entriesIn(const char* directory);
+// Threads of this process that carry the name.
+int threadsNamed(const char* name);
 
 // Processor time of the whole process so far, every thread counted.
 std::chrono::nanoseconds processCpuTime();
