@@ -1,6 +1,7 @@
 #include "Console.h"
 #include "Fakes.h"
 #include "PosixSerialDevice.h"
+#include "Probes.h"
 #include "SimulatedExchange.h"
 #include "Terminal.h"
 #include "Vars.h"
@@ -65,6 +66,7 @@ private slots:
     void unpluggedLineClosesThePort();
     void missingDeviceCannotOpen();
     void openIsExclusive();
+    void hangUpSoak();
 };
 
 void TestEndToEnd::commandBytesOnTheWire_data() {
@@ -206,6 +208,53 @@ void TestEndToEnd::openIsExclusive() {
     QVERIFY(!second.open(QString::fromStdString(rig.exchange.linePath())));
     rig.terminal->closePort();
     QVERIFY(second.open(QString::fromStdString(rig.exchange.linePath())));
+}
+
+// A hundred times over: a few commands are queued, the exchange hangs up in the middle of
+// a reply, and the port is opened again on the line that comes back. Afterwards nothing
+// is left over: no thread, no descriptor, no queued command; and the console holds every
+// line that arrived before each hang-up, each once and in order.
+void TestEndToEnd::hangUpSoak() {
+    constexpr int ROUNDS = 100;
+    const QString done = QStringLiteral("КОМАНДА ВЫПОЛНЕНА");
+    Rig rig;
+    QVERIFY(rig.open());
+    // A released port's descriptor is closed by a short-lived thread of its own; the counts
+    // are taken when none is running.
+    const auto noCloser = [] { return threadsNamed(PosixSerialDevice::CLOSER_THREAD_NAME) == 0; };
+    QVERIFY(QTest::qWaitFor(noCloser));
+    const int threads = entriesIn("/proc/self/task");
+    const int descriptors = entriesIn("/proc/self/fd");
+    QStringList arrived;
+    for (int round = 0; round < ROUNDS; ++round) {
+        rig.exchange.breakReplyAfter(1);
+        const QString first = QStringLiteral("SOAK-ONE:%1").arg(round);
+        const QString second = QStringLiteral("SOAK-TWO:%1").arg(round);
+        for (const QString& command : {first, second, QStringLiteral("SOAK-THR:%1").arg(round)})
+            rig.terminal->dispatcher().QueueCommand(command.toLatin1());
+        // The first reply is whole; the second stops before its prompt; the third command
+        // waits in the queue. The exchange numbers the commands it gets.
+        const auto end = [](int command) {
+            return QStringLiteral("END %1").arg(command, 4, 10, QLatin1Char('0'));
+        };
+        arrived << first << done << end(2 * round + 1) << QStringLiteral("<") << second << done
+                << end(2 * round + 2);
+        QVERIFY(waitUntil([&] { return rig.console.lines.endsWith(arrived.last()); }));
+        rig.exchange.hangUp();
+        QVERIFY(waitUntil([&] { return !rig.terminal->portIsOpen(); }));
+        QVERIFY(rig.exchange.reconnect());
+        ::setenv("KORVANT_COM1", rig.exchange.linePath().c_str(), 1);
+        QVERIFY(rig.open());
+    }
+    QCOMPARE(rig.console.lines, arrived);
+    QCOMPARE(rig.terminal->queue().count(), 0);
+    QVERIFY(!rig.terminal->dispatcher().commandInProgress());
+    QVERIFY(QTest::qWaitFor(noCloser));
+    QCOMPARE(entriesIn("/proc/self/task"), threads);
+    QCOMPARE(entriesIn("/proc/self/fd"), descriptors);
+    rig.terminal->dispatcher().QueueCommand("ALIVE");
+    QVERIFY(rig.consoleHas(QStringLiteral("ALIVE")));
+    QVERIFY(rig.settles());
 }
 
 QTEST_GUILESS_MAIN(TestEndToEnd)

@@ -224,6 +224,8 @@ private slots:
     void unsolicitedLineArrives();
     void hangUpIsSeenByTerminal_data();
     void hangUpIsSeenByTerminal();
+    void brokenReplyStopsBeforeItsPrompt();
+    void reconnectBringsTheLineBack();
     void staysIdleWhenNothingMoves_data();
     void staysIdleWhenNothingMoves();
 
@@ -424,6 +426,29 @@ void TestExchangeSim::hangUpIsSeenByTerminal() {
     exchange_->sendUnsolicited("LATE");
     exchange_->flood(10);
     exchange_->hangUp();
+}
+
+void TestExchangeSim::brokenReplyStopsBeforeItsPrompt() {
+    exchange_->breakReplyAfter(1);
+    QVERIFY(terminal_->send("ONE\rTWO\r"));
+    QVERIFY(terminal_->readUntilContains("\r\nEND 0002\r\n"));
+    QVERIFY(containsLineWith(terminal_->text(), "TWO"));
+    QCOMPARE(echoedCommands(terminal_->text()), QStringList{"ONE"}); // the only prompt
+    QVERIFY(terminal_->send("THREE\r"));
+    QVERIFY(terminal_->readUntilReplyTo("THREE")); // whole again
+}
+
+void TestExchangeSim::reconnectBringsTheLineBack() {
+    exchange_->hangUp();
+    QVERIFY(terminal_->waitForHangUp());
+    terminal_.reset();
+    QVERIFY2(exchange_->reconnect(), exchange_->errorText().c_str());
+    terminal_.emplace(exchange_->linePath());
+    QVERIFY(terminal_->isOpen());
+    QVERIFY(terminal_->send("AGAIN\r"));
+    QVERIFY(terminal_->readUntilReplyTo("AGAIN"));
+    exchange_->hangUp(); // and it goes down again as often as asked
+    QVERIFY(terminal_->waitForHangUp());
 }
 
 void TestExchangeSim::staysIdleWhenNothingMoves_data() {

@@ -5,17 +5,23 @@
 #include "Widgets.h"
 #include "WindowRig.h"
 
+#include <QAbstractItemView>
 #include <QAction>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTextBrowser>
+#include <qpa/qwindowsysteminterface.h>
 
 namespace {
 
@@ -31,6 +37,37 @@ void typeCharacters(QWidget* widget, const QString& text) {
     for (const QChar ch : text) {
         QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
         QApplication::sendEvent(widget, &press);
+    }
+}
+
+// The operator's ways of putting text into a line edit: typing, the two paste keys, the
+// line's menu and a drop.
+void insertAsOperator(QLineEdit* line, const QString& how, const QString& text) {
+    QGuiApplication::clipboard()->setText(text);
+    if (how == QLatin1String("Ctrl+V")) {
+        QTest::keyClick(line->parentWidget(), Qt::Key_V, Qt::ControlModifier);
+    } else if (how == QLatin1String("Shift+Insert")) {
+        QTest::keyClick(line->parentWidget(), Qt::Key_Insert, Qt::ShiftModifier);
+    } else if (how == QLatin1String("typing")) {
+        typeCharacters(line->parentWidget(), text);
+    } else if (how == QLatin1String("menu")) {
+        QContextMenuEvent click(QContextMenuEvent::Mouse, line->rect().center(),
+                                line->mapToGlobal(line->rect().center()));
+        QApplication::sendEvent(line, &click);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        for (QAction* action : menu->actions())
+            if (action->text().startsWith(QLatin1String("&Paste")))
+                menu->setActiveAction(action);
+        QTest::keyClick(menu, Qt::Key_Return);
+    } else {
+        QMimeData dragged;
+        dragged.setText(text);
+        const QPoint end(line->width() - 2, line->height() / 2);
+        QDragEnterEvent enter(end, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(line, &enter);
+        QDropEvent drop(end, Qt::CopyAction, &dragged, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(line, &drop);
     }
 }
 
@@ -68,14 +105,19 @@ private slots:
     void completionSelectsTheRest();
     void typingRules_data();
     void typingRules();
+    void inputRules_data();
+    void inputRules();
     void executeRefusals_data();
     void executeRefusals();
     void executeQueuesTextUnchanged();
     void recall_data();
     void recall();
     void recallOfNothingEmptiesTheLine();
+    void pickingFromHistoryDoesNotExecute_data();
     void pickingFromHistoryDoesNotExecute();
     void activationFillsListsOnceAndFocusesCommandLine();
+    void onlyOwnWindowsCountAsActivation_data();
+    void onlyOwnWindowsCountAsActivation();
     void consoleFont();
     void helpOpensAtContentsWithoutDeadLinks();
     void aboutWindow();
@@ -220,6 +262,52 @@ void TestMainWindow::typingRules() {
     QCOMPARE(rig.form1->ComboBox1->currentText(), shown);
 }
 
+void TestMainWindow::inputRules_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QByteArray>("recalled");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("pasted");
+    QTest::addColumn<QString>("shown");
+    const QString digits40 = QStringLiteral("1234567890").repeated(4);
+    for (const char* how : {"Ctrl+V", "Shift+Insert", "menu", "drop"}) {
+        QTest::addRow("%s: cut to 32 characters", how)
+            << how << QByteArray() << ""
+            << "ssd-rsp:" + digits40 << "SSD-RSP:" + digits40.left(24);
+        QTest::addRow("%s: cut to the room left", how)
+            << how << QByteArray() << "rtm-" << digits40 << "RTM-" + digits40.left(28);
+        QTest::addRow("%s: capitals, Cyrillic too", how) << how << QByteArray() << ""
+                                                         << "rtm-rrt абв"
+                                                         << "RTM-RRT АБВ";
+    }
+    QTest::newRow("a recalled command keeps its case") << "Ctrl+V" << QByteArray("flm-dsp:0a") << ""
+                                                       << ",0b"
+                                                       << "flm-dsp:0a,0B";
+    const QByteArray long35 = "SSD-WSP:88888888888888882345,TCAT,1";
+    QTest::newRow("a recalled 35-character command takes no paste")
+        << "Ctrl+V" << long35 << ""
+        << "x" << QString::fromLatin1(long35);
+    QTest::newRow("a recalled 35-character command takes no typing")
+        << "typing" << long35 << ""
+        << "xy" << QString::fromLatin1(long35);
+}
+
+void TestMainWindow::inputRules() {
+    QFETCH(QString, how);
+    QFETCH(QByteArray, recalled);
+    QFETCH(QString, typed);
+    QFETCH(QString, pasted);
+    QFETCH(QString, shown);
+    WindowRig rig;
+    QVERIFY(rig.show());
+    QLineEdit* line = rig.form1->ComboBox1->lineEdit();
+    rig.vars.LastCommand.assign(recalled);
+    if (!recalled.isEmpty())
+        rig.form1->BitBtn7Click();
+    typeCharacters(rig.form1->ComboBox1, typed);
+    insertAsOperator(line, how, pasted);
+    QCOMPARE(line->text(), shown);
+}
+
 void TestMainWindow::executeRefusals_data() {
     QTest::addColumn<bool>("portOpen");
     QTest::addColumn<QString>("typed");
@@ -311,14 +399,40 @@ void TestMainWindow::recallOfNothingEmptiesTheLine() {
     QVERIFY(rig.form1->ComboBox1->currentText().isEmpty());
 }
 
+void TestMainWindow::pickingFromHistoryDoesNotExecute_data() {
+    QTest::addColumn<bool>("byKeys");
+    QTest::newRow("Down and Enter") << true;
+    QTest::newRow("a click on a row") << false;
+}
+
+// The operator picks from the command line's drop-down list: the entry goes into the line
+// and nothing is executed.
 void TestMainWindow::pickingFromHistoryDoesNotExecute() {
+    QFETCH(bool, byKeys);
     WindowRig rig;
+    QVERIFY(rig.show());
     QVERIFY(rig.openPort());
     execute(*rig.form1, QStringLiteral("ONE"));
     execute(*rig.form1, QStringLiteral("TWO"));
     QCOMPARE(rig.wire(2), QByteArray("ONE\rTWO\r"));
-    rig.form1->ComboBox1->setCurrentIndex(0);
-    QCOMPARE(rig.form1->ComboBox1->currentText(), QStringLiteral("ONE"));
+    QComboBox* line = rig.form1->ComboBox1;
+    QTest::keyClick(line, Qt::Key_Down, Qt::AltModifier); // opens the list
+    QAbstractItemView* list = line->view();
+    QTRY_VERIFY(list->isVisible());
+    QString picked;
+    if (byKeys) {
+        QTest::keyClick(list, Qt::Key_Down);
+        picked = list->currentIndex().data().toString();
+        QTest::keyClick(list, Qt::Key_Return);
+    } else {
+        const QModelIndex first = list->model()->index(0, 0);
+        picked = first.data().toString();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(first).center());
+    }
+    QVERIFY(!list->isVisible());
+    QVERIFY(!picked.isEmpty());
+    QCOMPARE(line->currentText(), picked);
+    QCOMPARE(rig.vars.LastCommand.bytes(), QByteArray("TWO"));
     // An execute would have queued at once; nothing is queued, waiting or in progress.
     QCOMPARE(rig.form1->terminal().queue().count(), 0);
     QVERIFY(rig.form1->terminal().windowMessages().isEmpty());
@@ -350,6 +464,44 @@ void TestMainWindow::activationFillsListsOnceAndFocusesCommandLine() {
     QVERIFY(rig.form1->TabSheet1->ComboBox3->currentText().isEmpty()); // lists, not texts
     QVERIFY(rig.form1->TabSheet2->Mod1->currentText().isEmpty());
     QCOMPARE(rig.vars.WebReplyReady, 0);
+}
+
+void TestMainWindow::onlyOwnWindowsCountAsActivation_data() {
+    QTest::addColumn<QString>("away");
+    QTest::addColumn<bool>("toCommandLine");
+    QTest::newRow("the About window") << "about" << true;
+    QTest::newRow("a message box, gone before the focus comes back") << "box" << true;
+    QTest::newRow("another program") << "program" << false;
+}
+
+// The focus comes back to the main window from one of the program's own windows, or from
+// another program (Alt+Tab): only the first is the main window's activation, which puts the
+// focus into the command line.
+void TestMainWindow::onlyOwnWindowsCountAsActivation() {
+    QFETCH(QString, away);
+    QFETCH(bool, toCommandLine);
+    using Events = QWindowSystemInterface;
+    WindowRig rig;
+    QVERIFY(rig.show());
+    QWidget* number = rig.form1->TabSheet1->ComboBox2;
+    number->setFocus();
+    QTRY_VERIFY(number->hasFocus());
+    if (away == QLatin1String("about")) {
+        rig.answerModal("Button1");
+        rig.form1->About1Click();
+    } else if (away == QLatin1String("box")) {
+        QMessageBox box(QMessageBox::NoIcon, QString(), QStringLiteral("?"), QMessageBox::Ok);
+        QTimer::singleShot(0, &box, &QMessageBox::accept);
+        box.exec();
+    } else {
+        Events::handleWindowActivated<Events::SynchronousDelivery>(nullptr);
+        QVERIFY(!rig.form1->isActiveWindow());
+    }
+    // The window system gives the focus back (offscreen there is none to do it).
+    Events::handleWindowActivated<Events::SynchronousDelivery>(rig.form1->windowHandle());
+    QVERIFY(rig.form1->isActiveWindow());
+    QCOMPARE(rig.form1->ComboBox1->hasFocus(), toCommandLine);
+    QCOMPARE(number->hasFocus(), !toCommandLine);
 }
 
 void TestMainWindow::consoleFont() {

@@ -2,6 +2,7 @@
 #include "Fakes.h"
 #include "HttpProbe.h"
 #include "PosixSerialDevice.h"
+#include "Probes.h"
 #include "SimulatedExchange.h"
 #include "Terminal.h"
 #include "Vars.h"
@@ -37,12 +38,6 @@ const QMap<QString, QByteArray> PAGES{{"index.html", "login page"},
                                       {"Command1.html", "not permitted page"},
                                       {"NoPage.html", "no such page"},
                                       {"img/logo.gif", "GIF89a\x01\x02"}};
-
-int countEntries(const char* folder) {
-    return int(QDir(QString::fromLatin1(folder))
-                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
-                   .size());
-}
 
 // The web server with the terminal behind it: a real dispatcher on a pseudo-terminal with
 // the simulated exchange at the far end. Only time is faked: the reply wait, the console's
@@ -383,8 +378,8 @@ void TestWebServer::switchingOffAndOnLeaksNothing() {
     QVERIFY(!rig.client().get("/").body.isEmpty()); // a server that has served
     rig.web->switchOff();
     rig.web->server().waitStopped();
-    const int threads = countEntries("/proc/self/task");
-    const int descriptors = countEntries("/proc/self/fd");
+    const int threads = entriesIn("/proc/self/task");
+    const int descriptors = entriesIn("/proc/self/fd");
     for (int round = 0; round < 100; ++round) {
         QCOMPARE(rig.web->switchOn(), QString());
         QCOMPARE(rig.client(round % 3 + 1).get("/").status, 200);
@@ -392,8 +387,8 @@ void TestWebServer::switchingOffAndOnLeaksNothing() {
         QVERIFY(!rig.web->isListening());
     }
     rig.web->server().waitStopped();
-    QCOMPARE(countEntries("/proc/self/task"), threads);
-    QCOMPARE(countEntries("/proc/self/fd"), descriptors);
+    QCOMPARE(entriesIn("/proc/self/task"), threads);
+    QCOMPARE(entriesIn("/proc/self/fd"), descriptors);
     QCOMPARE(rig.web->webSlots().ConnectionCount(), 0);
 }
 
@@ -580,7 +575,7 @@ void TestWebServer::browserThatGivesUpLeavesNothingBehind() {
     QVERIFY(rig.openPort());
     rig.exchange.silenceNext(1);
     const HttpProbe probe = rig.loggedIn();
-    const int threads = countEntries("/proc/self/task");
+    const int threads = entriesIn("/proc/self/task");
     const int socket = probe.send("POST", "/", "Command=RTM-RRT");
     QVERIFY(socket >= 0);
     QTRY_VERIFY(rig.exchange.commandsReceived() == 1);
@@ -596,7 +591,7 @@ void TestWebServer::browserThatGivesUpLeavesNothingBehind() {
     clock.start();
     rig.web->server().waitStopped(); // no thread is left waiting
     QVERIFY(clock.elapsed() < 1000);
-    QVERIFY(countEntries("/proc/self/task") <= threads);
+    QVERIFY(entriesIn("/proc/self/task") <= threads);
     QVERIFY(rig.console.lines.isEmpty()); // the reply went nowhere else
     QCOMPARE(rig.terminal->queue().count(), 0);
 }

@@ -4,6 +4,7 @@
 #include "TForm2.h"
 #include "Terminal.h"
 #include "Vars.h"
+#include "WindowRig.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -17,7 +18,9 @@
 #include <QTextBlock>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -33,7 +36,7 @@ struct Windows {
     RecordingMessages messages;
     FakeSerialDevice* device = new FakeSerialDevice;
     TForm1 form1{vars, messages, std::unique_ptr<SerialDevice>(device)};
-    TForm2 form2{form1.terminal(), &form1};
+    TForm2 form2{form1.terminal(), messages, &form1};
 
     Windows() { form1.setWindows(&form2, nullptr, nullptr); }
     // What the exchange's end of the line has received, once `expected` bytes are there
@@ -89,6 +92,10 @@ private slots:
     void portWindowOpensAndCloses();
     void portWindowRefusesMissingPort();
     void settingsDialogAppliesEvenWhenCancelled();
+    void flowControlKept_data();
+    void flowControlKept();
+    void dialogButtonClosesThePortWindow_data();
+    void dialogButtonClosesThePortWindow();
     void lampsFollowModemLines();
     void lostLineResetsPortWindow();
     void enterQueuesTheTypedCommand();
@@ -167,6 +174,89 @@ void TestWindows::settingsDialogAppliesEvenWhenCancelled() {
     w.form2.Button4Click();
     QCOMPARE(w.device->applied, 1);
     QVERIFY(w.device->lineSettings == before);
+}
+
+void TestWindows::flowControlKept_data() {
+    QTest::addColumn<int>("flags");  // XON/XOFF bits of the line before the open
+    QTest::addColumn<int>("answer"); // to the settings dialog; -1: not shown
+    QTest::addColumn<QString>("shown");
+    const int xonXoff = IXON | IXOFF;
+    QTest::newRow("XON/XOFF, the open") << xonXoff << -1 << QString();
+    QTest::newRow("XON/XOFF, Cancel") << xonXoff << int(QDialog::Rejected) << "Xon / Xoff";
+    QTest::newRow("XON/XOFF, OK") << xonXoff << int(QDialog::Accepted) << "Xon / Xoff";
+    QTest::newRow("any byte resumes, Cancel")
+        << (xonXoff | IXANY) << int(QDialog::Rejected) << "IXON + IXOFF + IXANY";
+    QTest::newRow("any byte resumes, OK")
+        << (xonXoff | IXANY) << int(QDialog::Accepted) << "IXON + IXOFF + IXANY";
+    QTest::newRow("output side only, OK") << int(IXON) << int(QDialog::Accepted) << "IXON";
+    QTest::newRow("none, OK") << 0 << int(QDialog::Accepted) << QStringLiteral("Нет");
+}
+
+// The line's XON/XOFF flow control is the system's setting: opening the port keeps it, and
+// the settings dialog shows it and, left unchanged, applies it as it was.
+void TestWindows::flowControlKept() {
+    QFETCH(int, flags);
+    QFETCH(int, answer);
+    QFETCH(QString, shown);
+    WindowRig rig;
+    // The system's view of the line, set up before the program opens it.
+    const int line = ::open(rig.exchange.linePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    QVERIFY(line >= 0);
+    termios before{};
+    QVERIFY(::tcgetattr(line, &before) == 0);
+    before.c_iflag = (before.c_iflag & ~(IXON | IXOFF | IXANY)) | tcflag_t(flags);
+    QVERIFY(::tcsetattr(line, TCSANOW, &before) == 0);
+
+    rig.form2->Button1Click();
+    QCOMPARE(rig.vars.PortOpen, 1);
+    QString shownFlow;
+    if (answer >= 0) {
+        QTimer::singleShot(0, rig.form2.get(), [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            if (const auto* flow = dialog->findChild<QComboBox*>(QStringLiteral("flowControl")))
+                shownFlow = flow->currentText();
+            dialog->done(answer);
+        });
+        rig.form2->Button4Click();
+    }
+    termios after{};
+    QVERIFY(::tcgetattr(line, &after) == 0);
+    ::close(line);
+    QCOMPARE(int(after.c_iflag & (IXON | IXOFF | IXANY)), flags);
+    QCOMPARE(after.c_cflag, before.c_cflag); // speed and framing as they were
+    QCOMPARE(shownFlow, shown);
+}
+
+void TestWindows::dialogButtonClosesThePortWindow_data() {
+    QTest::addColumn<bool>("unreadable");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QStringList>("shown");
+    QTest::newRow("OK") << false << int(QDialog::Accepted) << QStringList();
+    QTest::newRow("Cancel") << false << int(QDialog::Rejected) << QStringList();
+    QTest::newRow("settings cannot be read")
+        << true << int(QDialog::Accepted)
+        << QStringList{QStringLiteral("plain:Не удалось прочитать настройки порта Com1")};
+}
+
+void TestWindows::dialogButtonClosesThePortWindow() {
+    QFETCH(bool, unreadable);
+    QFETCH(int, answer);
+    QFETCH(QStringList, shown);
+    Windows w;
+    w.form2.Button1Click();
+    w.device->settingsUnreadable = unreadable;
+    w.form2.show();
+    QTimer::singleShot(0, &w.form2, [&] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (dialog && dialog != &w.form2)
+            dialog->done(answer);
+    });
+    QTest::mouseClick(w.form2.Button4, Qt::LeftButton);
+    QVERIFY(!w.form2.isVisible());
+    QCOMPARE(w.messages.shown, shown);
+    QCOMPARE(w.device->applied, unreadable ? 0 : 1);
 }
 
 void TestWindows::lampsFollowModemLines() {

@@ -40,8 +40,7 @@ SystemSheet::SystemSheet(Dispatcher& dispatcher, QWidget& commandLine, QWidget* 
     connect(BitBtn9, &QPushButton::clicked, this, &SystemSheet::BitBtn9Click);
 }
 
-QString SystemSheet::clockText(const QDateTime& reading) {
-    const QLocale locale = QLocale::system();
+QString SystemSheet::clockText(const QDateTime& reading, const QLocale& locale) {
     QString text = locale.toString(reading.date(), QLocale::ShortFormat);
     if (reading.time() != QTime(0, 0)) {
         // The long time without the time zone that Qt's long format adds.
@@ -55,12 +54,12 @@ QString SystemSheet::clockText(const QDateTime& reading) {
 void SystemSheet::BitBtn4Click() {
     m_dispatcher.QueueCommand(Commands::clockRead().view());
     m_commandLine.setFocus();
-    Label1->setText(clockText(m_clock()));
+    Label1->setText(clockText(m_clock(), locale()));
 }
 
 void SystemSheet::BitBtn9Click() {
     const QDateTime reading = m_clock(); // one reading for the label and the command
-    Label1->setText(clockText(reading));
+    Label1->setText(clockText(reading, locale()));
     m_dispatcher.QueueCommand(Commands::clockWrite(reading).view());
     m_commandLine.setFocus();
 }

@@ -21,8 +21,9 @@ public:
     // The computer's clock; tests fix the instant.
     void setClock(Clock clock) { m_clock = std::move(clock); }
 
-    // The system's short date, a blank and its long time; the time is left out at midnight.
-    static QString clockText(const QDateTime& reading);
+    // The short date, a blank and the long time of the page's language (the system's unless
+    // set otherwise); the time is left out at midnight.
+    static QString clockText(const QDateTime& reading, const QLocale& locale);
 
     QPushButton* BitBtn4 = nullptr; // Время: RTM-RRT
     QPushButton* BitBtn9 = nullptr; // write the computer's clock into the exchange

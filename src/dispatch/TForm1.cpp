@@ -1,5 +1,6 @@
 #include "TForm1.h"
 
+#include "ActivationWatch.h"
 #include "CommandBuilders.h"
 #include "CommandLine.h"
 #include "Console.h"
@@ -114,6 +115,13 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
     buildPages(client);
     resetLamps();
     showWebLamp();
+    // Only a return from the program's own windows is an activation; the first one, at
+    // start-up, comes from nowhere.
+    connect(new ActivationWatch(*this), &ActivationWatch::activated, this,
+            [this](bool fromOwnWindow) {
+                if (fromOwnWindow || !m_activated)
+                    FormActivate();
+            });
     FormCreate();
 }
 
@@ -205,7 +213,7 @@ void TForm1::buildCommandArea(QWidget* client) {
     ComboBox1->setFont(Faces::designFont(QStringLiteral("MS Sans Serif"), 20, scale.factor()));
     Widgets::setTextColour(ComboBox1, QColor(0, 0, 255));
     ComboBox1->setMaxVisibleItems(HISTORY_ROWS);
-    ComboBox1->lineEdit()->setValidator(new CommandLineValidator(*ComboBox1->lineEdit()));
+    new CommandLineInput(*ComboBox1);
     watchKeys(ComboBox1);
     scale.place(ComboBox1, 104, 41, 377, 33);
 
@@ -318,13 +326,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
             BitBtn1Click();
             return true;
         }
-        // Letters become capitals as they are typed; text put there by recall keeps its case.
-        if (onCommandLine && key->text() != key->text().toUpper()) {
-            QKeyEvent upper(QEvent::KeyPress, key->key(), key->modifiers(), key->text().toUpper(),
-                            key->isAutoRepeat(), key->count());
-            QCoreApplication::sendEvent(watched, &upper);
-            return true;
-        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -334,12 +335,6 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::watchKeys(QComboBox* combo) {
     combo->installEventFilter(this);
     combo->lineEdit()->installEventFilter(this);
-}
-
-void TForm1::changeEvent(QEvent* event) {
-    if (event->type() == QEvent::ActivationChange && isActiveWindow())
-        FormActivate();
-    QMainWindow::changeEvent(event);
 }
 
 // Centred on the desktop when first shown.

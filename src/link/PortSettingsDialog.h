@@ -6,7 +6,9 @@
 
 class QComboBox;
 
-// Edits the open port's speed, data bits, parity, stop bits and flow control.
+// Edits the open port's speed, data bits, parity, stop bits and flow control. It shows what
+// the port holds, also a speed or a flow control mix that its lists do not name, and left
+// alone gives all of it back unchanged.
 class PortSettingsDialog final : public QDialog {
     Q_OBJECT
 public:

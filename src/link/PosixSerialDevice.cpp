@@ -3,9 +3,12 @@
 #include <array>
 #include <cerrno>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <system_error>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -48,10 +51,10 @@ std::optional<speed_t> codeOf(int rate) {
     return std::nullopt;
 }
 
-// Raw line discipline without touching c_cflag (speed, framing, flow control stay).
+// Raw line discipline without touching c_cflag (speed, framing, hardware flow control) or
+// IXON, IXOFF and IXANY: those input flags are the line's XON/XOFF flow control.
 void makeDisciplineRaw(termios& tio) {
-    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
-                     IXANY | IUCLC | IMAXBEL);
+    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC | IMAXBEL);
     tio.c_oflag &= ~OPOST;
     tio.c_lflag &= ~(ECHO | ECHONL | ECHOE | ECHOK | ICANON | ISIG | IEXTEN);
     tio.c_cc[VMIN] = 0;
@@ -113,13 +116,31 @@ void setParity(termios& tio, LineSettings::Parity parity) {
     }
 }
 
-void setFlow(termios& tio, LineSettings::Flow flow) {
-    tio.c_cflag &= ~CRTSCTS;
-    tio.c_iflag &= ~(IXON | IXOFF);
-    if (flow == LineSettings::Flow::Hardware)
-        tio.c_cflag |= CRTSCTS;
-    else if (flow == LineSettings::Flow::Software)
-        tio.c_iflag |= IXON | IXOFF;
+struct FlowFlag {
+    LineSettings::Flow flow;
+    tcflag_t termios::*field;
+    tcflag_t flag;
+};
+constexpr std::array<FlowFlag, 4> kFlowFlags{{{LineSettings::RtsCts, &termios::c_cflag, CRTSCTS},
+                                              {LineSettings::XonOutput, &termios::c_iflag, IXON},
+                                              {LineSettings::XoffInput, &termios::c_iflag, IXOFF},
+                                              {LineSettings::XonAny, &termios::c_iflag, IXANY}}};
+
+unsigned flowOf(const termios& tio) {
+    unsigned flow = 0;
+    for (const auto& bit : kFlowFlags)
+        if (tio.*bit.field & bit.flag)
+            flow |= bit.flow;
+    return flow;
+}
+
+void setFlow(termios& tio, unsigned flow) {
+    for (const auto& bit : kFlowFlags) {
+        if (flow & bit.flow)
+            tio.*bit.field |= bit.flag;
+        else
+            tio.*bit.field &= ~bit.flag;
+    }
 }
 
 } // namespace
@@ -154,11 +175,26 @@ bool PosixSerialDevice::open(const QString& path) {
     return true;
 }
 
+// A serial driver's close() first waits until the device has sent what it holds, for up to
+// the port's closing wait (30 s by default). With hardware flow control and CTS low that is
+// the whole wait, so the output not yet sent is discarded, and the port is released for the
+// next open at once. What an adapter's own chip still holds cannot be discarded from here:
+// the descriptor itself is closed on a thread of its own, so that neither the window thread
+// nor the program's exit waits for it (at exit the kernel ends that thread's wait at once).
 void PosixSerialDevice::close() {
     if (m_fd < 0)
         return;
-    ::ioctl(m_fd, TIOCNXCL);
-    ::close(std::exchange(m_fd, -1)); // the flock goes with the descriptor
+    const int fd = std::exchange(m_fd, -1);
+    ::tcflush(fd, TCOFLUSH);
+    ::ioctl(fd, TIOCNXCL);
+    ::flock(fd, LOCK_UN);
+    try {
+        std::thread closer([fd] { ::close(fd); });
+        ::pthread_setname_np(closer.native_handle(), CLOSER_THREAD_NAME);
+        closer.detach();
+    } catch (const std::system_error&) {
+        ::close(fd); // no thread to be had: close here rather than keep the port
+    }
 }
 
 ssize_t PosixSerialDevice::readSome(char* buffer, std::size_t size) {
@@ -189,9 +225,7 @@ std::optional<LineSettings> PosixSerialDevice::settings() const {
     line.dataBits = dataBitsOf(tio.c_cflag);
     line.parity = parityOf(tio.c_cflag);
     line.stopBits = (tio.c_cflag & CSTOPB) ? 2 : 1;
-    line.flow = (tio.c_cflag & CRTSCTS) ? LineSettings::Flow::Hardware
-                : (tio.c_iflag & IXON)  ? LineSettings::Flow::Software
-                                        : LineSettings::Flow::None;
+    line.flow = flowOf(tio);
     return line;
 }
 

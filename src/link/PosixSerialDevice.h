@@ -8,6 +8,9 @@
 // translation, reads that return what is there.
 class PosixSerialDevice final : public SerialDevice {
 public:
+    // The name of the short-lived thread that closes a released device's descriptor.
+    static constexpr const char* CLOSER_THREAD_NAME = "port close";
+
     PosixSerialDevice() = default;
     ~PosixSerialDevice() override;
     PosixSerialDevice(const PosixSerialDevice&) = delete;

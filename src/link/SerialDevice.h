@@ -10,12 +10,19 @@
 // The line settings that the port's configuration dialog edits.
 struct LineSettings {
     enum class Parity { None, Odd, Even, Mark, Space };
-    enum class Flow { None, Hardware, Software };
+    // Flow control as the line holds it: RTS/CTS and the three XON/XOFF bits, in any mix.
+    enum Flow : unsigned {
+        RtsCts = 1,    // hardware flow control
+        XonOutput = 2, // output pauses on XOFF and goes on at XON (IXON)
+        XoffInput = 4, // XOFF is sent while input cannot be taken (IXOFF)
+        XonAny = 8,    // any received byte lets paused output go on (IXANY)
+    };
+    static constexpr unsigned XON_XOFF = XonOutput | XoffInput;
     int baudRate = 9600;
     int dataBits = 8;
     Parity parity = Parity::None;
     int stopBits = 1;
-    Flow flow = Flow::None;
+    unsigned flow = 0; // Flow bits
     friend bool operator==(const LineSettings&, const LineSettings&) = default;
 };
 
@@ -32,6 +39,7 @@ public:
     virtual ~SerialDevice() = default;
     // Opens the device for exclusive use; on failure returns false and leaves it closed.
     virtual bool open(const QString& path) = 0;
+    // Releases the device at once: output not yet sent is dropped, never waited for.
     virtual void close() = 0;
     // The descriptor that the reader polls for input, output room and hang-up.
     virtual int descriptor() const = 0;

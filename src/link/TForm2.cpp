@@ -1,5 +1,6 @@
 #include "TForm2.h"
 
+#include "OperatorMessages.h"
 #include "PortControl.h"
 #include "PortSettingsDialog.h"
 
@@ -18,7 +19,8 @@ QPushButton* makeButton(const QString& caption, const char* name, QWidget* paren
 
 } // namespace
 
-TForm2::TForm2(PortControl& port, QWidget* parent) : QDialog(parent), m_port(port) {
+TForm2::TForm2(PortControl& port, OperatorMessages& messages, QWidget* parent)
+    : QDialog(parent), m_port(port), m_messages(messages) {
     setObjectName(QStringLiteral("TForm2"));
     setWindowTitle(QStringLiteral("Настройка порта"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
@@ -84,15 +86,20 @@ void TForm2::Button3Click() {
 }
 
 // The settings are applied whatever the operator chose: a cancelled dialog applies the
-// settings as they were read.
+// settings as they were read. The port window closes in every case.
 void TForm2::Button4Click() {
-    const auto current = m_port.lineSettings();
-    if (!current)
-        return;
-    PortSettingsDialog dialog(m_port.portName(), *current, this);
-    const bool confirmed = dialog.exec() == QDialog::Accepted;
-    m_port.applyLineSettings(confirmed ? dialog.settings() : *current);
+    if (const auto current = m_port.lineSettings())
+        editLineSettings(*current);
+    else
+        m_messages.plain(QStringLiteral("Не удалось прочитать настройки порта ") +
+                         m_port.portName());
     accept();
+}
+
+void TForm2::editLineSettings(const LineSettings& current) {
+    PortSettingsDialog dialog(m_port.portName(), current, this);
+    const bool confirmed = dialog.exec() == QDialog::Accepted;
+    m_port.applyLineSettings(confirmed ? dialog.settings() : current);
 }
 
 void TForm2::Button5Click() {

@@ -2,9 +2,13 @@
 
 #include <QDialog>
 
+#include <cstdint>
+
+class OperatorMessages;
 class PortControl;
 class QGroupBox;
 class QPushButton;
+struct LineSettings;
 
 // The port window "Настройка порта": opens COM1 or COM2, closes the port, and offers the
 // line settings of the open port. Its group box shows the state: "OpenComPort" in blue
@@ -12,7 +16,7 @@ class QPushButton;
 class TForm2 final : public QDialog {
     Q_OBJECT
 public:
-    explicit TForm2(PortControl& port, QWidget* parent = nullptr);
+    TForm2(PortControl& port, OperatorMessages& messages, QWidget* parent = nullptr);
 
     // Shows the port's state; called after every open and close, whoever caused it.
     void showPortState();
@@ -32,6 +36,8 @@ public:
 
 private:
     void OpenComPort(const QString& name, std::uint8_t number);
+    void editLineSettings(const LineSettings& current);
 
     PortControl& m_port;
+    OperatorMessages& m_messages;
 };

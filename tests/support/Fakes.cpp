@@ -50,7 +50,7 @@ void FakeSerialDevice::setModemLines(ModemLines lines) {
 }
 
 std::optional<LineSettings> FakeSerialDevice::settings() const {
-    if (m_fd < 0)
+    if (m_fd < 0 || settingsUnreadable)
         return std::nullopt;
     return lineSettings;
 }

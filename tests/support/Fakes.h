@@ -112,6 +112,7 @@ public:
     int exchangeEnd() const { return m_exchangeEnd; }
     QString openedPath;
     bool refuseOpen = false;
+    bool settingsUnreadable = false;
     LineSettings lineSettings;
     int applied = 0;
 

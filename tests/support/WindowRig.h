@@ -34,7 +34,7 @@ struct WindowRig {
             qFatal("simulator: %s", exchange.errorText().c_str());
         ::setenv("KORVANT_COM1", exchange.linePath().c_str(), 1);
         form1 = std::make_unique<TForm1>(vars, messages, PosixSerialDevice::create());
-        form2 = std::make_unique<TForm2>(form1->terminal(), form1.get());
+        form2 = std::make_unique<TForm2>(form1->terminal(), messages, form1.get());
         form3 = std::make_unique<TForm3>(form1.get());
         formDel = std::make_unique<TFormDel>(form1.get());
         form1->setWindows(form2.get(), form3.get(), formDel.get());

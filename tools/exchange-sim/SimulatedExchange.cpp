@@ -90,25 +90,8 @@ bool SimulatedExchange::start() {
         return fail("already started", EALREADY);
     if (wakeFd_ < 0)
         return fail("could not create the wake-up eventfd", 0);
-    masterFd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (masterFd_ < 0)
-        return fail("posix_openpt");
-    if (grantpt(masterFd_) != 0 || unlockpt(masterFd_) != 0)
-        return fail("grantpt/unlockpt");
-    char name[128];
-    if (const int error = ptsname_r(masterFd_, name, sizeof name); error != 0)
-        return fail("ptsname", error);
-    path_ = name;
-    // Holding the slave open keeps the master from reporting a hang-up
-    // whenever the terminal is not attached.
-    slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slaveFd_ < 0)
-        return fail("open " + path_);
-    // Raw on both ends: nothing echoed, no CR/LF translation, no signals.
-    if (!makeRaw(slaveFd_) || !makeRaw(masterFd_))
-        return fail("raw mode");
-    if (!setNonBlocking(masterFd_))
-        return fail("non-blocking master");
+    if (!openLine())
+        return false;
     {
         std::lock_guard lock(mutex_);
         lineUp_ = true;
@@ -117,20 +100,49 @@ bool SimulatedExchange::start() {
     return true;
 }
 
-bool SimulatedExchange::fail(const std::string& what, int error) {
-    error_ = error == 0 ? what : what + ": " + std::generic_category().message(error);
-    if (!thread_.joinable()) {
+// Opens a fresh pty pair; on failure nothing stays open.
+bool SimulatedExchange::openLine() {
+    const auto failed = [this](const std::string& what, int error = errno) {
         closeFd(masterFd_);
         closeFd(slaveFd_);
-    }
+        return fail(what, error);
+    };
+    masterFd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (masterFd_ < 0)
+        return failed("posix_openpt");
+    if (grantpt(masterFd_) != 0 || unlockpt(masterFd_) != 0)
+        return failed("grantpt/unlockpt");
+    char name[128];
+    if (const int error = ptsname_r(masterFd_, name, sizeof name); error != 0)
+        return failed("ptsname", error);
+    // Holding the slave open keeps the master from reporting a hang-up
+    // whenever the terminal is not attached.
+    slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slaveFd_ < 0)
+        return failed(std::string("open ") + name);
+    // Raw on both ends: nothing echoed, no CR/LF translation, no signals.
+    if (!makeRaw(slaveFd_) || !makeRaw(masterFd_))
+        return failed("raw mode");
+    if (!setNonBlocking(masterFd_))
+        return failed("non-blocking master");
+    std::lock_guard lock(mutex_);
+    path_ = name;
+    return true;
+}
+
+bool SimulatedExchange::fail(const std::string& what, int error) {
+    std::lock_guard lock(mutex_);
+    error_ = error == 0 ? what : what + ": " + std::generic_category().message(error);
     return false;
 }
 
 std::string SimulatedExchange::errorText() const {
+    std::lock_guard lock(mutex_);
     return error_;
 }
 
 std::string SimulatedExchange::linePath() const {
+    std::lock_guard lock(mutex_);
     return path_;
 }
 
@@ -164,6 +176,11 @@ void SimulatedExchange::flood(int lines) {
     wake();
 }
 
+void SimulatedExchange::breakReplyAfter(int wholeReplies) {
+    std::lock_guard lock(mutex_);
+    breakAfter_ = std::max(wholeReplies, 0);
+}
+
 void SimulatedExchange::hangUp() {
     std::unique_lock lock(mutex_);
     if (!lineUp_)
@@ -171,6 +188,16 @@ void SimulatedExchange::hangUp() {
     hangUpRequested_ = true;
     wake();
     changed_.wait(lock, [this] { return !lineUp_; });
+}
+
+bool SimulatedExchange::reconnect() {
+    std::unique_lock lock(mutex_);
+    if (lineUp_ || !thread_.joinable())
+        return lineUp_;
+    reconnectRequested_ = true;
+    wake();
+    changed_.wait(lock, [this] { return !reconnectRequested_; });
+    return lineUp_;
 }
 
 std::string SimulatedExchange::received() const {
@@ -221,19 +248,31 @@ void SimulatedExchange::run() {
     closeLine(); // nobody waiting in hangUp() may be left hanging
 }
 
-// Drains the wake-up counter and acts on hang-up; false once asked to stop.
+// Drains the wake-up counter and acts on hang-up and reconnection; false once
+// asked to stop.
 bool SimulatedExchange::serviceControl() {
     std::uint64_t count = 0;
     [[maybe_unused]] const auto drained = ::read(wakeFd_, &count, sizeof count);
     bool hangUp = false;
+    bool reconnect = false;
     {
         std::lock_guard lock(mutex_);
         if (stopRequested_)
             return false;
         hangUp = hangUpRequested_ && lineUp_;
+        reconnect = reconnectRequested_;
     }
     if (hangUp)
         closeLine();
+    if (reconnect) {
+        const bool up = openLine();
+        {
+            std::lock_guard lock(mutex_);
+            lineUp_ = up;
+            reconnectRequested_ = false;
+        }
+        changed_.notify_all();
+    }
     return true;
 }
 
@@ -242,9 +281,11 @@ void SimulatedExchange::closeLine() {
     closeFd(slaveFd_);
     out_.clear();
     outPos_ = 0;
+    command_.clear();
     {
         std::lock_guard lock(mutex_);
         lineUp_ = false;
+        hangUpRequested_ = false;
         queue_.clear();
     }
     changed_.notify_all();
@@ -286,10 +327,18 @@ void SimulatedExchange::acceptByte(char byte, std::deque<std::string>& finished)
 // Called with mutex_ held.
 void SimulatedExchange::finishCommand(std::deque<std::string>& finished) {
     ++commands_;
-    if (silence_ > 0)
+    if (silence_ > 0) {
         --silence_;
-    else
+    } else if (breakAfter_ == 0) {
+        std::string reply = replyTo(command_, commands_);
+        reply.pop_back(); // the prompt never comes
+        queue_.push_back({std::move(reply)});
+        breakAfter_ = -1;
+    } else {
+        if (breakAfter_ > 0)
+            --breakAfter_;
         queue_.push_back({replyTo(command_, commands_)});
+    }
     finished.push_back(std::move(command_));
     command_.clear();
 }

@@ -46,9 +46,15 @@ public:
     // Sends `lines` numbered lines as fast as the line takes them, with no
     // prompt at the end. They are produced lazily, one chunk at a time.
     void flood(int lines);
+    // After `wholeReplies` more commands have had their whole reply, the
+    // next reply stops in the middle: its lines come, its prompt never does.
+    void breakReplyAfter(int wholeReplies);
     // Closes our side of the line (like pulling the cable). Returns once it
     // is closed; nothing is sent or received afterwards.
     void hangUp();
+    // Plugs the line in again after a hang-up, on a fresh pseudo-terminal
+    // (linePath() names it). Returns once it is up; false if it could not be.
+    bool reconnect();
 
     // Every byte received from the terminal, in order, exactly as received.
     std::string received() const;
@@ -67,6 +73,7 @@ private:
     };
 
     bool fail(const std::string& what, int error = errno);
+    bool openLine();
     void run();
     bool serviceControl();
     void readInput();
@@ -82,8 +89,6 @@ private:
     const int wakeFd_;
     int masterFd_ = -1;
     int slaveFd_ = -1;
-    std::string path_;
-    std::string error_;
     CommandObserver observer_;
     std::thread thread_;
 
@@ -97,10 +102,14 @@ private:
     mutable std::condition_variable changed_;
     std::deque<Output> queue_;
     std::string received_;
+    std::string path_;
+    std::string error_;
     int commands_ = 0;
     int silence_ = 0;
+    int breakAfter_ = -1; // none
     bool lineUp_ = false;
     bool hangUpRequested_ = false;
+    bool reconnectRequested_ = false;
     bool stopRequested_ = false;
 };
 

@@ -31,7 +31,11 @@ constexpr char kUsage[] =
     "  alarm TEXT   send TEXT as an unsolicited line\n"
     "  silent [N]   give no reply to the next N commands (default 1)\n"
     "  flood N      send N numbered lines; 0x01 from the terminal stops them\n"
+    "  cut [N]      after N whole replies (default 0), break the next one off\n"
+    "               before its prompt\n"
     "  hangup       close the line, like pulling the cable\n"
+    "  reconnect    plug the line in again on a new pseudo-terminal: its path\n"
+    "               is printed and --link points to it\n"
     "  quit         exit (so do SIGINT and SIGTERM; end of stdin does not)\n";
 
 struct Options {
@@ -57,17 +61,33 @@ Options parseOptions(int argc, char** argv) {
     return options;
 }
 
-// Parses a positive count; `fallback` when the text is empty, 0 when invalid.
-int parseCount(std::string_view text, int fallback) {
+// Parses a count of at least `least`; `fallback` when the text is empty, -1
+// when invalid.
+int parseCount(std::string_view text, int fallback, int least = 1) {
     if (text.empty())
         return fallback;
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size() && value > 0 ? value : 0;
+    return error == std::errc() && end == text.data() + text.size() && value >= least ? value : -1;
+}
+
+// Prints the line's path and, with --link, points the link to it.
+bool announceLine(const sim::SimulatedExchange& exchange, const std::string& link) {
+    const std::string path = exchange.linePath();
+    if (!link.empty()) {
+        ::unlink(link.c_str());
+        if (::symlink(path.c_str(), link.c_str()) != 0) {
+            std::perror(("exchange-sim: symlink " + link).c_str());
+            return false;
+        }
+    }
+    std::printf("%s\n", path.c_str());
+    std::fflush(stdout);
+    return true;
 }
 
 // Carries out one control line; false means quit.
-bool execute(sim::SimulatedExchange& exchange, std::string_view line) {
+bool execute(sim::SimulatedExchange& exchange, std::string_view line, const std::string& link) {
     if (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
     const auto space = line.find(' ');
@@ -80,9 +100,20 @@ bool execute(sim::SimulatedExchange& exchange, std::string_view line) {
         exchange.sendUnsolicited(std::string(rest));
     } else if (word == "hangup") {
         exchange.hangUp();
+    } else if (word == "reconnect") {
+        if (!exchange.reconnect())
+            std::fprintf(stderr, "exchange-sim: %s\n", exchange.errorText().c_str());
+        else
+            announceLine(exchange, link);
+    } else if (word == "cut") {
+        const int count = parseCount(rest, 0, 0);
+        if (count < 0)
+            std::fprintf(stderr, "exchange-sim: cut needs a count of 0 or more\n");
+        else
+            exchange.breakReplyAfter(count);
     } else if (word == "silent" || word == "flood") {
         const int count = parseCount(rest, word == "silent" ? 1 : 0);
-        if (count == 0)
+        if (count <= 0)
             std::fprintf(stderr, "exchange-sim: %s needs a positive count\n",
                          word == "flood" ? "flood" : "silent");
         else if (word == "silent")
@@ -98,7 +129,7 @@ bool execute(sim::SimulatedExchange& exchange, std::string_view line) {
 
 // Reads control lines until "quit" or a signal. End of stdin only stops the
 // reading: the simulator is often started in the background with no input.
-void serve(sim::SimulatedExchange& exchange, int signalFd) {
+void serve(sim::SimulatedExchange& exchange, int signalFd, const std::string& link) {
     std::string pending;
     bool stdinOpen = true;
     for (;;) {
@@ -128,7 +159,7 @@ void serve(sim::SimulatedExchange& exchange, int signalFd) {
         for (auto end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
             const std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
-            if (!execute(exchange, line))
+            if (!execute(exchange, line, link))
                 return;
         }
     }
@@ -169,16 +200,9 @@ int main(int argc, char** argv) {
     }
     // The link is in place before the path is printed, so a script that
     // waits for the first line can use either.
-    if (!options.link.empty()) {
-        ::unlink(options.link.c_str());
-        if (::symlink(exchange.linePath().c_str(), options.link.c_str()) != 0) {
-            std::perror(("exchange-sim: symlink " + options.link).c_str());
-            return 1;
-        }
-    }
-    std::printf("%s\n", exchange.linePath().c_str());
-    std::fflush(stdout);
-    serve(exchange, signalFd);
+    if (!announceLine(exchange, options.link))
+        return 1;
+    serve(exchange, signalFd, options.link);
     if (!options.link.empty())
         ::unlink(options.link.c_str());
     ::close(signalFd);

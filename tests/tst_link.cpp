@@ -1,0 +1,166 @@
+#include "Fakes.h"
+#include "PortReader.h"
+#include "PosixSerialDevice.h"
+#include "Probes.h"
+#include "SerialLink.h"
+#include "WindowMessages.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTest>
+
+#include <chrono>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A device whose input is the reading end of a pipe: when the writing end closes with
+// nothing pending, poll() reports POLLHUP alone (no POLLERR, no POLLIN), unlike a
+// pseudo-terminal's hang-up. Writes are taken and dropped; it has no modem lines.
+class PipeDevice final : public SerialDevice {
+public:
+    ~PipeDevice() override { close(); }
+    bool open(const QString&) override {
+        int ends[2];
+        if (::pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0)
+            return false;
+        m_readEnd = ends[0];
+        m_writeEnd = ends[1];
+        return true;
+    }
+    void close() override {
+        closeWritingEnd();
+        if (m_readEnd >= 0)
+            ::close(std::exchange(m_readEnd, -1));
+    }
+    void closeWritingEnd() {
+        if (m_writeEnd >= 0)
+            ::close(std::exchange(m_writeEnd, -1));
+    }
+    int descriptor() const override { return m_readEnd; }
+    ssize_t readSome(char* buffer, std::size_t size) override {
+        return ::read(m_readEnd, buffer, size);
+    }
+    ssize_t writeSome(const char*, std::size_t size) override { return ssize_t(size); }
+    void purge() override {}
+    std::optional<ModemLines> modemLines() const override { return std::nullopt; }
+    std::optional<LineSettings> settings() const override { return std::nullopt; }
+    bool applySettings(const LineSettings&) override { return false; }
+
+private:
+    int m_readEnd = -1;
+    int m_writeEnd = -1;
+};
+
+// Lets the test sleep until the reader reports the line's loss.
+class LossWatch final : public MessagePoster {
+public:
+    using MessagePoster::post;
+    void post(PostedMessage message) override {
+        std::lock_guard lock(m_mutex);
+        m_lost = m_lost || message.message == WM_LINELOST;
+        m_changed.notify_all();
+    }
+    bool waitForLoss(std::chrono::milliseconds limit) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, limit, [this] { return m_lost; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_lost = false;
+};
+
+} // namespace
+
+class TestLink : public QObject {
+    Q_OBJECT
+private slots:
+    void readerEndsOnHangUpAlone();
+    void closeDiscardsStuckOutputAtOnce();
+    void programEndsAtOnceWithStuckOutput();
+};
+
+// A reader that ignored a lone POLLHUP would spin at full processor and never report the
+// loss; while the line is idle it must not use the processor either.
+void TestLink::readerEndsOnHangUpAlone() {
+    PipeDevice device;
+    LossWatch watch;
+    QVERIFY(device.open(QString()));
+    PortReader reader(device, watch);
+    reader.start();
+    // There is no event to wait for while the line is idle: the window is the measurement.
+    // A spinning thread gets only part of a busy machine's processor, hence the low bound.
+    constexpr auto idle = 250ms;
+    constexpr auto spent = idle / 10;
+    auto before = processCpuTime();
+    std::this_thread::sleep_for(idle);
+    QVERIFY(processCpuTime() - before < spent);
+
+    before = processCpuTime();
+    device.closeWritingEnd();
+    QVERIFY(watch.waitForLoss(1s));
+    std::this_thread::sleep_for(idle); // a reader that reported the loss but went on spinning
+    const auto used = processCpuTime() - before;
+    QVERIFY2(used < spent, qPrintable(QStringLiteral("%1 ms of processor").arg(used / 1ms)));
+    reader.stop();
+}
+
+// The far end never reads, so output sits in the line. Close discards it instead of
+// waiting for it to drain, and returns at once.
+void TestLink::closeDiscardsStuckOutputAtOnce() {
+    PseudoTerminal line;
+    QVERIFY(line.isOpen());
+    qputenv("KORVANT_COM1", line.linePath().toLocal8Bit());
+    HeldMessages messages;
+    SerialLink link(PosixSerialDevice::create(), messages);
+    QVERIFY(link.open(QStringLiteral("Com1"), 1));
+    link.WriteComm(QByteArray(1 << 20, 'X')); // far more than the line holds
+    link.WriteComm("\x01");
+    const int sent = line.takenInWhenFull(5000);
+    QVERIFY(sent > 0);
+
+    QElapsedTimer clock;
+    clock.start();
+    {
+        const Watchdog watchdog(5s, "Close with output stuck in the line");
+        link.close();
+    }
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+    QCOMPARE(line.readAvailable().size(), sent);
+}
+
+// The program is closed with a port open whose output is stuck: the process ends at once.
+void TestLink::programEndsAtOnceWithStuckOutput() {
+    PseudoTerminal line;
+    QVERIFY(line.isOpen());
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KORVANT_COM1"), line.linePath());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    const Watchdog watchdog(60s, "the program with stuck output");
+    program.start(QStringLiteral(STUCK_EXIT_PATH), {});
+    QVERIFY(program.waitForStarted(30000));
+    const int sent = line.takenInWhenFull(30000);
+    QVERIFY(sent > 0);
+
+    program.write("close\n"); // the operator closes the main window
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(program.waitForFinished(30000));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(line.readAvailable().size(), sent);
+}
+
+QTEST_GUILESS_MAIN(TestLink)
+#include "tst_link.moc"
