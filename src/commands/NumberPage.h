@@ -7,7 +7,7 @@
 // usable for the texts of its fields.
 namespace NumberPage {
 
-constexpr qsizetype NUMBER_LENGTH = 4;     // characters of a subscriber number
+constexpr qsizetype NUMBER_LENGTH = 4; // characters of a subscriber number
 
 // The texts of the page's fields, exactly as they stand.
 struct Fields {

@@ -21,9 +21,9 @@ struct Vars;
 struct ProgramWindows {
     ProgramWindows(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDevice> device,
                    const QString& workingDirectory, int httpPort)
-        : form1(vars, messages, std::move(device)), form2(form1.terminal(), messages, &form1), form3(&form1),
-          formWeb(form1.terminal().dispatcher(), vars, messages, workingDirectory, httpPort,
-                  &form1),
+        : form1(vars, messages, std::move(device)), form2(form1.terminal(), messages, &form1),
+          form3(&form1), formWeb(form1.terminal().dispatcher(), vars, messages, workingDirectory,
+                                 httpPort, &form1),
           formDel(&form1) {
         form1.setWindows(&form2, &form3, &formDel);
         form1.setWebWindow(&formWeb);
