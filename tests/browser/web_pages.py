@@ -9,12 +9,13 @@ connects to the server from that address (every address of 127.0.0.0/8 is this m
 usage: web_pages.py PORT [SCREENSHOT_FOLDER]
 """
 import socket
+import subprocess
 import sys
 import threading
+import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.options import Options
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
@@ -23,7 +24,39 @@ DONE = "КОМАНДА ВЫПОЛНЕНА"  # the simulator's second reply line,
 WAIT = 60  # seconds; a reply comes at once from the simulator
 
 
-def browser():
+class Browser:
+    """Headless Chromium through its own chromedriver, spoken to at 127.0.0.1: Selenium's
+    own way reaches the driver by the name "localhost", which a minimal system may not
+    resolve (it has no /etc/hosts)."""
+
+    def __init__(self):
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
+        self.driver_process = subprocess.Popen(
+            ["/usr/bin/chromedriver", f"--port={port}"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + WAIT
+        while True:
+            try:
+                socket.create_connection(("127.0.0.1", port), timeout=1).close()
+                break
+            except OSError:
+                if time.monotonic() > deadline or self.driver_process.poll() is not None:
+                    raise RuntimeError("chromedriver does not answer")
+                time.sleep(0.05)
+        self.driver = webdriver.Remote(command_executor=f"http://127.0.0.1:{port}",
+                                       options=chromium_options())
+
+    def quit(self):
+        try:
+            self.driver.quit()
+        finally:
+            self.driver_process.terminate()
+            self.driver_process.wait(10)
+
+
+def chromium_options():
     options = Options()
     options.binary_location = "/usr/bin/chromium"
     for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
@@ -31,7 +64,7 @@ def browser():
                  "--disable-component-update", "--disable-sync", "--disable-dev-shm-usage",
                  "--window-size=900,600", "--lang=en-US"):
         options.add_argument(flag)
-    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    return options
 
 
 class Relay(threading.Thread):
@@ -99,8 +132,10 @@ def log_in(driver, base):
 def main():
     port = int(sys.argv[1])
     shots = sys.argv[2] if len(sys.argv) > 2 else None
-    first = browser()
-    second = browser()
+    first_browser = Browser()
+    second_browser = Browser()
+    first = first_browser.driver
+    second = second_browser.driver
     try:
         log_in(first, f"http://127.0.0.1:{port}/")
         page = submit(first, "rtm-rrt")
@@ -149,8 +184,8 @@ def main():
         expect(first.execute_script("return document.characterSet") == "windows-1251",
                "the reply page is read as code page 1251")
     finally:
-        first.quit()
-        second.quit()
+        first_browser.quit()
+        second_browser.quit()
 
 
 if __name__ == "__main__":
