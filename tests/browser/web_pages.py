@@ -8,63 +8,83 @@ connects to the server from that address (every address of 127.0.0.0/8 is this m
 
 usage: web_pages.py PORT [SCREENSHOT_FOLDER]
 """
+import os
 import socket
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
 from selenium import webdriver
+from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
 
 DONE = "КОМАНДА ВЫПОЛНЕНА"  # the simulator's second reply line, sent in code page 1251
 WAIT = 60  # seconds; a reply comes at once from the simulator
 
 
+FLAGS = ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+         "--disable-dev-shm-usage", "--window-size=900,600", "--lang=en-US")
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def connectable(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        return True
+    except OSError:
+        return False
+
+
+def wait_for(ready, what):
+    deadline = time.monotonic() + WAIT
+    while not ready():
+        if time.monotonic() > deadline:
+            raise RuntimeError(f"{what} did not start")
+        time.sleep(0.05)
+
+
 class Browser:
-    """Headless Chromium through its own chromedriver, spoken to at 127.0.0.1: Selenium's
-    own way reaches the driver by the name "localhost", which a minimal system may not
-    resolve (it has no /etc/hosts)."""
+    """Headless Chromium and its chromedriver, both started here and spoken to at 127.0.0.1
+    only: left to themselves, Selenium and chromedriver reach each other and the browser by
+    the name "localhost", which a minimal system may not resolve (it has no /etc/hosts)."""
 
     def __init__(self):
-        with socket.socket() as probe:
-            probe.bind(("127.0.0.1", 0))
-            port = probe.getsockname()[1]
-        self.driver_process = subprocess.Popen(
+        self.profile = tempfile.TemporaryDirectory(ignore_cleanup_errors=True)
+        self.chromium = subprocess.Popen(
+            ["/usr/bin/chromium", *FLAGS, f"--user-data-dir={self.profile.name}",
+             "--remote-debugging-port=0", "about:blank"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        active = os.path.join(self.profile.name, "DevToolsActivePort")
+        wait_for(lambda: os.path.exists(active) and open(active).read().strip(), "Chromium")
+        devtools = int(open(active).read().split()[0])
+        port = free_port()
+        self.chromedriver = subprocess.Popen(
             ["/usr/bin/chromedriver", f"--port={port}"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + WAIT
-        while True:
-            try:
-                socket.create_connection(("127.0.0.1", port), timeout=1).close()
-                break
-            except OSError:
-                if time.monotonic() > deadline or self.driver_process.poll() is not None:
-                    raise RuntimeError("chromedriver does not answer")
-                time.sleep(0.05)
+        wait_for(lambda: connectable(port), "chromedriver")
+        options = Options()
+        options.debugger_address = f"127.0.0.1:{devtools}"
         self.driver = webdriver.Remote(command_executor=f"http://127.0.0.1:{port}",
-                                       options=chromium_options())
+                                       options=options)
 
     def quit(self):
         try:
             self.driver.quit()
         finally:
-            self.driver_process.terminate()
-            self.driver_process.wait(10)
-
-
-def chromium_options():
-    options = Options()
-    options.binary_location = "/usr/bin/chromium"
-    for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic",
-                 "--no-first-run", "--disable-background-networking",
-                 "--disable-component-update", "--disable-sync", "--disable-dev-shm-usage",
-                 "--window-size=900,600", "--lang=en-US"):
-        options.add_argument(flag)
-    return options
+            for process in (self.chromedriver, self.chromium):
+                process.terminate()
+                process.wait(10)
+            self.profile.cleanup()
 
 
 class Relay(threading.Thread):
@@ -101,11 +121,14 @@ def text_field(driver):
 
 
 def submit(driver, text):
-    """Types into the page's one field, presses its button and waits for the next page."""
-    field = text_field(driver)
-    field.send_keys(text)
+    """Types into the page's one field, presses its button and waits for the next page: the
+    old page's window carries a mark that the new page's window does not."""
+    text_field(driver).send_keys(text)
+    driver.execute_script("window.korvantOldPage = true")
     driver.find_element(By.CSS_SELECTOR, "input[type=submit]").click()
-    WebDriverWait(driver, WAIT).until(expected_conditions.staleness_of(field))
+    WebDriverWait(driver, WAIT, ignored_exceptions=(WebDriverException,)).until(
+        lambda d: d.execute_script(
+            "return !window.korvantOldPage && document.readyState === 'complete'"))
     return driver.find_element(By.TAG_NAME, "body").text
 
 
