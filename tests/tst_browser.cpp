@@ -45,7 +45,7 @@ void TestBrowser::webUserSession() {
 
     sim::SimulatedExchange exchange;
     QVERIFY(exchange.start());
-    ::setenv("KORVANT_COM1", exchange.linePath().c_str(), 1);
+    qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
     Vars vars;
     RecordingMessages messages;
     TForm1 form1(vars, messages, PosixSerialDevice::create());

@@ -28,7 +28,8 @@ struct Rig {
     Rig() {
         if (!exchange.start())
             qFatal("simulator: %s", exchange.errorText().c_str());
-        ::setenv("KORVANT_COM1", exchange.linePath().c_str(), 1);
+        // Through Qt's lock, as in WindowRig: other threads read the environment meanwhile.
+        qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
         terminal = std::make_unique<Terminal>(vars, PosixSerialDevice::create(), replyWait,
                                               consoleTrim, console, messages);
     }
@@ -195,7 +196,7 @@ void TestEndToEnd::unpluggedLineClosesThePort() {
 
 void TestEndToEnd::missingDeviceCannotOpen() {
     Rig rig;
-    ::setenv("KORVANT_COM2", "/dev/korvant-no-such-port", 1);
+    qputenv("KORVANT_COM2", "/dev/korvant-no-such-port");
     QVERIFY(!rig.terminal->OpenComPort(QStringLiteral("Com2"), 2));
     QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Can not openCom2")});
     QCOMPARE(rig.vars.PortOpen, 0);
@@ -243,7 +244,7 @@ void TestEndToEnd::hangUpSoak() {
         rig.exchange.hangUp();
         QVERIFY(waitUntil([&] { return !rig.terminal->portIsOpen(); }));
         QVERIFY(rig.exchange.reconnect());
-        ::setenv("KORVANT_COM1", rig.exchange.linePath().c_str(), 1);
+        qputenv("KORVANT_COM1", QByteArray::fromStdString(rig.exchange.linePath()));
         QVERIFY(rig.open());
     }
     QCOMPARE(rig.console.lines, arrived);

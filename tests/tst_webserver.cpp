@@ -60,7 +60,7 @@ struct WebRig {
             write("WEB/" + page.key(), page.value());
         if (!exchange.start())
             qFatal("simulator: %s", exchange.errorText().c_str());
-        ::setenv("KORVANT_COM1", exchange.linePath().c_str(), 1);
+        qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
         terminal = std::make_unique<Terminal>(vars, PosixSerialDevice::create(), replyWait,
                                               consoleTrim, console, messages);
         web = std::make_unique<WebService>(terminal->dispatcher(), vars, dir.path(), 0, expiry,

@@ -15,8 +15,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <cstdlib>
-
 // The main window and the windows created after it, on a pseudo-terminal with the
 // simulated exchange at the far end (which answers every command with a prompt), and with
 // message boxes and the font dialog replaced by recorders.
@@ -32,7 +30,9 @@ struct WindowRig {
     WindowRig() {
         if (!exchange.start())
             qFatal("simulator: %s", exchange.errorText().c_str());
-        ::setenv("KORVANT_COM1", exchange.linePath().c_str(), 1);
+        // Through Qt's lock: QtTest's watchdog thread reads the environment as a test
+        // function starts, and a plain setenv can move the array under that read.
+        qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
         form1 = std::make_unique<TForm1>(vars, messages, PosixSerialDevice::create());
         form2 = std::make_unique<TForm2>(form1->terminal(), messages, form1.get());
         form3 = std::make_unique<TForm3>(form1.get());
