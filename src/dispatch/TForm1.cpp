@@ -293,10 +293,8 @@ void TForm1::BitBtn11Click() {
 // Red while a browser client holds a slot.
 void TForm1::showWebLamp() {
     const bool occupied = m_web && m_web->service().webSlots().ConnectionCount() > 0;
-    QPalette palette = Panel4->palette();
-    palette.setColor(QPalette::Window,
-                     occupied ? WEB_LAMP_ON : style()->standardPalette().color(QPalette::Button));
-    Panel4->setPalette(palette);
+    paintLamp(Panel4, occupied ? WEB_LAMP_ON
+                               : lampColour(LampState::Idle, style()->standardPalette()));
 }
 
 // The caption is red while the server listens, blue while it does not.
@@ -440,8 +438,12 @@ void TForm1::showLamp(QLabel* lamp, bool ModemLines::*line) {
 }
 
 void TForm1::paintLamp(QLabel* lamp, LampState state) {
+    paintLamp(lamp, lampColour(state, style()->standardPalette()));
+}
+
+void TForm1::paintLamp(QLabel* lamp, const QColor& colour) {
     QPalette palette = lamp->palette();
-    palette.setColor(QPalette::Window, lampColour(state, style()->standardPalette()));
+    palette.setColor(QPalette::Window, colour);
     lamp->setPalette(palette);
 }
 

@@ -108,6 +108,7 @@ private:
     void buildPages(QWidget* client);
     void showLamp(QLabel* lamp, bool ModemLines::*line);
     void paintLamp(QLabel* lamp, LampState state);
+    void paintLamp(QLabel* lamp, const QColor& colour);
     void resetLamps();
     void showWebLamp();
     void showServerSwitch(bool listening);

@@ -37,7 +37,6 @@ public:
 
     WebAccessList& lists() { return m_lists; }
     WebSlots& webSlots() { return m_slots; }
-    const PageFolder& pages() const { return m_pages; }
 
     // Starts listening; the system's reason on failure.
     QString switchOn();
