@@ -1,5 +1,6 @@
 #include "Fakes.h"
 #include "PosixSerialDevice.h"
+#include "Probes.h"
 #include "SimulatedExchange.h"
 #include "TForm1.h"
 #include "TFormWeb.h"
@@ -36,12 +37,8 @@ void TestBrowser::webUserSession() {
     const QDir pages(QStringLiteral(KORVANT_SOURCE_DIR "/WEB"));
     for (const QString& page : pages.entryList(QDir::Files))
         QVERIFY(QFile::copy(pages.filePath(page), working.filePath("WEB/" + page)));
-    const auto write = [&](const QString& name, const QByteArray& bytes) {
-        QFile file(working.filePath(name));
-        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-    };
-    QVERIFY(write("Password", "secret\r\n"));
-    QVERIFY(write("CommandWeb", "RTM-RRT\r\nSSD-RSP\r\n"));
+    QVERIFY(writeFile(working.filePath("Password"), "secret\r\n"));
+    QVERIFY(writeFile(working.filePath("CommandWeb"), "RTM-RRT\r\nSSD-RSP\r\n"));
 
     sim::SimulatedExchange exchange;
     QVERIFY(exchange.start());

@@ -1,10 +1,6 @@
-#include "Console.h"
-#include "Fakes.h"
 #include "PosixSerialDevice.h"
 #include "Probes.h"
-#include "SimulatedExchange.h"
-#include "Terminal.h"
-#include "Vars.h"
+#include "TerminalRig.h"
 #include "WebCommand.h"
 
 #include <QSignalSpy>
@@ -14,26 +10,7 @@
 
 namespace {
 
-// The terminal's logic on a real pseudo-terminal with the simulated exchange at the far
-// end; only the timers, the console and the message boxes are fakes.
-struct Rig {
-    sim::SimulatedExchange exchange;
-    Vars vars;
-    FakeTimer replyWait{5000};
-    FakeTimer consoleTrim{Console::TRIM_INTERVAL_MS};
-    RecordingConsole console;
-    RecordingMessages messages;
-    std::unique_ptr<Terminal> terminal;
-
-    Rig() {
-        if (!exchange.start())
-            qFatal("simulator: %s", exchange.errorText().c_str());
-        // Through Qt's lock, as in WindowRig: other threads read the environment meanwhile.
-        qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
-        terminal = std::make_unique<Terminal>(vars, PosixSerialDevice::create(), replyWait,
-                                              consoleTrim, console, messages);
-    }
-    bool open() { return terminal->OpenComPort(QStringLiteral("Com1"), 1); }
+struct Rig : TerminalRig {
     // Waits until the dispatcher has nothing in progress and the window queue is empty.
     bool settles() {
         return QTest::qWaitFor([&] {

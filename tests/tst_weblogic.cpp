@@ -1,5 +1,6 @@
 #include "Fakes.h"
 #include "PageFolder.h"
+#include "Probes.h"
 #include "RequestHandler.h"
 #include "WebAccessList.h"
 #include "WebParameters.h"
@@ -19,16 +20,6 @@ namespace {
 using namespace std::chrono_literals;
 using List = WebAccessList::List;
 using Outcome = WebSlots::Outcome;
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-}
 
 QByteArray address(int n) {
     return "10.0.0." + QByteArray::number(n);

@@ -1,6 +1,7 @@
 #include "Cp1251.h"
 #include "Fakes.h"
 #include "HttpProbe.h"
+#include "Probes.h"
 #include "TForm1.h"
 #include "TFormWeb.h"
 #include "Terminal.h"
@@ -49,7 +50,6 @@ struct Windows {
     std::unique_ptr<TFormWeb> web;
 
     explicit Windows(const QMap<QString, QByteArray>& files = {}, int port = 0) {
-        QDir(dir.path()).mkpath("WEB");
         for (auto file = files.begin(); file != files.end(); ++file)
             write(file.key(), file.value());
         write("WEB/index.html", "login page");
@@ -63,14 +63,10 @@ struct Windows {
         form1.reset();
     }
     void write(const QString& name, const QByteArray& bytes) {
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        if (!writeFile(dir.filePath(name), bytes))
             qFatal("cannot write %s", qPrintable(name));
     }
-    QByteArray read(const QString& name) const {
-        QFile file(dir.filePath(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
-    }
+    QByteArray read(const QString& name) const { return readFile(dir.filePath(name)); }
     HttpProbe client(int n) const {
         return HttpProbe(web->service().port(), "127.0.0." + QByteArray::number(n));
     }

@@ -14,6 +14,11 @@
 // every posted window message, socket notifier or timer wakes it.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000);
 
+// Writes a file whole, making its folder first; false when it cannot.
+bool writeFile(const QString& path, const QByteArray& bytes);
+// A file's bytes, or "(missing)" when it cannot be read.
+QByteArray readFile(const QString& path);
+
 // Entries of a /proc directory: /proc/self/task counts threads, /proc/self/fd descriptors.
 int entriesIn(const char* directory);
 // Threads of this process that carry the name.

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "Console.h"
+#include "Fakes.h"
+#include "PosixSerialDevice.h"
+#include "SimulatedExchange.h"
+#include "Terminal.h"
+#include "Vars.h"
+
+#include <QtGlobal>
+
+#include <memory>
+
+// The terminal's logic on a real pseudo-terminal with the simulated exchange at the far
+// end; only the timers, the console and the message boxes are fakes.
+struct TerminalRig {
+    sim::SimulatedExchange exchange;
+    Vars vars;
+    FakeTimer replyWait{5000};
+    FakeTimer consoleTrim{Console::TRIM_INTERVAL_MS};
+    RecordingConsole console;
+    RecordingMessages messages;
+    std::unique_ptr<Terminal> terminal;
+
+    TerminalRig() {
+        if (!exchange.start())
+            qFatal("simulator: %s", exchange.errorText().c_str());
+        // Through Qt's lock, as in WindowRig: other threads read the environment meanwhile.
+        qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
+        terminal = std::make_unique<Terminal>(vars, PosixSerialDevice::create(), replyWait,
+                                              consoleTrim, console, messages);
+    }
+    bool open() { return terminal->OpenComPort(QStringLiteral("Com1"), 1); }
+};
