@@ -3,6 +3,7 @@
 // were lost, how long the window thread paused, what processor time and memory KORVANT
 // spent; then measures idle with the port open. Before the flood it times the start-up of
 // the main window in fresh processes.
+#include "BenchSupport.h"
 #include "Console.h"
 #include "MessageBoxes.h"
 #include "PosixSerialDevice.h"
@@ -36,13 +37,6 @@ constexpr int FLOOD_TIMEOUT_MS = 600000; // a flood that takes longer counts as 
 constexpr int IDLE_SETTLE_MS = 1500;     // lets the trim timer fire before idle is measured
 const char* const START_UP_ARGUMENT = "--start-up";
 
-double processorSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 double residentMegabytes() {
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
@@ -52,13 +46,6 @@ double residentMegabytes() {
             return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
     }
     return 0;
-}
-
-// Runs the event loop untouched for a while (QTest::qWait would sleep between its passes).
-void sleepInEventLoop(int milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 // Calls `done` once the watched widget has finished a paint that `ready` allows.
@@ -211,13 +198,8 @@ int main(int argc, char* argv[]) {
     printStartUps(measureStartUps());
 
     QProcess simulator;
-    simulator.start(QStringLiteral(EXCHANGE_SIM_PATH), {});
-    if (!simulator.waitForReadyRead(5000)) {
-        std::fprintf(stderr, "the exchange simulator did not start\n");
+    if (!Bench::startSimulator(simulator))
         return 1;
-    }
-    const QByteArray path = simulator.readLine().trimmed();
-    qputenv("KORVANT_COM1", path);
 
     Vars vars;
     MessageBoxes messages;
@@ -225,7 +207,7 @@ int main(int argc, char* argv[]) {
     form.show();
     if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1))
         return 1;
-    sleepInEventLoop(100); // the first paints of the window are not the flood's
+    Bench::sleepInEventLoop(100); // the first paints of the window are not the flood's
     Console& console = form.console();
 
     // The flood is over when a paint of the console shows every line.
@@ -238,14 +220,14 @@ int main(int argc, char* argv[]) {
 
     Heartbeat heartbeat;
     heartbeat.start();
-    const double cpuBefore = processorSeconds();
+    const double cpuBefore = Bench::processorSeconds();
     QElapsedTimer clock;
     clock.start();
     simulator.write(QByteArray("flood ") + QByteArray::number(lines) + "\n");
     flooding.exec();
     const double seconds = clock.nsecsElapsed() / 1e9;
     heartbeat.stop();
-    const double cpu = processorSeconds() - cpuBefore;
+    const double cpu = Bench::processorSeconds() - cpuBefore;
     const long long received = console.linesReceived();
     const QString last = form.Memo1->document()->lastBlock().text();
     const long long bytes = received * (last.size() + 2);
@@ -268,12 +250,12 @@ int main(int argc, char* argv[]) {
     console.trim(); // what TimerStr does one second after the flood
     std::printf("trim: %d lines left after %.1f ms on the window thread\n",
                 form.Memo1->document()->blockCount(), trimClock.nsecsElapsed() / 1e6);
-    sleepInEventLoop(IDLE_SETTLE_MS);
+    Bench::sleepInEventLoop(IDLE_SETTLE_MS);
     std::printf("memory: %.1f MB resident after the trimming\n", residentMegabytes());
-    const double idleBefore = processorSeconds();
-    sleepInEventLoop(idleSeconds * 1000);
+    const double idleBefore = Bench::processorSeconds();
+    Bench::sleepInEventLoop(idleSeconds * 1000);
     std::printf("idle: %.4f processor-seconds in %d s with the port open\n",
-                processorSeconds() - idleBefore, idleSeconds);
+                Bench::processorSeconds() - idleBefore, idleSeconds);
 
     form.terminal().closePort();
     simulator.write("quit\n");

@@ -5,9 +5,11 @@
 // processor time spent while 4 requests wait for a silent exchange. The console path's
 // round trip includes appending the reply to the console and painting it; the web path's
 // includes the HTTP exchange, whose own cost the page file round trip shows.
+#include "BenchSupport.h"
 #include "HttpProbe.h"
 #include "MessageBoxes.h"
 #include "PosixSerialDevice.h"
+#include "Probes.h"
 #include "TForm1.h"
 #include "TFormWeb.h"
 #include "Terminal.h"
@@ -34,23 +36,11 @@ namespace {
 
 constexpr int COMMANDS = 200;
 constexpr int USERS = 4;
-
-double processorSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+constexpr int WAIT_MS = 600000; // longer than any step takes
 
 double percentile(std::vector<double> values, double share) {
     std::sort(values.begin(), values.end());
     return values[std::min(values.size() - 1, std::size_t(share * double(values.size())))];
-}
-
-// Runs the window thread's event loop until `done` holds.
-void runUntil(const std::function<bool()>& done) {
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents, 50);
 }
 
 // Runs `work` on its own thread while the window thread goes on; returns when it has ended.
@@ -60,7 +50,7 @@ void alongside(const std::function<void()>& work) {
         work();
         finished = true;
     });
-    runUntil([&] { return finished.load(); });
+    waitUntil([&] { return finished.load(); }, WAIT_MS);
     worker.join();
 }
 
@@ -84,24 +74,17 @@ int main(int argc, char* argv[]) {
     const int idleSeconds = argc > 1 ? std::atoi(argv[1]) : 10;
 
     QProcess simulator;
-    simulator.start(QStringLiteral(EXCHANGE_SIM_PATH), {});
-    if (!simulator.waitForReadyRead(5000)) {
-        std::fprintf(stderr, "the exchange simulator did not start\n");
+    if (!Bench::startSimulator(simulator))
         return 1;
-    }
-    qputenv("KORVANT_COM1", simulator.readLine().trimmed());
 
     QTemporaryDir folder;
     QDir(folder.path()).mkdir("WEB");
     const QDir pages(QStringLiteral(KORVANT_SOURCE_DIR "/WEB"));
     for (const QString& page : pages.entryList(QDir::Files))
         QFile::copy(pages.filePath(page), folder.filePath("WEB/" + page));
-    for (const auto& [name, text] :
-         {std::pair{"Password", "bench\r\n"}, {"CommandWeb", "RTM-RRT\r\n"}}) {
-        QFile file(folder.filePath(QString::fromLatin1(name)));
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) < 0)
-            return 1;
-    }
+    if (!writeFile(folder.filePath("Password"), "bench\r\n") ||
+        !writeFile(folder.filePath("CommandWeb"), "RTM-RRT\r\n"))
+        return 1;
     Vars vars;
     MessageBoxes messages;
     TForm1 form(vars, messages, PosixSerialDevice::create());
@@ -119,7 +102,8 @@ int main(int argc, char* argv[]) {
         QElapsedTimer clock;
         clock.start();
         form.terminal().dispatcher().QueueCommand("RTM-RRT");
-        runUntil([&] { return form.console().linesReceived() >= before + 4; }); // the reply's lines
+        // The simulator answers with four lines.
+        waitUntil([&] { return form.console().linesReceived() >= before + 4; }, WAIT_MS);
         console.push_back(clock.nsecsElapsed() / 1e6);
     }
     report("console", console);
@@ -179,19 +163,15 @@ int main(int argc, char* argv[]) {
     // Four requests wait for an exchange that does not answer.
     simulator.write("silent 4\n");
     simulator.waitForBytesWritten(1000);
-    QEventLoop settle;
-    QTimer::singleShot(500, &settle, &QEventLoop::quit);
-    settle.exec();
+    Bench::sleepInEventLoop(500);
     std::vector<std::thread> waiting;
     for (int user = 1; user <= USERS; ++user)
         waiting.emplace_back([port, user] { logIn(port, user).post("Command=RTM-RRT"); });
-    runUntil([&] { return form.terminal().queue().count() == USERS; });
-    const double before = processorSeconds();
-    QEventLoop idle;
-    QTimer::singleShot(idleSeconds * 1000, &idle, &QEventLoop::quit);
-    idle.exec();
+    waitUntil([&] { return form.terminal().queue().count() == USERS; }, WAIT_MS);
+    const double before = Bench::processorSeconds();
+    Bench::sleepInEventLoop(idleSeconds * 1000);
     std::printf("waiting: %.4f processor-seconds in %d s while %d requests wait\n",
-                processorSeconds() - before, idleSeconds, USERS);
+                Bench::processorSeconds() - before, idleSeconds, USERS);
     web.service().switchOff(); // releases them
     for (auto& thread : waiting)
         thread.join();
