@@ -27,10 +27,6 @@ RequestHandler::RequestHandler(WebSlots& table, const WebAccessList& lists, cons
     : m_slots(table), m_lists(lists), m_pages(pages), m_dispatcher(dispatcher),
       m_clock(std::move(clock)) {}
 
-RequestHandler::~RequestHandler() {
-    releaseWaiting();
-}
-
 WebResponse RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
     const auto client = m_slots.admit(request.address, m_clock());
     switch (client.outcome) {

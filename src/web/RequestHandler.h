@@ -54,7 +54,6 @@ public:
 
     RequestHandler(WebSlots& table, const WebAccessList& lists, const PageFolder& pages,
                    Dispatcher& dispatcher, Clock clock);
-    ~RequestHandler();
 
     WebResponse IdHTTPServer1CommandGet(const WebRequest& request);
 
