@@ -1,6 +1,7 @@
 // The program's main window with its port open and output stuck in the line (the far end
-// never reads). A line on its standard input closes the main window as the
-// operator would; tst_link times how long the process then takes to end.
+// never reads). Once the window is shown and the event loop runs, it prints "ready"; a line
+// on its standard input then closes the main window as the operator would, and tst_link
+// times how long the process takes to end.
 
 #include "Fakes.h"
 #include "PosixSerialDevice.h"
@@ -10,6 +11,10 @@
 
 #include <QApplication>
 #include <QSocketNotifier>
+#include <QTest>
+#include <QTimer>
+
+#include <cstdio>
 
 #include <unistd.h>
 
@@ -23,10 +28,16 @@ int main(int argc, char* argv[]) {
         return 2;
     form1.terminal().link().WriteComm(QByteArray(1 << 20, 'X'));
     form1.terminal().SpeedButton3Click();
+    if (!QTest::qWaitForWindowExposed(&form1))
+        return 3;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, &form1, [&] {
         input.setEnabled(false);
         form1.close();
+    });
+    QTimer::singleShot(0, [] {
+        std::puts("ready");
+        std::fflush(stdout);
     });
     return application.exec();
 }

@@ -19,10 +19,15 @@
 
 // How soon something must happen that the program does at once (an answer, a repaint after
 // a change on another thread). Sanitizers slow everything down several times.
+//
+// How soon a process must end once told to: a second for the program itself; a sanitized
+// build also runs its leak check and teardown after the program's own end.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int PROMPT_MS = 1000;
+constexpr int EXIT_MS = 3000;
 #else
 constexpr int PROMPT_MS = 100;
+constexpr int EXIT_MS = 1000;
 #endif
 
 // A timer that runs only when the test says so.
