@@ -8,7 +8,6 @@
 #include "WebService.h"
 #include "Widgets.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>

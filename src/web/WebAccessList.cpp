@@ -3,8 +3,6 @@
 #include <QFile>
 #include <QSaveFile>
 
-#include <algorithm>
-
 WebAccessList::WebAccessList() {
     for (auto& list : m_lists)
         list = std::make_shared<const EntryList>();

@@ -1,5 +1,6 @@
 #include "WebSlots.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -24,7 +25,6 @@ WebSlots::Admission WebSlots::admit(QByteArrayView address, SlotClock::time_poin
             return admission;
         admission.outcome = Outcome::Admitted;
         m_slots[admission.slot] = {admission.address, SlotConnected, now + CONNECTED_TIMEOUT};
-        ++m_connectionCount;
     }
     changed();
     return admission;
@@ -74,7 +74,6 @@ int WebSlots::expire(SlotClock::time_point now) {
                 slot = WebSlot{};
                 ++freed;
             }
-        m_connectionCount -= freed;
     }
     if (freed > 0)
         changed();
@@ -85,7 +84,6 @@ void WebSlots::freeAll() {
     {
         std::lock_guard lock(m_mutex);
         m_slots.fill(WebSlot{});
-        m_connectionCount = 0;
     }
     changed();
 }
@@ -101,7 +99,8 @@ std::optional<SlotClock::time_point> WebSlots::nextDeadline() const {
 
 int WebSlots::ConnectionCount() const {
     std::lock_guard lock(m_mutex);
-    return m_connectionCount;
+    return int(std::ranges::count_if(m_slots,
+                                     [](const WebSlot& slot) { return slot.state != SlotFree; }));
 }
 
 std::array<WebSlot, WebSlots::SLOT_COUNT> WebSlots::table() const {

@@ -27,7 +27,7 @@ struct WebSlot {
 // at least every 5 minutes.
 //
 // Every operation is atomic under one lock, so requests on many connection threads never
-// share a slot by accident, and the connection count always equals the occupied slots.
+// share a slot by accident; the connection count is the number of occupied slots.
 // Each request keeps its own slot number. The time-outs are deadlines in the table; the
 // window thread frees what has expired (expire) at the earliest deadline.
 class WebSlots {
@@ -76,6 +76,5 @@ private:
 
     mutable std::mutex m_mutex;
     std::array<WebSlot, SLOT_COUNT> m_slots;
-    int m_connectionCount = 0;
     std::function<void()> m_changed;
 };
