@@ -8,8 +8,7 @@
 
 namespace {
 // Milliseconds of handling before the event loop runs again. A pass of the loop may also
-// append to the console (Console::APPEND_BUDGET_MS) and paint; together they stay within
-// a frame of 16 ms.
+// show a console frame and paint it.
 constexpr int PASS_BUDGET_MS = 2;
 // Received blocks are joined up to this size, so that one message is handled in well under
 // a millisecond and the pass budget can be kept.
