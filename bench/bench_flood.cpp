@@ -272,6 +272,7 @@ struct FloodFigures {
     double lastByteSeconds = 0; // to the last byte taken off the line by the reader
     double processorSeconds = 0;
     long shownAtLastByte = 0; // the lowest line in view when the last byte arrived
+    int notInserted = 0;      // more than 600 waited for one frame: counted as shown and trimmed
     bool newestInOrder = false;
     Durations pauses; // wall clock
     Durations busy;   // the window thread's own processor time in each pause
@@ -294,6 +295,7 @@ FloodFigures flood(TForm1& form, const TimedDevice& device, QProcess& simulator,
                    int linesPerSecond = 0) {
     Console& console = form.console();
     const long long before = console.linesReceived();
+    const int blocksBefore = form.Memo1->document()->blockCount();
     QEventLoop flooding;
     QTimer::singleShot(FLOOD_TIMEOUT_MS, &flooding, &QEventLoop::quit);
     PaintWatch lastLinePainted(
@@ -321,6 +323,8 @@ FloodFigures flood(TForm1& form, const TimedDevice& device, QProcess& simulator,
     figures.received = console.linesReceived() - before;
     figures.lastByteSeconds = (device.lastRead - start) / 1e9;
     figures.shownAtLastByte = shown.at(device.lastRead);
+    figures.notInserted =
+        int(blocksBefore + figures.received - form.Memo1->document()->blockCount());
     figures.newestInOrder = newestAreFloodsLast(*form.Memo1->document(), lines);
     figures.pauses = heartbeat.pauses();
     figures.busy = heartbeat.busy();
@@ -335,10 +339,11 @@ void printPauses(const char* what, const FloodFigures& figures) {
 }
 
 void printLost(const char* what, const FloodFigures& figures) {
-    std::printf("%s: %d lines sent, %lld reached the console, %lld lost; the newest %d in order: "
-                "%s\n",
+    std::printf("%s: %d lines sent, %lld reached the console, %lld lost; %d of them counted as "
+                "shown and trimmed without being inserted; the newest %d in order: %s\n",
                 what, figures.lines, figures.received, figures.lines - figures.received,
-                std::min(figures.lines, KEPT_LINES), figures.newestInOrder ? "yes" : "NO");
+                figures.notInserted, std::min(figures.lines, KEPT_LINES),
+                figures.newestInOrder ? "yes" : "NO");
 }
 
 void printFlood(const FloodFigures& figures, const QPlainTextEdit& memo) {
