@@ -295,7 +295,7 @@ FloodFigures flood(TForm1& form, const TimedDevice& device, QProcess& simulator,
                    int linesPerSecond = 0) {
     Console& console = form.console();
     const long long before = console.linesReceived();
-    const int blocksBefore = form.Memo1->document()->blockCount();
+    const int shownBefore = console.lineCount();
     QEventLoop flooding;
     QTimer::singleShot(FLOOD_TIMEOUT_MS, &flooding, &QEventLoop::quit);
     PaintWatch lastLinePainted(
@@ -323,8 +323,7 @@ FloodFigures flood(TForm1& form, const TimedDevice& device, QProcess& simulator,
     figures.received = console.linesReceived() - before;
     figures.lastByteSeconds = (device.lastRead - start) / 1e9;
     figures.shownAtLastByte = shown.at(device.lastRead);
-    figures.notInserted =
-        int(blocksBefore + figures.received - form.Memo1->document()->blockCount());
+    figures.notInserted = int(shownBefore + figures.received - console.lineCount());
     figures.newestInOrder = newestAreFloodsLast(*form.Memo1->document(), lines);
     figures.pauses = heartbeat.pauses();
     figures.busy = heartbeat.busy();
