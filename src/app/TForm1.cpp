@@ -98,7 +98,7 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
     buildToolbar(client);
     buildCommandArea(client);
 
-    m_console = new Console(*Memo1, this);
+    m_console = std::make_unique<Console>(*Memo1, m_consoleFrame);
     m_terminal = std::make_unique<Terminal>(vars, std::move(device), m_timerWaitEnd, m_timerStr,
                                             *m_console, messages);
     connect(m_terminal.get(), &Terminal::ctsChanged, this, &TForm1::WMPostCTS);
@@ -293,8 +293,8 @@ void TForm1::BitBtn11Click() {
 // Red while a browser client holds a slot.
 void TForm1::showWebLamp() {
     const bool occupied = m_web && m_web->service().webSlots().ConnectionCount() > 0;
-    paintLamp(Panel4, occupied ? WEB_LAMP_ON
-                               : lampColour(LampState::Idle, style()->standardPalette()));
+    paintLamp(Panel4,
+              occupied ? WEB_LAMP_ON : lampColour(LampState::Idle, style()->standardPalette()));
 }
 
 // The caption is red while the server listens, blue while it does not.

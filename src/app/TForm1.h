@@ -119,7 +119,8 @@ private:
     OperatorMessages& m_messages;
     QtTimer m_timerWaitEnd{5000};                  // TimerWaitEnd: the reply wait
     QtTimer m_timerStr{Console::TRIM_INTERVAL_MS}; // TimerStr: console trimming
-    Console* m_console = nullptr;
+    QtTimer m_consoleFrame{Console::FRAME_MS};     // the console's frames
+    std::unique_ptr<Console> m_console;
     std::unique_ptr<Terminal> m_terminal;
     TForm2* m_portWindow = nullptr;
     TForm3* m_about = nullptr;

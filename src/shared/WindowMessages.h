@@ -48,9 +48,9 @@ public:
 // The window thread's message queue. Any thread may post; the messages are handled on the
 // thread that created the queue, one at a time and in posting order. Received byte blocks
 // that follow each other are joined up to a few kilobytes, so a flood costs few messages
-// and each is handled quickly. A pass hands out messages for at most a few milliseconds
-// and then lets the event loop breathe (paint, keys, timers) before it goes on, so a burst
-// never freezes the window.
+// and each is handled quickly. A pass hands out messages for about a millisecond and then
+// lets the event loop breathe (console frames, paint, keys, timers) before it goes on, so a
+// burst never freezes the window.
 class WindowMessageQueue final : public QObject, public MessagePoster {
     Q_OBJECT
 public:
