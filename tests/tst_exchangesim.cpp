@@ -3,6 +3,7 @@
 
 #include "SimulatedExchange.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <algorithm>
@@ -367,18 +368,26 @@ void TestExchangeSim::stopEndsFloodWithPrompt() {
 
 void TestExchangeSim::floodDeliversExactlyNumberedLines_data() {
     QTest::addColumn<int>("count");
+    QTest::addColumn<int>("pace"); // lines per second; 0 = as fast as the line takes them
 
-    QTest::newRow("one") << 1;
-    QTest::newRow("a few") << 7;
-    QTest::newRow("more than the line buffers") << 20'000;
+    QTest::newRow("one") << 1 << 0;
+    QTest::newRow("a few") << 7 << 0;
+    QTest::newRow("more than the line buffers") << 20'000 << 0;
+    QTest::newRow("paced: 301 lines at 3000 a second") << 301 << 3000;
 }
 
 void TestExchangeSim::floodDeliversExactlyNumberedLines() {
     QFETCH(int, count);
+    QFETCH(int, pace);
 
-    exchange_->flood(count);
+    QElapsedTimer clock;
+    clock.start();
+    exchange_->flood(count, pace);
     QVERIFY(terminal_->readUntil(
         [&](const std::string& text) { return containsLineWith(text, floodTag(count)); }));
+    // The last line of a paced flood is due (count - 1) / pace seconds after its start.
+    if (pace > 0)
+        QCOMPARE_GE(clock.elapsed(), (count - 1) * 1000 / pace);
     // A reply is queued behind the flood, so once it is in every line is.
     QVERIFY(terminal_->send("DONE\r"));
     QVERIFY(terminal_->readUntilReplyTo("DONE"));

@@ -165,13 +165,14 @@ void SimulatedExchange::silenceNext(int commands) {
     silence_ += std::max(commands, 0);
 }
 
-void SimulatedExchange::flood(int lines) {
+void SimulatedExchange::flood(int lines, int linesPerSecond) {
     {
         std::lock_guard lock(mutex_);
         if (!lineUp_ || lines <= 0)
             return;
         // The leading CR LF puts the first line at the start of a line.
-        queue_.push_back({"\r\n", 1, lines});
+        queue_.push_back(
+            {"\r\n", 1, lines, std::max(linesPerSecond, 0), std::chrono::steady_clock::now()});
     }
     wake();
 }
@@ -238,7 +239,7 @@ void SimulatedExchange::run() {
              .events = static_cast<short>(POLLIN | (outputPending() ? POLLOUT : 0)),
              .revents = 0},
         };
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+        if (::poll(fds, 2, pollTimeout()) < 0 && errno != EINTR)
             return;
         if (masterFd_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
             readInput();
@@ -358,7 +359,34 @@ bool SimulatedExchange::outputPending() const {
     if (outPos_ < out_.size())
         return true;
     std::lock_guard lock(mutex_);
-    return !queue_.empty();
+    if (queue_.empty())
+        return false;
+    const Output& front = queue_.front();
+    return !front.text.empty() || front.floodNext > front.floodLast ||
+           front.floodNext <= lastDue(front);
+}
+
+// Called with mutex_ held: the last line of the output's flood that may go out now.
+long SimulatedExchange::lastDue(const Output& output) const {
+    if (output.pace <= 0)
+        return output.floodLast;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                             std::chrono::steady_clock::now() - output.start)
+                             .count();
+    return std::min<long>(output.floodLast, 1 + elapsed * output.pace / 1000);
+}
+
+// How long poll() may sleep: until the next line of a paced flood is due, or for good.
+int SimulatedExchange::pollTimeout() const {
+    std::lock_guard lock(mutex_);
+    if (queue_.empty() || queue_.front().pace <= 0)
+        return -1;
+    const Output& front = queue_.front();
+    const auto due =
+        front.start + std::chrono::milliseconds((front.floodNext - 1) * 1000 / front.pace);
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+    return int(std::max<long>(0, wait.count()));
 }
 
 // Writes until the line is full or the budget is spent; partial writes leave
@@ -389,10 +417,13 @@ bool SimulatedExchange::refill() {
         Output& front = queue_.front();
         out_ += front.text;
         front.text.clear();
-        for (; front.floodNext <= front.floodLast && out_.size() < kChunkBytes; ++front.floodNext)
+        const long due = lastDue(front);
+        for (; front.floodNext <= due && out_.size() < kChunkBytes; ++front.floodNext)
             appendFloodLine(out_, front.floodNext);
         if (front.floodNext > front.floodLast)
             queue_.pop_front();
+        else if (front.floodNext > due)
+            break; // the rest of a paced flood is not due yet
     }
     return !out_.empty();
 }

@@ -44,8 +44,9 @@ public:
     // The next `commands` commands get no reply at all, not even a prompt.
     void silenceNext(int commands = 1);
     // Sends `lines` numbered lines as fast as the line takes them, with no
-    // prompt at the end. They are produced lazily, one chunk at a time.
-    void flood(int lines);
+    // prompt at the end. They are produced lazily, one chunk at a time. With a
+    // pace, at most `linesPerSecond` of them go out per second instead.
+    void flood(int lines, int linesPerSecond = 0);
     // After `wholeReplies` more commands have had their whole reply, the
     // next reply stops in the middle: its lines come, its prompt never does.
     void breakReplyAfter(int wholeReplies);
@@ -65,11 +66,14 @@ public:
 
 private:
     // A piece of pending output: literal text, followed by flood lines
-    // floodNext..floodLast when floodNext <= floodLast.
+    // floodNext..floodLast when floodNext <= floodLast; a paced flood's line n
+    // is due (n - 1) / pace seconds after its start.
     struct Output {
         std::string text;
         long floodNext = 1;
         long floodLast = 0;
+        int pace = 0; // lines per second; 0 = as fast as the line takes them
+        std::chrono::steady_clock::time_point start{};
     };
 
     bool fail(const std::string& what, int error = errno);
@@ -81,6 +85,8 @@ private:
     void finishCommand(std::deque<std::string>& finished);
     void stopOutput();
     bool outputPending() const;
+    long lastDue(const Output& output) const;
+    int pollTimeout() const;
     void writeOutput();
     bool refill();
     void closeLine();

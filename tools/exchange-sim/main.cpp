@@ -30,7 +30,8 @@ constexpr char kUsage[] =
     "Control lines on stdin:\n"
     "  alarm TEXT   send TEXT as an unsolicited line\n"
     "  silent [N]   give no reply to the next N commands (default 1)\n"
-    "  flood N      send N numbered lines; 0x01 from the terminal stops them\n"
+    "  flood N [R]  send N numbered lines, at most R a second if R is given;\n"
+    "               0x01 from the terminal stops them\n"
     "  cut [N]      after N whole replies (default 0), break the next one off\n"
     "               before its prompt\n"
     "  hangup       close the line, like pulling the cable\n"
@@ -112,14 +113,18 @@ bool execute(sim::SimulatedExchange& exchange, std::string_view line, const std:
         else
             exchange.breakReplyAfter(count);
     } else if (word == "silent" || word == "flood") {
-        const int count = parseCount(rest, word == "silent" ? 1 : 0);
-        if (count <= 0)
-            std::fprintf(stderr, "exchange-sim: %s needs a positive count\n",
-                         word == "flood" ? "flood" : "silent");
+        const auto gap = rest.find(' ');
+        const std::string_view pace = gap == std::string_view::npos ? "" : rest.substr(gap + 1);
+        const int count = parseCount(rest.substr(0, gap), word == "silent" ? 1 : 0);
+        const int linesPerSecond = parseCount(pace, 0);
+        if (count <= 0 || linesPerSecond < 0 || (word == "silent" && !pace.empty()))
+            std::fprintf(stderr, "exchange-sim: %s needs a positive count%s\n",
+                         word == "flood" ? "flood" : "silent",
+                         word == "flood" ? " and, if given, a positive pace" : "");
         else if (word == "silent")
             exchange.silenceNext(count);
         else
-            exchange.flood(count);
+            exchange.flood(count, linesPerSecond);
     } else if (!word.empty()) {
         std::fprintf(stderr, "exchange-sim: unknown control line: %.*s\n",
                      static_cast<int>(line.size()), line.data());
