@@ -35,7 +35,9 @@ template <class T> std::optional<T> optional(const Sqlite::Statement& row, int c
 } // namespace
 
 JournalQuery::JournalQuery(const QString& path) {
-    m_db.open(path, true);
+    if (m_db.open(path, true) == SQLITE_OK)
+        m_db.exec(
+            "PRAGMA cache_size = -32768"); // KiB: a day's lines stay in memory between searches
 }
 
 // The records in the time range, newest first through the index on time. A text is looked

@@ -8,6 +8,7 @@
 #include "Widgets.h"
 
 #include <QAbstractTableModel>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QDir>
@@ -193,6 +194,13 @@ void TFormJournal::Journal1Click() {
     BitBtn1Click();
 }
 
+// The file's connection and its cache go with the window; the rows shown stay for the next
+// opening, which searches anew.
+void TFormJournal::closeEvent(QCloseEvent* event) {
+    m_query.reset();
+    QWidget::closeEvent(event);
+}
+
 void TFormJournal::setToday() {
     const QDate today = QDateTime::fromMSecsSinceEpoch(m_journal.now()).date();
     DateTimePicker1->setDateTime(today.startOfDay());
@@ -260,7 +268,7 @@ void TFormJournal::showFound(JournalQuery::Found found) {
 
 void TFormJournal::showReply() {
     const int index = DBGrid1->currentIndex().row();
-    if (index < 0 || index >= int(rows().size())) {
+    if (!m_query || index < 0 || index >= int(rows().size())) {
         Memo1->clear();
         return;
     }

@@ -60,6 +60,9 @@ public:
     JournalFilter filter() const;
     const std::vector<JournalRow>& rows() const;
 
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     void buildControls();
     void setToday();
@@ -71,7 +74,7 @@ private:
     OperatorJournal& m_journal;
     OperatorMessages& m_messages;
     JournalTableModel* m_model = nullptr;
-    std::unique_ptr<JournalQuery> m_query;
+    std::unique_ptr<JournalQuery> m_query; // open while the window is shown
     SaveFileDialog m_saveDialog;
     SaveFileChooser* m_saveChooser = &m_saveDialog;
     bool m_shownOnce = false;
