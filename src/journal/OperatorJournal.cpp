@@ -10,6 +10,9 @@ OperatorJournal::OperatorJournal(Settings settings, QObject* parent)
     : QObject(parent), m_path(settings.path), m_clock(std::move(settings.clock)),
       m_store(settings.path, settings.limits) {
     m_messages.setHandler(this);
+    // The whole room at once: a report never grows the queue by copying it (on the window
+    // thread). Its pages are touched, and so held, only as far as a backlog reaches.
+    m_queue.reserve(QUEUE_RECORDS);
     m_writer = std::thread([this] { run(); });
 }
 
@@ -121,6 +124,7 @@ void OperatorJournal::run() {
     if (!openStore())
         return;
     std::vector<JournalReport> batch;
+    batch.reserve(QUEUE_RECORDS); // it takes the queue's place after each batch
     std::unique_lock lock(m_mutex);
     for (;;) {
         const auto untilPrune =
