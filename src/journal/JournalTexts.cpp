@@ -144,8 +144,8 @@ QString end(const JournalRow& row) {
 QString duration(const JournalRow& row) {
     if (row.kind == RecordKind::Command && row.sent && row.ended)
         return seconds(*row.ended - *row.sent);
-    if (row.kind == RecordKind::Lines && row.ended)
-        return seconds(*row.ended - row.time);
+    if (row.kind == RecordKind::Lines && row.ended && *row.ended > row.time)
+        return seconds(*row.ended - row.time); // from its first line to its last
     return {};
 }
 

@@ -23,7 +23,7 @@
 namespace {
 
 const QColor RED(255, 0, 0);
-constexpr int COLUMN_WIDTHS[] = {172, 130, 378, 200, 84};
+constexpr int COLUMN_WIDTHS[] = {160, 120, 350, 200, 100};
 constexpr int ROW_HEIGHT = 20;
 const char* const DATE_TIME_FORMAT = "dd.MM.yyyy HH:mm:ss";
 
