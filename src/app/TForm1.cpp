@@ -359,13 +359,14 @@ void TForm1::showEvent(QShowEvent* event) {
 
 // Execute: the port is tested first, then the text; the text is queued as it stands.
 void TForm1::BitBtn1Click() {
+    const QString command = ComboBox1->currentText();
     if (m_vars.PortOpen == 0) {
-        m_journal.commandRefused(Refusal::PortNotOpen, Origin::Console, {},
-                                 Cp1251::fromUnicode(ComboBox1->currentText()));
+        if (!command.isEmpty())
+            m_journal.commandRefused(Refusal::PortNotOpen, Origin::Console, {},
+                                     Cp1251::fromUnicode(command));
         m_messages.error(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
         return;
     }
-    const QString command = ComboBox1->currentText();
     if (command.isEmpty()) {
         m_messages.error(QString::fromUtf8(NO_COMMAND_TEXT));
         ComboBox1->setFocus();

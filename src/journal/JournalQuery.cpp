@@ -93,13 +93,21 @@ QStringList JournalQuery::webAddresses() const {
 }
 
 QStringList JournalQuery::lines(std::int64_t record, int limit) const {
-    Sqlite::Statement select(m_db,
-                             "SELECT text FROM lines WHERE record = ?1 ORDER BY number LIMIT ?2");
-    select.bind(1, record).bind(2, limit);
     QStringList lines;
-    while (select.step() == SQLITE_ROW)
-        lines.append(select.text(0));
+    if (limit > 0)
+        eachLine(record, [&](const QString& line) {
+            lines.append(line);
+            return lines.size() < limit;
+        });
     return lines;
+}
+
+void JournalQuery::eachLine(std::int64_t record,
+                            const std::function<bool(const QString&)>& take) const {
+    Sqlite::Statement select(m_db, "SELECT text FROM lines WHERE record = ?1 ORDER BY number");
+    select.bind(1, record);
+    while (select.step() == SQLITE_ROW && take(select.text(0))) {
+    }
 }
 
 std::int64_t JournalQuery::lineCount(std::int64_t record) const {

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -54,6 +55,8 @@ public:
     QStringList webAddresses() const;
     // A record's lines in arrival order, at most `limit`.
     QStringList lines(std::int64_t record, int limit) const;
+    // Hands a record's lines to `take` one by one, in arrival order, until it returns false.
+    void eachLine(std::int64_t record, const std::function<bool(const QString&)>& take) const;
     std::int64_t lineCount(std::int64_t record) const;
 
 private:

@@ -5,8 +5,6 @@
 #include <QStringList>
 #include <QTextStream>
 
-#include <limits>
-
 namespace {
 
 QString endText(CommandEnd end) {
@@ -169,8 +167,10 @@ bool exportRecords(const QString& file, const std::vector<JournalRow>& rows,
     text.setEncoding(QStringConverter::Utf8);
     for (const JournalRow& row : rows) {
         text << header(row) << '\n';
-        for (const QString& line : query.lines(row.id, std::numeric_limits<int>::max()))
+        query.eachLine(row.id, [&](const QString& line) {
             text << line << '\n';
+            return true;
+        });
         text << '\n';
     }
     text.flush();

@@ -166,15 +166,19 @@ bool OperatorJournal::openStore() {
     return pruneWhenDue();
 }
 
+// A file found damaged while writing is set aside, and the batch goes into the new one.
 bool OperatorJournal::writeBatch(const std::vector<JournalReport>& batch, std::uint64_t lost) {
-    if ((!batch.empty() || lost > 0) && !m_store.write(batch, lost, m_clock())) {
-        if (!m_store.damaged() || !m_store.replaceDamaged(m_clock())) {
-            stopRecording(m_store.problem());
-            return false;
-        }
+    if (batch.empty() && lost == 0)
+        return true;
+    if (m_store.write(batch, lost, m_clock()))
+        return true;
+    if (m_store.damaged() && m_store.replaceDamaged(m_clock())) {
         tellSetAside();
+        if (m_store.write(batch, lost, m_clock()))
+            return true;
     }
-    return true;
+    stopRecording(m_store.problem());
+    return false;
 }
 
 // At start-up, once a day after that, and whenever the file has grown past its size.
