@@ -1,5 +1,4 @@
-#include "Dispatcher.h"
-#include "Fakes.h"
+#include "DispatcherRig.h"
 #include "WebCommand.h"
 
 #include <QTest>
@@ -8,23 +7,8 @@
 
 namespace {
 
-// A dispatcher on fakes; messages are handed over only when the test says so, as the
-// window thread would after the append has returned.
-struct Rig {
-    Vars vars;
-    CommandQueue queue;
-    RecordingPort port;
-    FakeTimer replyWait{5000};
-    HeldMessages poster;
-    RecordingMessages messages;
-    Dispatcher dispatcher{queue, vars, port, replyWait, poster, messages};
-
+struct Rig : DispatcherRig {
     Rig() { vars.PortOpen = 1; }
-    void deliver() {
-        for (const auto& message : poster.take())
-            if (message.message == WM_SENDCOMMAND)
-                dispatcher.WMSendCommand(message.lParam);
-    }
     void replyEnds() { dispatcher.WMSendCommand(1); }
     std::shared_ptr<WebCommand> web(const QByteArray& text) {
         auto reply = std::make_shared<WebCommand>();

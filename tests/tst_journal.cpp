@@ -1,3 +1,4 @@
+#include "DispatcherRig.h"
 #include "Fakes.h"
 #include "JournalQuery.h"
 #include "JournalTexts.h"
@@ -167,14 +168,8 @@ struct LineRig : JournalFile {
 
 // The dispatcher on fakes, reporting to a journal.
 struct DispatchRig : JournalFile {
-    Vars vars;
-    CommandQueue queue;
-    RecordingPort port;
-    FakeTimer replyWait{5000};
-    HeldMessages poster;
-    RecordingMessages messages;
     OperatorJournal journal{settings()};
-    Dispatcher dispatcher{queue, vars, port, replyWait, poster, messages, journal};
+    DispatcherRig on{journal};
 };
 
 // What the journal window's table shows in a column, top to bottom.
@@ -344,19 +339,20 @@ void TestJournal::refusalsAndWebEvents() {
     QFETCH(QString, action);
     QFETCH(QString, expected);
     DispatchRig rig;
-    rig.vars.PortOpen = 1;
+    rig.on.vars.PortOpen = 1;
     const QStringList words = action.split(QLatin1Char(' '));
     if (words[0] == QLatin1String("fill")) {
         for (int i = 0; i < CommandQueue::CAPACITY; ++i)
-            rig.dispatcher.appendConsole("FILL");
+            rig.on.dispatcher.appendConsole("FILL");
         if (words[1] == QLatin1String("console"))
-            QCOMPARE(rig.dispatcher.appendConsole("EXTRA"), Dispatcher::Append::QueueFull);
+            QCOMPARE(rig.on.dispatcher.appendConsole("EXTRA"), Dispatcher::Append::QueueFull);
         else
-            QCOMPARE(rig.dispatcher.appendWeb("EXTRA", "127.0.0.9", std::make_shared<WebCommand>()),
-                     Dispatcher::Append::QueueFull);
+            QCOMPARE(
+                rig.on.dispatcher.appendWeb("EXTRA", "127.0.0.9", std::make_shared<WebCommand>()),
+                Dispatcher::Append::QueueFull);
     } else if (words[0] == QLatin1String("noport")) {
-        rig.vars.PortOpen = 0;
-        rig.dispatcher.QueueCommand("EXTRA");
+        rig.on.vars.PortOpen = 0;
+        rig.on.dispatcher.QueueCommand("EXTRA");
     } else if (words[0] == QLatin1String("refuse")) {
         rig.journal.commandRefused(Refusal(words[1].toInt()), Origin::Web, "127.0.0.9", "EXTRA");
     } else {
