@@ -4,12 +4,16 @@
 // the console showed when the last byte arrived, how many were lost, how long the window
 // thread paused, what processor time and memory KORVANT spent; then measures idle with the
 // port open, and then a flood paced as a fast adapter brings it, with its processor share.
-// Before the flood it times the start-up of the main window in fresh processes.
+// Before the flood it times the start-up of the main window in fresh processes. With
+// --journal the terminal keeps the operator's journal (in a temporary folder) during the
+// flood, and how soon the journal's file holds every line is printed too.
 #include "BenchSupport.h"
 #include "Console.h"
 #include "MessageBoxes.h"
+#include "OperatorJournal.h"
 #include "PosixSerialDevice.h"
 #include "ProgramWindows.h"
+#include "Sqlite.h"
 #include "TForm1.h"
 #include "Terminal.h"
 #include "Vars.h"
@@ -19,8 +23,10 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
 
@@ -30,6 +36,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <sys/resource.h>
 #include <vector>
 
@@ -41,6 +48,11 @@ constexpr int FLOOD_TIMEOUT_MS = 600000; // a flood that takes longer counts as 
 constexpr int IDLE_SETTLE_MS = 1500;     // lets the trim timer fire before idle is measured
 constexpr int KEPT_LINES = 600;          // the newest lines checked after a flood
 const char* const START_UP_ARGUMENT = "--start-up";
+const char* const JOURNAL_ARGUMENT = "--journal";
+
+QString journalFile(const QTemporaryDir& folder) {
+    return folder.filePath(QStringLiteral("Journal.db"));
+}
 
 double residentMegabytes() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -224,8 +236,11 @@ private:
 int showMainWindowOnce(QApplication& application) {
     Vars vars;
     MessageBoxes messages;
-    // As the program starts, its web server too (on any free port here).
-    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(), 0);
+    // As the program starts, its web server (on any free port here) and its journal too.
+    QTemporaryDir folder;
+    OperatorJournal journal({journalFile(folder), OperatorJournal::systemClock, {}});
+    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(), 0,
+                           journal);
     PaintWatch watch(
         &windows.form1, [] { return true; },
         [&] {
@@ -252,6 +267,27 @@ std::vector<double> measureStartUps() {
     }
     std::sort(seconds.begin(), seconds.end());
     return seconds;
+}
+
+// How long after the last painted line the journal's file holds every line of the flood,
+// and what the file holds.
+void printJournal(OperatorJournal& journal, int lines) {
+    QElapsedTimer clock;
+    clock.start();
+    const std::size_t waiting = journal.waitingReports();
+    journal.flush();
+    const double catchUp = clock.nsecsElapsed() / 1e9;
+    Sqlite::Connection file;
+    file.open(journal.path(), true);
+    const auto kept = file.integer("SELECT count(*) FROM lines WHERE text LIKE 'FLOOD %'", 0);
+    const auto lost = file.integer("SELECT sum(text) FROM records WHERE kind = 6", 0);
+    std::printf("journal: %zu reports still waiting when the last line was painted, all in the "
+                "file %.3f s later\n",
+                waiting, catchUp);
+    const qint64 bytes = QFileInfo(journal.path()).size() +
+                         QFileInfo(journal.path() + QStringLiteral("-wal")).size();
+    std::printf("journal: %lld of %d lines in the file, %lld reports lost; file and WAL %.1f MB\n",
+                static_cast<long long>(kept), lines, static_cast<long long>(lost), bytes / 1e6);
 }
 
 void printStartUps(const std::vector<double>& seconds) {
@@ -376,10 +412,12 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     if (argc > 1 && qstrcmp(argv[1], START_UP_ARGUMENT) == 0)
         return showMainWindowOnce(application);
-    const int lines = argc > 1 ? std::atoi(argv[1]) : 100000;
-    const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
-    const int sustainedRate = argc > 3 ? std::atoi(argv[3]) : 5000; // lines a second
-    const int sustainedSeconds = argc > 4 ? std::atoi(argv[4]) : 60;
+    QStringList arguments = application.arguments().mid(1);
+    const bool withJournal = arguments.removeAll(QString::fromLatin1(JOURNAL_ARGUMENT)) > 0;
+    const int lines = arguments.size() > 0 ? arguments[0].toInt() : 100000;
+    const int idleSeconds = arguments.size() > 1 ? arguments[1].toInt() : 10;
+    const int sustainedRate = arguments.size() > 2 ? arguments[2].toInt() : 5000; // lines a second
+    const int sustainedSeconds = arguments.size() > 3 ? arguments[3].toInt() : 60;
 
     printStartUps(measureStartUps());
 
@@ -389,8 +427,15 @@ int main(int argc, char* argv[]) {
 
     Vars vars;
     MessageBoxes messages;
+    QTemporaryDir folder;
+    std::optional<OperatorJournal> journal;
+    if (withJournal)
+        journal.emplace(
+            OperatorJournal::Settings{journalFile(folder), OperatorJournal::systemClock, {}});
+    std::printf("journal: %s\n", withJournal ? "on" : "off");
     auto* device = new TimedDevice(PosixSerialDevice::create());
-    TForm1 form(vars, messages, std::unique_ptr<SerialDevice>(device));
+    TForm1 form(vars, messages, std::unique_ptr<SerialDevice>(device),
+                journal ? static_cast<Journal&>(*journal) : Journal::none());
     form.show();
     if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1))
         return 1;
@@ -401,6 +446,8 @@ int main(int argc, char* argv[]) {
     printFlood(burst, *form.Memo1);
     std::printf("memory: %.1f MB resident after the flood (%d lines in the console)\n",
                 residentMegabytes(), form.Memo1->document()->blockCount());
+    if (journal)
+        printJournal(*journal, lines);
 
     QElapsedTimer trimClock;
     trimClock.start();

@@ -1,5 +1,4 @@
-#include "Dispatcher.h"
-#include "Fakes.h"
+#include "DispatcherRig.h"
 #include "WebCommand.h"
 
 #include <QTest>
@@ -8,27 +7,12 @@
 
 namespace {
 
-// A dispatcher on fakes; messages are handed over only when the test says so, as the
-// window thread would after the append has returned.
-struct Rig {
-    Vars vars;
-    CommandQueue queue;
-    RecordingPort port;
-    FakeTimer replyWait{5000};
-    HeldMessages poster;
-    RecordingMessages messages;
-    Dispatcher dispatcher{queue, vars, port, replyWait, poster, messages};
-
+struct Rig : DispatcherRig {
     Rig() { vars.PortOpen = 1; }
-    void deliver() {
-        for (const auto& message : poster.take())
-            if (message.message == WM_SENDCOMMAND)
-                dispatcher.WMSendCommand(message.lParam);
-    }
     void replyEnds() { dispatcher.WMSendCommand(1); }
     std::shared_ptr<WebCommand> web(const QByteArray& text) {
         auto reply = std::make_shared<WebCommand>();
-        dispatcher.appendWeb(text, reply);
+        dispatcher.appendWeb(text, "127.0.0.2", reply);
         return reply;
     }
 };
@@ -256,7 +240,7 @@ void TestDispatcher::queueHolds255() {
     Rig rig;
     for (int i = 0; i < CommandQueue::CAPACITY; ++i)
         QCOMPARE(rig.dispatcher.appendConsole(QByteArray::number(i)), Dispatcher::Append::Queued);
-    QCOMPARE(rig.dispatcher.appendWeb("W", std::make_shared<WebCommand>()),
+    QCOMPARE(rig.dispatcher.appendWeb("W", "127.0.0.2", std::make_shared<WebCommand>()),
              Dispatcher::Append::QueueFull);
     rig.dispatcher.QueueCommand("ONE-MORE");
     QCOMPARE(rig.messages.shown.size(), 1);
@@ -280,7 +264,7 @@ void TestDispatcher::appendsFromManyThreads() {
         users.emplace_back([&, t] {
             for (int i = 0; i < EACH; ++i) {
                 replies[t * EACH + i] = std::make_shared<WebCommand>();
-                while (rig.dispatcher.appendWeb(QByteArray::number(t * EACH + i),
+                while (rig.dispatcher.appendWeb(QByteArray::number(t * EACH + i), "127.0.0.2",
                                                 replies[t * EACH + i]) !=
                        Dispatcher::Append::Queued)
                     std::this_thread::yield();

@@ -84,16 +84,16 @@ WebResponse RequestHandler::commandRequest(const WebSlots::Admission& client,
     const QByteArray command = value.left(COMMAND_CAPACITY);
     if (!m_lists.commandPermitted(command.left(HEAD_LENGTH)))
         return page(PageFolder::NOT_PERMITTED);
-    return runCommand(command);
+    return runCommand(command, request.address);
 }
 
 // Queues the command and sleeps until its own reply has ended (or its entry was thrown
 // away, or the server was switched off); then answers with the lines it got.
-WebResponse RequestHandler::runCommand(const QByteArray& command) {
+WebResponse RequestHandler::runCommand(const QByteArray& command, const QByteArray& address) {
     auto reply = std::make_shared<WebCommand>();
     if (!startWaiting(reply))
         return page(PageFolder::COMMAND);
-    if (m_dispatcher.appendWeb(command, reply) == Dispatcher::Append::QueueFull) {
+    if (m_dispatcher.appendWeb(command, address, reply) == Dispatcher::Append::QueueFull) {
         stopWaiting(reply);
         return {200, ReplyPage::build({Cp1251::fromUnicode(QString::fromUtf8(QUEUE_FULL_TEXT))})};
     }

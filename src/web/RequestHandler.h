@@ -67,7 +67,7 @@ private:
     WebResponse documentRequest(const WebRequest& request);
     WebResponse passwordRequest(const WebSlots::Admission& client, const WebRequest& request);
     WebResponse commandRequest(const WebSlots::Admission& client, const WebRequest& request);
-    WebResponse runCommand(const QByteArray& command);
+    WebResponse runCommand(const QByteArray& command, const QByteArray& address);
     WebResponse page(const char* name) const;
     WebResponse page(const QString& name) const;
     bool startWaiting(const std::shared_ptr<WebCommand>& command);
