@@ -146,7 +146,7 @@ int showMainWindowOnce(QApplication& application) {
     Vars vars;
     MessageBoxes messages;
     // As the program starts, its web server too (on any free port here).
-    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(), 0);
+    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(), {});
     PaintWatch watch(
         &windows.form1, [] { return true; },
         [&] {

@@ -88,7 +88,7 @@ int main(int argc, char* argv[]) {
     Vars vars;
     MessageBoxes messages;
     TForm1 form(vars, messages, PosixSerialDevice::create());
-    TFormWeb web(form.terminal().dispatcher(), vars, messages, folder.path(), 0, &form);
+    TFormWeb web(form.terminal().dispatcher(), vars, messages, folder.path(), {}, &form);
     form.setWebWindow(&web);
     form.show();
     if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1) || !web.service().isListening())

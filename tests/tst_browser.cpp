@@ -46,7 +46,7 @@ void TestBrowser::webUserSession() {
     Vars vars;
     RecordingMessages messages;
     TForm1 form1(vars, messages, PosixSerialDevice::create());
-    TFormWeb web(form1.terminal().dispatcher(), vars, messages, dir.path(), 0, &form1);
+    TFormWeb web(form1.terminal().dispatcher(), vars, messages, dir.path(), {}, &form1);
     form1.setWebWindow(&web);
     QVERIFY(web.service().isListening());
     QVERIFY(form1.terminal().OpenComPort(QStringLiteral("Com1"), 1));

@@ -45,8 +45,8 @@ struct WebRig : TerminalRig {
     WebRig() {
         for (auto page = PAGES.begin(); page != PAGES.end(); ++page)
             write("WEB/" + page.key(), page.value());
-        web = std::make_unique<WebService>(terminal->dispatcher(), vars, dir.path(), 0, expiry,
-                                           clock.function());
+        web = std::make_unique<WebService>(terminal->dispatcher(), vars, dir.path(), HttpSettings{},
+                                           expiry, clock.function());
         if (!web->switchOn().isEmpty())
             qFatal("the web server does not listen");
     }
@@ -316,14 +316,14 @@ void TestWebServer::slotsExpireOnTheWindowThread() {
 void TestWebServer::listenFailureIsReported() {
     WebRig rig;
     FakeTimer expiry;
-    WebService second(rig.terminal->dispatcher(), rig.vars, rig.dir.path(), rig.web->port(), expiry,
-                      SlotClock::now);
+    WebService second(rig.terminal->dispatcher(), rig.vars, rig.dir.path(),
+                      HttpSettings{rig.web->port()}, expiry, SlotClock::now);
     QCOMPARE(second.switchOn(), QStringLiteral("Address already in use"));
     QVERIFY(!second.isListening());
     // A port the program may not have (below 1024 without the right) says so, too.
     if (::geteuid() != 0) {
-        WebService low(rig.terminal->dispatcher(), rig.vars, rig.dir.path(), 80, expiry,
-                       SlotClock::now);
+        WebService low(rig.terminal->dispatcher(), rig.vars, rig.dir.path(), HttpSettings{80},
+                       expiry, SlotClock::now);
         QCOMPARE(low.switchOn(), QStringLiteral("Permission denied"));
     }
 }

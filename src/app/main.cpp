@@ -14,7 +14,7 @@ int main(int argc, char* argv[]) {
     Vars vars;
     MessageBoxes messages;
     ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(),
-                           WebService::configuredPort());
+                           WebService::configuredSettings());
     windows.form1.show();
     return application.exec();
 }

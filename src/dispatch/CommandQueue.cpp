@@ -41,3 +41,23 @@ std::vector<std::shared_ptr<WebCommand>> CommandQueue::clear() {
     m_count = 0;
     return discarded;
 }
+
+std::vector<std::shared_ptr<WebCommand>> CommandQueue::takeWeb(int first) {
+    std::lock_guard lock(m_mutex);
+    std::vector<std::shared_ptr<WebCommand>> taken;
+    int kept = std::min(first, m_count);
+    for (int slot = kept; slot < m_count; ++slot) {
+        QueueEntry& entry = m_slots[slot];
+        if (entry.origin == Origin::Web) {
+            if (entry.web)
+                taken.push_back(entry.web);
+        } else {
+            if (slot != kept)
+                m_slots[kept] = std::move(entry);
+            ++kept;
+        }
+    }
+    std::fill(m_slots.begin() + kept, m_slots.begin() + m_count, QueueEntry{});
+    m_count = kept;
+    return taken;
+}

@@ -34,6 +34,9 @@ public:
     // Empties the queue (a port was opened) and hands back the web requests it held, so
     // that they can be released. The head slot keeps its last content.
     std::vector<std::shared_ptr<WebCommand>> clear();
+    // Takes every web entry from slot `first` on out of the queue, the other entries keeping
+    // their order, and hands back their web requests.
+    std::vector<std::shared_ptr<WebCommand>> takeWeb(int first);
 
 private:
     mutable std::mutex m_mutex;

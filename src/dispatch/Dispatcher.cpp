@@ -91,6 +91,12 @@ void Dispatcher::resetForOpen() {
         discarded->finish(WebCommand::Outcome::Discarded);
 }
 
+void Dispatcher::discardWaitingWeb() {
+    // The head slot is on the line only while a command is in progress.
+    for (const auto& discarded : m_queue.takeWeb(m_commandInProgress == 1 ? 1 : 0))
+        discarded->finish(WebCommand::Outcome::Discarded);
+}
+
 bool Dispatcher::webCommandAtHead() const {
     return m_head.origin == Origin::Web;
 }

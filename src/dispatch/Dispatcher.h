@@ -40,6 +40,10 @@ public:
     // A port was opened: nothing is in progress, the queue is emptied and the web requests
     // whose entries are thrown away are released at once.
     void resetForOpen();
+    // The web server was switched off: the web entries that are still waiting in the queue
+    // are taken out and released (nobody waits for their replies any more); a web command
+    // already on the line finishes there.
+    void discardWaitingWeb();
 
     bool commandInProgress() const { return m_commandInProgress == 1; }
     bool webCommandAtHead() const;
