@@ -286,7 +286,7 @@ HttpServer::~HttpServer() {
     waitStopped();
 }
 
-QString HttpServer::listen(const HttpSettings& settings, Handler handler, unsigned idleTimeoutS) {
+QString HttpServer::listen(const Settings& settings, Handler handler) {
     stop();
     if (settings.port < 0 || settings.port > 65535)
         return QStringLiteral("%1 is not a TCP port").arg(settings.port);
@@ -314,7 +314,7 @@ QString HttpServer::listen(const HttpSettings& settings, Handler handler, unsign
         0, nullptr, nullptr, &Run::onAccess, run.get(), MHD_OPTION_LISTEN_SOCKET, socket,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY_LIMIT, MHD_OPTION_CONNECTION_LIMIT,
         CONNECTION_LIMIT, MHD_OPTION_PER_IP_CONNECTION_LIMIT, CONNECTIONS_PER_ADDRESS,
-        MHD_OPTION_CONNECTION_TIMEOUT, idleTimeoutS, MHD_OPTION_URI_LOG_CALLBACK,
+        MHD_OPTION_CONNECTION_TIMEOUT, settings.idleTimeoutS, MHD_OPTION_URI_LOG_CALLBACK,
         &Run::onRequestLine, run.get(), MHD_OPTION_NOTIFY_COMPLETED, &Run::onCompleted, run.get(),
         MHD_OPTION_ARRAY, run->https ? https : https + 2, MHD_OPTION_END);
     if (!run->daemon) {
@@ -338,6 +338,14 @@ void HttpServer::stop() {
         ::close(listening);
     m_stopping.push_back(
         std::async(std::launch::async, [run = std::move(m_run)] { run->closeConnections(); }));
+}
+
+unsigned HttpServer::openConnections() const {
+    if (!m_run)
+        return 0;
+    const MHD_DaemonInfo* info =
+        MHD_get_daemon_info(m_run->daemon, MHD_DAEMON_INFO_CURRENT_CONNECTIONS);
+    return info ? info->num_connections : 0;
 }
 
 void HttpServer::waitStopped() {

@@ -10,15 +10,6 @@
 #include <memory>
 #include <vector>
 
-// Where the web server listens, and whether it speaks HTTPS.
-struct HttpSettings {
-    int port = 0; // 0: any free port
-    // The PEM files of the certificate and its key (HttpsPair); both empty: plain HTTP.
-    QString certificateFile{};
-    QString keyFile{};
-    bool https() const { return !certificateFile.isEmpty() || !keyFile.isEmpty(); }
-};
-
 // The web server on GNU libmicrohttpd, as the window thread switches it on and off. It
 // listens on all IPv4 addresses; GET, POST and HEAD requests on every path go to one
 // handler, one request per connection. All connections are served by one polling thread;
@@ -53,15 +44,24 @@ public:
     // The Content-Type of every response.
     static const char* const CONTENT_TYPE;
 
+    // Where the server listens, and whether it speaks HTTPS.
+    struct Settings {
+        int port = 0; // 0: any free port
+        // The PEM files of the certificate and its key (HttpsPair); both empty: plain HTTP.
+        QString certificateFile{};
+        QString keyFile{};
+        unsigned idleTimeoutS = IDLE_TIMEOUT_S; // shorter in tests
+        bool https() const { return !certificateFile.isEmpty() || !keyFile.isEmpty(); }
+    };
+
     HttpServer();
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
     // Starts listening with `handler`; the reason when the port cannot be had or the HTTPS
-    // files cannot serve, an empty text on success. `idleTimeoutS` is for tests.
-    QString listen(const HttpSettings& settings, Handler handler,
-                   unsigned idleTimeoutS = IDLE_TIMEOUT_S);
+    // files cannot serve, an empty text on success.
+    QString listen(const Settings& settings, Handler handler);
     // Stops listening at once: the port is free when this returns, and no request that
     // arrives from now on, on any connection, reaches the handler. The answers that are
     // pending go out when they are complete (the caller completes them now); then every
@@ -70,6 +70,8 @@ public:
     void stop();
     bool isListening() const { return m_run != nullptr; }
     int port() const { return m_port; }
+    // Connections accepted and not yet closed (0 while not listening).
+    unsigned openConnections() const;
     // Waits until every stopped server has closed its connections and its thread (tests;
     // destruction).
     void waitStopped();
@@ -82,3 +84,5 @@ private:
     int m_port = 0;
     std::vector<std::future<void>> m_stopping;
 };
+
+using HttpSettings = HttpServer::Settings;
