@@ -23,10 +23,10 @@ constexpr long long MEMORY_BOUND = 16 * MB; // peak growth of the program in one
 constexpr int THREAD_BOUND = 40;            // the whole program's threads
 constexpr int LOGIN_MS = 1000;              // a newcomer's login page, under attack
 
-// AddressSanitizer and ThreadSanitizer account memory their own way (shadow memory,
-// freed memory held in quarantine): there the attacks run and every other bound holds,
-// but the memory is not measured.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// ThreadSanitizer keeps shadow memory for every byte a thread touches and holds freed
+// memory back: there the attacks run and every other bound holds, but the memory is not
+// measured. (AddressSanitizer's shadow and quarantine stay within the bound.)
+#if defined(__SANITIZE_THREAD__)
 constexpr bool MEMORY_MEASURED = false;
 #else
 constexpr bool MEMORY_MEASURED = true;
@@ -174,7 +174,8 @@ void TestHostile::attackStaysWithinItsBounds() {
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(HttpProbe(target.port(), "127.0.9.1").get("/").body, LOGIN_PAGE);
-        QVERIFY2(clock.elapsed() < LOGIN_MS, qPrintable(QString::number(clock.elapsed())));
+        qInfo("a newcomer's login page in %lld ms", static_cast<long long>(clock.elapsed()));
+        QVERIFY(clock.elapsed() < LOGIN_MS);
     }
     const long long grown = target.peakBytes() - before;
     qInfo("peak grew by %lld KiB; %d threads", grown / 1024, target.threads());
@@ -185,6 +186,7 @@ void TestHostile::attackStaysWithinItsBounds() {
     const qint64 exit = target.close();
     for (const int socket : held)
         ::close(socket);
+    qInfo("ended %lld ms after the close", static_cast<long long>(exit));
     QVERIFY2(exit >= 0 && exit < EXIT_MS, qPrintable(QString::number(exit)));
 }
 

@@ -200,6 +200,11 @@ MHD_Result HttpServer::Run::onRequest(MHD_Connection* connection, const char* me
 MHD_Result HttpServer::Run::begin(MHD_Connection* connection, const char* method,
                                   Exchange& exchange) {
     exchange.headersSeen = true;
+    {
+        std::lock_guard lock(gate);
+        if (refusing)
+            return MHD_NO;
+    }
     if (!isServedMethod(method))
         return send(connection, {MHD_HTTP_METHOD_NOT_ALLOWED, {}});
     if (declaresTooLongBody(connection))
