@@ -33,6 +33,21 @@ const QMap<QString, QByteArray> PAGES{{"index.html", "login page"},
                                       {"NoPage.html", "no such page"},
                                       {"img/logo.gif", "GIF89a\x01\x02"}};
 
+// Another socket, with the socket option `option` set, can listen on the port.
+bool canListenOn(int port, int option) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    ::setsockopt(socket, SOL_SOCKET, option, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    const bool listening =
+        ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(socket, 1) == 0;
+    ::close(socket);
+    return listening;
+}
+
 // The web server with the terminal behind it: a real dispatcher on a pseudo-terminal with
 // the simulated exchange at the far end. Only time is faked: the reply wait, the console's
 // trim timer, the slots' expiry timer and their clock.
@@ -348,15 +363,7 @@ void TestWebServer::listenFailureIsReported() {
 // port's connections. The server refuses to be the second one.
 void TestWebServer::noSecondListenerOnThePort() {
     WebRig rig;
-    const int other = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int yes = 1;
-    ::setsockopt(other, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(std::uint16_t(rig.web->port()));
-    const bool bound = ::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(other);
-    QVERIFY(!bound);
+    QVERIFY(!canListenOn(rig.web->port(), SO_REUSEPORT));
 }
 
 void TestWebServer::switchingOffAndOnLeaksNothing() {
@@ -682,15 +689,7 @@ void TestWebServer::switchOffClosesConnectionsOpenedBefore() {
     clock.start();
     rig.web->switchOff();
     QVERIFY(clock.elapsed() < PROMPT_MS);
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int yes = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(std::uint16_t(port));
-    QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    QCOMPARE(::listen(listener, 1), 0);
-    ::close(listener);
+    QVERIFY(canListenOn(port, SO_REUSEADDR)); // as a server started anew would
     ::send(socket, after.constData(), size_t(after.size()), MSG_NOSIGNAL);
     QCOMPARE(HttpProbe::receive(socket).status, 0); // closed without an answer
     QVERIFY(clock.elapsed() < HttpServer::STOP_GRACE_MS + EXIT_MS);
