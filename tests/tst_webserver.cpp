@@ -562,7 +562,7 @@ void TestWebServer::waitingCommandsDoNotStarveTheServer() {
 }
 
 // The browser closes its connection while its command waits: the command still runs, its
-// reply goes nowhere, and the thread that waited ends when the reply does.
+// reply goes nowhere, and nothing of the request is left once the reply has come.
 void TestWebServer::browserThatGivesUpLeavesNothingBehind() {
     WebRig rig;
     rig.permit({"RTM-RRT"});
