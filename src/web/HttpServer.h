@@ -35,8 +35,10 @@ public:
     // Seconds without a byte in either direction after which a connection is closed. A
     // parked connection is not idle: the command's own reply wait governs it.
     static constexpr unsigned IDLE_TIMEOUT_S = 10;
-    // Connections the system queues for acceptance.
-    static constexpr int LISTEN_BACKLOG = 64;
+    // Connections the system queues for acceptance: a burst of hundreds from one client,
+    // which the server then closes, must not leave a newcomer's connection waiting for the
+    // system's next try (a second). They cost the program nothing until accepted.
+    static constexpr int LISTEN_BACKLOG = 1024;
     // Milliseconds the answers released at a switch-off have to go out before every
     // connection still open is closed.
     static constexpr int STOP_GRACE_MS = 500;
