@@ -19,8 +19,8 @@ public:
     enum class Outcome {
         Waiting,   // queued or in progress
         Answered,  // the prompt or the reply wait ended the reply
-        Discarded, // the entry was thrown away before it was written (a port was opened,
-                   // or the web server was switched off)
+        Discarded, // the entry was thrown away before its reply ended (a port was opened)
+                   // or before it was written (the web server was switched off)
         Abandoned, // the request gave up waiting (the web server was switched off)
     };
 
