@@ -239,7 +239,7 @@ int showMainWindowOnce(QApplication& application) {
     // As the program starts, its web server (on any free port here) and its journal too.
     QTemporaryDir folder;
     OperatorJournal journal({journalFile(folder), OperatorJournal::systemClock, {}});
-    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(), 0,
+    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(), {},
                            journal);
     PaintWatch watch(
         &windows.form1, [] { return true; },

@@ -3,6 +3,7 @@
 
 #include <QTest>
 
+#include <map>
 #include <thread>
 
 namespace {
@@ -40,6 +41,8 @@ private slots:
     void webAtHeadReleasedBeforeNextWrite();
     void captureKeepsAtMost256Lines();
     void portOpenDiscardsQueue();
+    void switchOffTakesOutWaitingWeb_data();
+    void switchOffTakesOutWaitingWeb();
     void queueHolds255();
     void appendsFromManyThreads();
 };
@@ -234,6 +237,44 @@ void TestDispatcher::portOpenDiscardsQueue() {
     rig.dispatcher.QueueCommand("AFTER");
     rig.deliver();
     QCOMPARE(rig.port.writes.last(), QByteArray("AFTER\r"));
+}
+
+// Names beginning with "W" are web commands; the others are the console's.
+void TestDispatcher::switchOffTakesOutWaitingWeb_data() {
+    QTest::addColumn<QByteArrayList>("queued");
+    QTest::addColumn<bool>("started");           // the head was written before the switch-off
+    QTest::addColumn<QByteArrayList>("written"); // everything written, to the end
+    QTest::newRow("a web command on the line finishes there")
+        << QByteArrayList{"W1", "W2", "C1", "W3"} << true << QByteArrayList{"W1\r", "C1\r"};
+    QTest::newRow("nothing written yet: the head goes too")
+        << QByteArrayList{"W1", "C1", "W2"} << false << QByteArrayList{"C1\r"};
+    QTest::newRow("the console's keep their order")
+        << QByteArrayList{"C1", "W1", "C2", "W2", "C3"} << true
+        << QByteArrayList{"C1\r", "C2\r", "C3\r"};
+}
+
+void TestDispatcher::switchOffTakesOutWaitingWeb() {
+    QFETCH(QByteArrayList, queued);
+    QFETCH(bool, started);
+    QFETCH(QByteArrayList, written);
+    Rig rig;
+    std::map<QByteArray, std::shared_ptr<WebCommand>> web;
+    for (const QByteArray& name : queued)
+        if (name.startsWith('W'))
+            web[name] = rig.web(name);
+        else
+            rig.dispatcher.appendConsole(name);
+    if (started)
+        rig.deliver();
+    rig.dispatcher.discardWaitingWeb();
+    rig.deliver();
+    for (int end = 0; rig.dispatcher.commandInProgress() && end < queued.size(); ++end)
+        rig.replyEnds();
+    QCOMPARE(rig.port.writes, written);
+    QCOMPARE(rig.queue.count(), 0);
+    for (const auto& [name, reply] : web)
+        QCOMPARE(reply->outcome(), written.contains(name + "\r") ? WebCommand::Outcome::Answered
+                                                                 : WebCommand::Outcome::Discarded);
 }
 
 void TestDispatcher::queueHolds255() {

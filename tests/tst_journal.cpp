@@ -465,7 +465,7 @@ void TestJournal::faults() {
     RecordingMessages messages;
     OperatorJournal journal({path, file.clock.function(), limits});
     ProgramWindows windows(vars, messages, std::make_unique<FakeSerialDevice>(), file.folder.path(),
-                           0, journal);
+                           {}, journal);
     for (int i = 0; i < 5000; ++i)
         journal.replyLine(0, QByteArray("LINE ") + QByteArray::number(i));
     journal.flush();

@@ -17,7 +17,7 @@ int main(int argc, char* argv[]) {
     OperatorJournal journal(
         {QDir::current().filePath(QStringLiteral("Journal.db")), OperatorJournal::systemClock, {}});
     ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(),
-                           WebService::configuredPort(), journal);
+                           WebService::configuredSettings(), journal);
     windows.form1.show();
     return application.exec();
 }

@@ -43,3 +43,22 @@ std::vector<QueueEntry> CommandQueue::clear() {
     m_count = 0;
     return discarded;
 }
+
+std::vector<QueueEntry> CommandQueue::takeWeb(int first) {
+    std::lock_guard lock(m_mutex);
+    std::vector<QueueEntry> taken;
+    int kept = std::min(first, m_count);
+    for (int slot = kept; slot < m_count; ++slot) {
+        QueueEntry& entry = m_slots[slot];
+        if (entry.origin == Origin::Web) {
+            taken.push_back(std::move(entry));
+        } else {
+            if (slot != kept)
+                m_slots[kept] = std::move(entry);
+            ++kept;
+        }
+    }
+    std::fill(m_slots.begin() + kept, m_slots.begin() + m_count, QueueEntry{});
+    m_count = kept;
+    return taken;
+}

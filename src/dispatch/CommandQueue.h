@@ -36,6 +36,9 @@ public:
     // Empties the queue (a port was opened) and hands back the entries it held, so that
     // their web requests can be released. The head slot keeps its last content.
     std::vector<QueueEntry> clear();
+    // Takes every web entry from slot `first` on out of the queue, the other entries keeping
+    // their order, and hands them back.
+    std::vector<QueueEntry> takeWeb(int first);
 
 private:
     mutable std::mutex m_mutex;

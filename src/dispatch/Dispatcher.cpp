@@ -114,6 +114,15 @@ void Dispatcher::portGone(CommandEnd end) {
         m_journal.commandEnded(m_head.record, end);
 }
 
+void Dispatcher::discardWaitingWeb() {
+    // The head slot is on the line only while a command is in progress.
+    for (const QueueEntry& discarded : m_queue.takeWeb(m_commandInProgress == 1 ? 1 : 0)) {
+        m_journal.commandEnded(discarded.record, CommandEnd::SwitchedOff);
+        if (discarded.web)
+            discarded.web->finish(WebCommand::Outcome::Discarded);
+    }
+}
+
 bool Dispatcher::webCommandAtHead() const {
     return m_head.origin == Origin::Web;
 }

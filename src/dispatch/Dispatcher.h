@@ -51,6 +51,10 @@ public:
     // The port was closed or lost: the command in progress gets nothing more from the line.
     // The reply wait runs on as before; only the journal learns of it now.
     void portGone(CommandEnd end);
+    // The web server was switched off: the web entries that are still waiting in the queue
+    // are taken out and released (nobody waits for their replies any more); a web command
+    // already on the line finishes there.
+    void discardWaitingWeb();
 
     bool commandInProgress() const { return m_commandInProgress == 1; }
     bool webCommandAtHead() const;
