@@ -40,7 +40,7 @@ void fill(OperatorJournal& journal, std::atomic<std::int64_t>& clock, std::int64
         const bool web = command % 4 == 3;
         const QByteArray text = "CMD-" + QByteArray::number(command % 1000).rightJustified(3, '0') +
                                 ":" + QByteArray::number(command).rightJustified(6, '0');
-        const auto record = journal.commandQueued(web ? Origin::Web : Origin::Console,
+        const auto record = journal.commandQueued(web ? CommandSource::Web : CommandSource::Typed,
                                                   web ? WEB_ADDRESSES[command / 4 % 4] : "", text);
         journal.commandSent(record);
         for (int line = 0; line < LINES_PER_COMMAND; ++line)

@@ -124,7 +124,9 @@ struct LineRig : JournalFile {
         Dispatcher& dispatcher = line.terminal->dispatcher();
         if (word == QLatin1String("open"))
             return line.open();
-        if (word == QLatin1String("queue"))
+        if (word == QLatin1String("type"))
+            dispatcher.appendConsole(rest.toLatin1());
+        else if (word == QLatin1String("button"))
             dispatcher.QueueCommand(rest.toLatin1());
         else if (word == QLatin1String("web")) {
             webReplies.push_back(std::make_shared<WebCommand>());
@@ -182,7 +184,7 @@ QStringList column(const TFormJournal& form, int column) {
 }
 
 // A command reported as the dispatcher reports it, answered after `ms`.
-void answered(OperatorJournal& journal, WallClock& clock, Origin origin, const char* address,
+void answered(OperatorJournal& journal, WallClock& clock, CommandSource origin, const char* address,
               const char* text, const QList<QByteArray>& lines, int ms) {
     const auto record = journal.commandQueued(origin, address, text);
     journal.commandSent(record);
@@ -193,21 +195,25 @@ void answered(OperatorJournal& journal, WallClock& clock, Origin origin, const c
 }
 
 // Yesterday's command, then today's: two commands, one from the web, a group of lines
-// without command, a web command from a second address, a refused one.
+// without command, a page button's command, a web command from a second address, a refused
+// one.
 void prepare(OperatorJournal& journal, WallClock& clock) {
     clock.set(START - DAY + 7 * 3600 * 1000);
-    answered(journal, clock, Origin::Console, "", "OLD-CMD", {"OLD"}, 100);
+    answered(journal, clock, CommandSource::Typed, "", "OLD-CMD", {"OLD"}, 100);
     clock.set(START);
-    answered(journal, clock, Origin::Console, "", "RTM-RRT", {"RTM-RRT", "END 0001", "<"}, 250);
+    answered(journal, clock, CommandSource::Typed, "", "RTM-RRT", {"RTM-RRT", "END 0001", "<"},
+             250);
     clock.advance(1000);
-    answered(journal, clock, Origin::Web, "127.0.0.2", "SSD-RSP:2345", {"SSD-RSP:2345", "<"}, 120);
+    answered(journal, clock, CommandSource::Web, "127.0.0.2", "SSD-RSP:2345", {"SSD-RSP:2345", "<"},
+             120);
     clock.advance(5000);
     journal.replyLine(0, "ALARM-7 TRUNK DOWN");
     clock.advance(200);
     journal.replyLine(0, "alarm-8 100%");
     clock.advance(5000);
-    answered(journal, clock, Origin::Web, "127.0.0.3", "RTM-RRT", {"RTM-RRT", "<"}, 80);
-    journal.commandRefused(Refusal::NotPermitted, Origin::Web, "127.0.0.3", "ZZZ-ZZZ");
+    answered(journal, clock, CommandSource::Button, "", "RTM-KEY", {"RTM-KEY", "<"}, 40);
+    answered(journal, clock, CommandSource::Web, "127.0.0.3", "RTM-RRT", {"RTM-RRT", "<"}, 80);
+    journal.commandRefused(Refusal::NotPermitted, CommandSource::Web, "127.0.0.3", "ZZZ-ZZZ");
     journal.flush();
 }
 
@@ -230,6 +236,7 @@ private slots:
     void faults_data();
     void faults();
     void killDuringFlood();
+    void earlierVersionIsTaken();
     void pruneByAge_data();
     void pruneByAge();
     void pruneBySize();
@@ -242,29 +249,32 @@ private slots:
 void TestJournal::commandRecords_data() {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("prompt") << QStringList{"open", "queue RTM-RRT", "answered"}
+    QTest::newRow("prompt") << QStringList{"open", "type RTM-RRT", "answered"}
                             << QStringList{OPENED,
                                            "+0 Пульт: RTM-RRT - Prompt sent" + reply("RTM-RRT", 1)};
+    QTest::newRow("a page button's command")
+        << QStringList{"open", "button RTM-RRT", "answered"}
+        << QStringList{OPENED, "+0 Пульт, кнопка: RTM-RRT - Prompt sent" + reply("RTM-RRT", 1)};
     QTest::newRow("silence: the wait's empty line")
-        << QStringList{"open", "silent", "queue A-B", "received 1", "wait", "answered"}
+        << QStringList{"open", "silent", "type A-B", "received 1", "wait", "answered"}
         << QStringList{OPENED, "+0 Пульт: A-B - Silence sent[]"};
     QTest::newRow("a reply cut off, then silence")
-        << QStringList{"open", "cut", "queue C-D", "console END 0001", "wait", "answered"}
+        << QStringList{"open", "cut", "type C-D", "console END 0001", "wait", "answered"}
         << QStringList{OPENED, "+0 Пульт: C-D - Silence sent[C-D][КОМАНДА ВЫПОЛНЕНА][END 0001][]"};
     QTest::newRow("port closed while awaited; the wait runs on")
-        << QStringList{"open", "silent", "queue A-B", "received 1", "close", "wait", "answered"}
+        << QStringList{"open", "silent", "type A-B", "received 1", "close", "wait", "answered"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent[]", CLOSED};
     QTest::newRow("line lost while awaited")
-        << QStringList{"open", "silent", "queue A-B", "received 1", "hangup"}
+        << QStringList{"open", "silent", "type A-B", "received 1", "hangup"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortLost sent",
                        "+0 Порт: связь потеряна: Com1 <device>"};
     QTest::newRow("reopened: the queued entry thrown away")
-        << QStringList{"open", "silent", "queue A-B", "queue C-D", "received 1", "close", "open"}
+        << QStringList{"open", "silent", "type A-B", "type C-D", "received 1", "close", "open"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent", "+0 Пульт: C-D - Reopened unsent",
                        CLOSED, OPENED};
     QTest::newRow("its turn came with no port open")
-        << QStringList{"open",  "silent", "queue A-B", "queue C-D", "received 1",
-                       "close", "wait",   "wait",      "answered"}
+        << QStringList{"open",  "silent", "type A-B", "type C-D", "received 1",
+                       "close", "wait",   "wait",     "answered"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent[]",
                        "+0 Пульт: C-D - NotSent unsent[]", CLOSED};
     QTest::newRow("web entry released at switch-off; later lines still its own")
@@ -283,12 +293,12 @@ void TestJournal::commandRecords_data() {
         << QStringList{OPENED, "+0 Без команды: ALARM 1[ALARM 1]",
                        "+1001 Без команды: ALARM 2[ALARM 2]"};
     QTest::newRow("a command between alarms parts them")
-        << QStringList{"open", "alarm ALARM 1", "queue RTM-RRT", "answered", "alarm ALARM 2"}
+        << QStringList{"open", "alarm ALARM 1", "type RTM-RRT", "answered", "alarm ALARM 2"}
         << QStringList{OPENED, "+0 Без команды: ALARM 1[ALARM 1]",
                        "+0 Пульт: RTM-RRT - Prompt sent" + reply("RTM-RRT", 1),
                        "+0 Без команды: ALARM 2[ALARM 2]"};
     QTest::newRow("an alarm during a reply is in the reply, as the console shows it")
-        << QStringList{"open",          "silent", "queue A-B", "received 1",
+        << QStringList{"open",          "silent", "type A-B", "received 1",
                        "alarm ALARM 3", "wait",   "answered"}
         << QStringList{OPENED, "+0 Пульт: A-B - Silence sent[ALARM 3][]"};
 }
@@ -305,12 +315,18 @@ void TestJournal::commandRecords() {
 void TestJournal::refusalsAndWebEvents_data() {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("queue full, console") << "fill console EXTRA"
-                                         << "+0 Пульт: EXTRA - отказ: очередь заполнена";
+    QTest::newRow("queue full, typed") << "fill console EXTRA"
+                                       << "+0 Пульт: EXTRA - отказ: очередь заполнена";
     QTest::newRow("queue full, web") << "fill web EXTRA"
                                      << "+0 Web 127.0.0.9: EXTRA - отказ: очередь заполнена";
-    QTest::newRow("port not open") << "noport"
-                                   << "+0 Пульт: EXTRA - отказ: порт не открыт";
+    QTest::newRow("queue full, page button")
+        << "fill button EXTRA"
+        << "+0 Пульт, кнопка: EXTRA - отказ: очередь заполнена";
+    QTest::newRow("port not open, page button")
+        << "noport button"
+        << "+0 Пульт, кнопка: EXTRA - отказ: порт не открыт";
+    QTest::newRow("port not open, typed") << "noport typed"
+                                          << "+0 Пульт: EXTRA - отказ: порт не открыт";
     const QList<std::pair<Refusal, QString>> refusals{
         {Refusal::NotPermitted, "отказ: команда не разрешена"},
         {Refusal::CrossSite, "отказ: запрос с чужого сайта"},
@@ -346,15 +362,25 @@ void TestJournal::refusalsAndWebEvents() {
             rig.on.dispatcher.appendConsole("FILL");
         if (words[1] == QLatin1String("console"))
             QCOMPARE(rig.on.dispatcher.appendConsole("EXTRA"), Dispatcher::Append::QueueFull);
+        else if (words[1] == QLatin1String("button"))
+            rig.on.dispatcher.QueueCommand("EXTRA");
         else
             QCOMPARE(
                 rig.on.dispatcher.appendWeb("EXTRA", "127.0.0.9", std::make_shared<WebCommand>()),
                 Dispatcher::Append::QueueFull);
-    } else if (words[0] == QLatin1String("noport")) {
+    } else if (action == QLatin1String("noport button")) {
         rig.on.vars.PortOpen = 0;
         rig.on.dispatcher.QueueCommand("EXTRA");
+    } else if (action == QLatin1String("noport typed")) {
+        Vars vars;
+        RecordingMessages messages;
+        ProgramWindows windows(vars, messages, std::make_unique<FakeSerialDevice>(),
+                               rig.folder.path(), {}, rig.journal);
+        windows.form1.ComboBox1->setEditText(QStringLiteral("EXTRA"));
+        windows.form1.BitBtn1Click();
     } else if (words[0] == QLatin1String("refuse")) {
-        rig.journal.commandRefused(Refusal(words[1].toInt()), Origin::Web, "127.0.0.9", "EXTRA");
+        rig.journal.commandRefused(Refusal(words[1].toInt()), CommandSource::Web, "127.0.0.9",
+                                   "EXTRA");
     } else {
         rig.journal.webEvent(WebEvent(words[1].toInt()),
                              words[0] == QLatin1String("event") ? "127.0.0.9" : "");
@@ -376,7 +402,7 @@ void TestJournal::reportsFromManyThreads() {
             const QByteArray address = "127.0.0." + QByteArray::number(t + 2);
             for (int i = 0; i < EACH; ++i) {
                 journal.webEvent(WebEvent::Admitted, address);
-                journal.commandRefused(Refusal::NotPermitted, Origin::Web, address, "X");
+                journal.commandRefused(Refusal::NotPermitted, CommandSource::Web, address, "X");
             }
         });
     for (int i = 0; i < EACH; ++i)
@@ -546,6 +572,31 @@ void TestJournal::killDuringFlood() {
                             .arg(secondBefore)));
 }
 
+// A file of the version before, whose console commands were all recorded alike, is kept
+// and written on as the current version.
+void TestJournal::earlierVersionIsTaken() {
+    JournalFile file;
+    {
+        OperatorJournal journal(file.settings());
+        answered(journal, file.clock, CommandSource::Typed, "", "BEFORE", {}, 10);
+        journal.flush();
+    }
+    {
+        Sqlite::Connection db;
+        QCOMPARE(db.open(file.path(), false), SQLITE_OK);
+        QCOMPARE(db.exec("PRAGMA user_version = 1"), SQLITE_OK);
+    }
+    OperatorJournal journal(file.settings());
+    answered(journal, file.clock, CommandSource::Button, "", "AFTER", {}, 10);
+    journal.flush();
+    QVERIFY2(journal.isRecording(), qPrintable(journal.problem()));
+    QCOMPARE(records(file.path()), (QStringList{"+0 Пульт: BEFORE - Prompt sent",
+                                                "+10 Пульт, кнопка: AFTER - Prompt sent"}));
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    QCOMPARE(db.integer("PRAGMA user_version"), std::int64_t(JournalStore::SCHEMA_VERSION));
+}
+
 void TestJournal::pruneByAge_data() {
     QTest::addColumn<QList<int>>("ages"); // days before START
     QTest::addColumn<int>("daysLater");   // 0: a new start at START
@@ -565,7 +616,7 @@ void TestJournal::pruneByAge() {
         OperatorJournal journal(file.settings());
         for (const int age : ages) {
             file.clock.set(START - age * DAY);
-            journal.commandRefused(Refusal::QueueFull, Origin::Console, {},
+            journal.commandRefused(Refusal::QueueFull, CommandSource::Typed, {},
                                    "AGE " + QByteArray::number(age));
         }
         journal.flush();
@@ -614,13 +665,15 @@ void TestJournal::windowFilters_data() {
     QTest::addColumn<bool>("fromYesterday");
     QTest::addColumn<QStringList>("subjects");
     QTest::addColumn<QString>("pane"); // the newest record's lines
-    const QStringList today{"RTM-RRT", "SSD-RSP:2345", "ALARM-7 TRUNK DOWN", "RTM-RRT", "ZZZ-ZZZ"};
+    const QStringList today{"RTM-RRT", "SSD-RSP:2345", "ALARM-7 TRUNK DOWN",
+                            "RTM-KEY", "RTM-RRT",      "ZZZ-ZZZ"};
     QTest::newRow("today, at first") << "Все"
                                      << "" << false << today << "";
     QTest::newRow("from yesterday") << "Все"
                                     << "" << true << QStringList{"OLD-CMD"} + today << "";
-    QTest::newRow("console") << "Пульт"
-                             << "" << false << QStringList{"RTM-RRT"} << "RTM-RRT\nEND 0001\n<";
+    QTest::newRow("console: typed and from a button")
+        << "Пульт"
+        << "" << false << QStringList{"RTM-RRT", "RTM-KEY"} << "RTM-KEY\n<";
     QTest::newRow("web") << "Web"
                          << "" << false << QStringList{"SSD-RSP:2345", "RTM-RRT", "ZZZ-ZZZ"} << "";
     QTest::newRow("one web address") << "Web 127.0.0.3"
@@ -674,7 +727,7 @@ void TestJournal::windowShowsTheNewestWhenMoreMatch() {
     OperatorJournal journal(file.settings());
     for (int i = 0; i <= TFormJournal::MAX_RECORDS; ++i)
         journal.webEvent(WebEvent::Admitted, "127.0.0." + QByteArray::number(i % 200));
-    answered(journal, file.clock, Origin::Console, "", "NEWEST", {"LAST"}, 10);
+    answered(journal, file.clock, CommandSource::Typed, "", "NEWEST", {"LAST"}, 10);
     journal.flush();
     RecordingMessages messages;
     TFormJournal form(journal, messages);
@@ -712,7 +765,9 @@ void TestJournal::windowExport() {
     QCOMPARE(QString::fromUtf8(fileBytes(chooser.file)),
              QStringLiteral("09.12.2024 03:12:00.000  Пульт  RTM-RRT  ответ завершён  0,250 с\n"
                             "RTM-RRT\nEND 0001\n<\n\n"
-                            "09.12.2024 03:12:11.570  Web 127.0.0.3  RTM-RRT  ответ завершён  "
+                            "09.12.2024 03:12:11.570  Пульт, кнопка  RTM-KEY  ответ завершён  "
+                            "0,040 с\nRTM-KEY\n<\n\n"
+                            "09.12.2024 03:12:11.610  Web 127.0.0.3  RTM-RRT  ответ завершён  "
                             "0,080 с\nRTM-RRT\n<\n\n"));
     // A file that cannot be written is told, naming it.
     chooser.file = file.folder.filePath(QStringLiteral("no/such/folder/export.txt"));

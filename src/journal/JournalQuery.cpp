@@ -14,8 +14,8 @@ QByteArray likePattern(const QString& text) {
 
 const char* originCondition(JournalFilter::Origins origins) {
     switch (origins) {
-    case JournalFilter::Origins::Console:
-        return " AND origin = 0";
+    case JournalFilter::Origins::Console: // typed or from a button
+        return " AND origin IN (0, 2)";
     case JournalFilter::Origins::Web:
         return " AND origin = 1";
     case JournalFilter::Origins::Address:
@@ -68,7 +68,7 @@ JournalQuery::Found JournalQuery::find(const JournalFilter& filter, int limit) {
         row.id = select.integer(0);
         row.time = select.integer(1);
         row.kind = RecordKind(select.integer(2));
-        row.origin = optional<Origin>(select, 3);
+        row.origin = optional<CommandSource>(select, 3);
         row.address = select.text(4);
         row.text = select.text(5);
         row.what = optional<int>(select, 6);

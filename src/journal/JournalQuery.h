@@ -27,7 +27,7 @@ struct JournalRow {
     std::int64_t id = 0;
     std::int64_t time = 0;
     RecordKind kind = RecordKind::Command;
-    std::optional<Origin> origin;
+    std::optional<CommandSource> origin;
     QString address;
     QString text;
     std::optional<int> what; // how it ended, why refused, which event

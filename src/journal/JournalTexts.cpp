@@ -97,9 +97,11 @@ QString origin(const JournalRow& row) {
     case RecordKind::Command:
     case RecordKind::Refusal:
     case RecordKind::Web:
-        if (row.origin == Origin::Web)
+        if (row.origin == CommandSource::Web)
             return row.address.isEmpty() ? QStringLiteral("Web")
                                          : QStringLiteral("Web ") + row.address;
+        if (row.origin == CommandSource::Button)
+            return QStringLiteral("Пульт, кнопка");
         return QStringLiteral("Пульт");
     case RecordKind::Lines:
         return QStringLiteral("Без команды");
