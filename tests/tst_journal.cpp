@@ -18,9 +18,11 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <sqlite3.h>
@@ -59,8 +61,9 @@ struct JournalFile {
 const char* const END_NAMES[] = {"waiting",    "Prompt",   "Silence", "Reopened",    "SwitchedOff",
                                  "PortClosed", "PortLost", "NotSent", "ProgramEnded"};
 
-// A record in one line: its time after START, origin and subject; how a command ended and
-// whether it went to the line, or why it was refused; then each of its lines in brackets.
+// A record in one line: its time after START, origin and subject; how a command
+// ended and whether it went to the line, or why it was refused; then each of
+// its lines in brackets.
 QString described(const JournalRow& row, const JournalQuery& query) {
     QString text = QStringLiteral("+%1 %2: %3")
                        .arg(row.time - START)
@@ -103,7 +106,8 @@ QString reply(const QString& command, int number) {
 const QString OPENED = QStringLiteral("+0 Порт: порт открыт: Com1 <device>");
 const QString CLOSED = QStringLiteral("+0 Порт: порт закрыт: Com1 <device>");
 
-// The terminal on the simulated exchange, reporting to a journal; driven by steps.
+// The terminal on the simulated exchange, reporting to a journal; driven by
+// steps.
 struct LineRig : JournalFile {
     OperatorJournal journal{settings()};
     TerminalRig line{journal};
@@ -183,6 +187,11 @@ QStringList column(const TFormJournal& form, int column) {
     return texts;
 }
 
+// The journal window's search has been answered.
+bool searched(const TFormJournal& form) {
+    return QTest::qWaitFor([&] { return !form.searching(); });
+}
+
 // A command reported as the dispatcher reports it, answered after `ms`.
 void answered(OperatorJournal& journal, WallClock& clock, CommandSource origin, const char* address,
               const char* text, const QList<QByteArray>& lines, int ms) {
@@ -194,9 +203,9 @@ void answered(OperatorJournal& journal, WallClock& clock, CommandSource origin, 
     journal.commandEnded(record, CommandEnd::Prompt);
 }
 
-// Yesterday's command, then today's: two commands, one from the web, a group of lines
-// without command, a page button's command, a web command from a second address, a refused
-// one.
+// Yesterday's command, then today's: two commands, one from the web, a group of
+// lines without command, a page button's command, a web command from a second
+// address, a refused one.
 void prepare(OperatorJournal& journal, WallClock& clock) {
     clock.set(START - DAY + 7 * 3600 * 1000);
     answered(journal, clock, CommandSource::Typed, "", "OLD-CMD", {"OLD"}, 100);
@@ -244,6 +253,8 @@ private slots:
     void windowFilters();
     void windowShowsTheNewestWhenMoreMatch();
     void windowExport();
+    void newerSearchReplacesOlder_data();
+    void newerSearchReplacesOlder();
 };
 
 void TestJournal::commandRecords_data() {
@@ -260,7 +271,8 @@ void TestJournal::commandRecords_data() {
         << QStringList{OPENED, "+0 Пульт: A-B - Silence sent[]"};
     QTest::newRow("a reply cut off, then silence")
         << QStringList{"open", "cut", "type C-D", "console END 0001", "wait", "answered"}
-        << QStringList{OPENED, "+0 Пульт: C-D - Silence sent[C-D][КОМАНДА ВЫПОЛНЕНА][END 0001][]"};
+        << QStringList{OPENED, "+0 Пульт: C-D - Silence sent[C-D][КОМАНДА "
+                               "ВЫПОЛНЕНА][END 0001][]"};
     QTest::newRow("port closed while awaited; the wait runs on")
         << QStringList{"open", "silent", "type A-B", "received 1", "close", "wait", "answered"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent[]", CLOSED};
@@ -349,8 +361,8 @@ void TestJournal::refusalsAndWebEvents_data() {
                                 << "+0 Web: сервер Web выключен";
 }
 
-// A refused command is recorded once, as refused and never as queued; an event names
-// its address and nothing more.
+// A refused command is recorded once, as refused and never as queued; an event
+// names its address and nothing more.
 void TestJournal::refusalsAndWebEvents() {
     QFETCH(QString, action);
     QFETCH(QString, expected);
@@ -390,7 +402,8 @@ void TestJournal::refusalsAndWebEvents() {
     QCOMPARE(all, QStringList{expected});
 }
 
-// Web requests report from their own threads while the window thread reports lines.
+// Web requests report from their own threads while the window thread reports
+// lines.
 void TestJournal::reportsFromManyThreads() {
     JournalFile file;
     OperatorJournal journal(file.settings());
@@ -420,8 +433,9 @@ void TestJournal::reportsFromManyThreads() {
     QCOMPARE(int(db.integer("SELECT count(*) FROM lines")), EACH);
 }
 
-// While the file is held by another program, the queue holds QUEUE_RECORDS reports and
-// no more; the rest are counted, and the count is written once the file is free again.
+// While the file is held by another program, the queue holds QUEUE_RECORDS
+// reports and no more; the rest are counted, and the count is written once the
+// file is free again.
 void TestJournal::overflowIsCountedAndRecorded() {
     JournalFile file;
     OperatorJournal journal(file.settings());
@@ -432,7 +446,8 @@ void TestJournal::overflowIsCountedAndRecorded() {
     QCOMPARE(blocker.exec("BEGIN IMMEDIATE"), SQLITE_OK);
     for (std::size_t i = 0; i < OperatorJournal::WRITE_AT_RECORDS; ++i)
         journal.replyLine(0, "TAKEN");
-    QTRY_COMPARE(journal.waitingReports(), std::size_t(0)); // the writer waits on the file
+    QTRY_COMPARE(journal.waitingReports(),
+                 std::size_t(0)); // the writer waits on the file
     QVERIFY2(journal.isRecording(), qPrintable(journal.problem()));
     constexpr std::size_t BEYOND = 100;
     for (std::size_t i = 0; i < OperatorJournal::QUEUE_RECORDS + BEYOND; ++i)
@@ -459,9 +474,9 @@ void TestJournal::faults_data() {
     QTest::newRow("full disk") << "full" << false;
 }
 
-// Each fault is told once, naming the file; a damaged file is kept aside, whole, and a new
-// journal begun; a file that cannot be kept stops the journal, its window says so, and the
-// terminal goes on.
+// Each fault is told once, naming the file; a damaged file is kept aside,
+// whole, and a new journal begun; a file that cannot be kept stops the journal,
+// its window says so, and the terminal goes on.
 void TestJournal::faults() {
     QFETCH(QString, fault);
     QFETCH(bool, recording);
@@ -514,7 +529,8 @@ void TestJournal::faults() {
     if (recording) {
         QCOMPARE(fileBytes(aside), before);
         JournalQuery query(path);
-        QCOMPARE(query.find(everything(1), 10).rows.size(), std::size_t(3)); // lines, port, command
+        QCOMPARE(query.find(everything(1), 10).rows.size(),
+                 std::size_t(3)); // lines, port, command
     } else {
         QVERIFY(!QFile::exists(aside));
         if (fault == QLatin1String("newer"))
@@ -529,8 +545,9 @@ void TestJournal::faults() {
     }
 }
 
-// A separate process floods the journal and is killed in the middle: the file is whole,
-// and holds the flood's lines without a gap, at least as far as had arrived a second before.
+// A separate process floods the journal and is killed in the middle: the file
+// is whole, and holds the flood's lines without a gap, at least as far as had
+// arrived a second before.
 void TestJournal::killDuringFlood() {
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("Journal.db"));
@@ -572,8 +589,8 @@ void TestJournal::killDuringFlood() {
                             .arg(secondBefore)));
 }
 
-// A file of the version before, whose console commands were all recorded alike, is kept
-// and written on as the current version.
+// A file of the version before, whose console commands were all recorded alike,
+// is kept and written on as the current version.
 void TestJournal::earlierVersionIsTaken() {
     JournalFile file;
     {
@@ -626,7 +643,8 @@ void TestJournal::pruneByAge() {
     journal.replyLine(0, "STARTED"); // written once the start-up pruning is done
     journal.flush();
     file.clock.advance(daysLater * DAY + 1);
-    journal.replyLine(0, "WAKE"); // the journal looks at its clock when it has work
+    journal.replyLine(0,
+                      "WAKE"); // the journal looks at its clock when it has work
     journal.flush();
     QStringList subjects;
     JournalQuery query(file.path());
@@ -708,6 +726,7 @@ void TestJournal::windowFilters() {
     RecordingMessages messages;
     TFormJournal form(journal, messages);
     form.Journal1Click();
+    QVERIFY(searched(form));
     QCOMPARE(form.DateTimePicker1->dateTime(), QDateTime(QDate(2024, 12, 9), QTime(0, 0)));
     form.ComboBox1->setCurrentIndex(form.ComboBox1->findText(origin));
     QCOMPARE(form.ComboBox1->currentText(), origin);
@@ -715,6 +734,7 @@ void TestJournal::windowFilters() {
     if (fromYesterday)
         form.DateTimePicker1->setDateTime(QDateTime(QDate(2024, 12, 8), QTime(0, 0)));
     form.BitBtn1Click();
+    QVERIFY(searched(form));
     QCOMPARE(column(form, 2), subjects);
     QCOMPARE(form.Memo1->toPlainText(), pane);
     QCOMPARE(form.Label5->text(), subjects.isEmpty()
@@ -732,6 +752,7 @@ void TestJournal::windowShowsTheNewestWhenMoreMatch() {
     RecordingMessages messages;
     TFormJournal form(journal, messages);
     form.Journal1Click();
+    QVERIFY(searched(form));
     const QStringList subjects = column(form, 2);
     QCOMPARE(subjects.size(), TFormJournal::MAX_RECORDS);
     QCOMPARE(subjects.last(), QStringLiteral("NEWEST"));
@@ -740,7 +761,9 @@ void TestJournal::windowShowsTheNewestWhenMoreMatch() {
              qPrintable(form.Label5->text()));
 }
 
-// The records shown go to the file chosen: a header line each, then its lines as they came.
+// The records shown go to the file chosen: a header line each, then its lines
+// as they came; a search asked before the file is written changes nothing in
+// it.
 void TestJournal::windowExport() {
     struct Chooser final : SaveFileChooser {
         QString file;
@@ -759,8 +782,13 @@ void TestJournal::windowExport() {
     form.Journal1Click();
     form.Edit1->setText(QStringLiteral("RTM"));
     form.BitBtn1Click();
+    QVERIFY(searched(form));
     chooser.file = file.folder.filePath(QStringLiteral("export.txt"));
     form.BitBtn2Click();
+    form.Edit1->setText(QStringLiteral("SSD"));
+    form.BitBtn1Click();
+    QVERIFY(searched(form));
+    QTRY_VERIFY(QFile::exists(chooser.file)); // written whole, then renamed into place
     QCOMPARE(chooser.suggested, file.folder.filePath(QStringLiteral("Journal-2024-12-09.txt")));
     QCOMPARE(QString::fromUtf8(fileBytes(chooser.file)),
              QStringLiteral("09.12.2024 03:12:00.000  Пульт  RTM-RRT  ответ завершён  0,250 с\n"
@@ -772,8 +800,80 @@ void TestJournal::windowExport() {
     // A file that cannot be written is told, naming it.
     chooser.file = file.folder.filePath(QStringLiteral("no/such/folder/export.txt"));
     form.BitBtn2Click();
-    QCOMPARE(messages.shown.size(), 1);
+    QTRY_COMPARE(messages.shown.size(), 1);
     QVERIFY(messages.shown[0].startsWith("failure:Не удалось записать " + chooser.file));
+}
+
+void TestJournal::newerSearchReplacesOlder_data() {
+    QTest::addColumn<QString>("when");
+    QTest::newRow("while the older runs") << "runs";
+    QTest::newRow("after the older's answer was sent") << "answered";
+    QTest::newRow("the window closed while a search runs") << "closed";
+    QTest::newRow("the program ends while a search runs") << "ended";
+}
+
+// A search runs on the reader's thread while the window thread goes on; the
+// answer that counts is the newest search's, and one that comes after a newer
+// search was asked for, or after the window was closed, is never shown. A
+// search that runs (here held in a query that never ends by itself) is stopped
+// at once when it is no longer wanted.
+void TestJournal::newerSearchReplacesOlder() {
+    QFETCH(QString, when);
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    prepare(journal, file.clock);
+    RecordingMessages messages;
+    auto form = std::make_unique<TFormJournal>(journal, messages);
+    form->Journal1Click();
+    QVERIFY(searched(*form));
+    const QStringList today = column(*form, 2);
+    QSignalSpy shown(form->DBGrid1->model(), &QAbstractItemModel::modelReset);
+
+    std::atomic<bool> held{false};
+    if (when != QLatin1String("answered"))
+        form->reader().setSearchHold([&held](const Sqlite::Connection& db) {
+            held = true;
+            Sqlite::Statement endless(db, "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL "
+                                          "SELECT x + 1 FROM n) SELECT count(*) FROM n");
+            endless.step();
+        });
+    form->Edit1->setText(QStringLiteral("SSD"));
+    form->BitBtn1Click();
+    if (when == QLatin1String("answered")) {
+        const QDeadlineTimer deadline(10000);
+        while (!form->reader().idle() && !deadline.hasExpired()) // no event handled meanwhile
+            std::this_thread::yield();
+        QVERIFY(form->reader().idle());
+    } else {
+        bool ticked = false; // the window thread handles its events meanwhile
+        QTimer::singleShot(0, form.get(), [&ticked] { ticked = true; });
+        QTRY_VERIFY(held && ticked);
+        QVERIFY(form->searching());
+        QCOMPARE(form->Label5->text(), QStringLiteral("Идёт поиск..."));
+        QCOMPARE(column(*form, 2), today);
+    }
+    if (when == QLatin1String("ended")) {
+        QElapsedTimer ending;
+        ending.start();
+        form.reset();
+        QCOMPARE_LT(ending.elapsed(), 2000);
+        return;
+    }
+    form->reader().setSearchHold({});
+    if (when == QLatin1String("closed")) {
+        form->close();
+        QTRY_VERIFY(form->reader().idle());
+        QCoreApplication::processEvents(); // an answer sent meanwhile arrives, and
+                                           // is dropped
+        QCOMPARE(shown.count(), 0);
+        QVERIFY(!form->searching());
+        return;
+    }
+    form->Edit1->setText(QStringLiteral("ZZZ"));
+    form->BitBtn1Click();
+    QVERIFY(searched(*form));
+    QCOMPARE(column(*form, 2), QStringList{"ZZZ-ZZZ"});
+    QCOMPARE(shown.count(), 1);
 }
 
 QTEST_MAIN(TestJournal)
