@@ -18,9 +18,11 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <csignal>
 #include <sqlite3.h>
@@ -59,8 +61,9 @@ struct JournalFile {
 const char* const END_NAMES[] = {"waiting",    "Prompt",   "Silence", "Reopened",    "SwitchedOff",
                                  "PortClosed", "PortLost", "NotSent", "ProgramEnded"};
 
-// A record in one line: its time after START, origin and subject; how a command ended and
-// whether it went to the line, or why it was refused; then each of its lines in brackets.
+// A record in one line: its time after START, origin and subject; how a command
+// ended and whether it went to the line, or why it was refused; then each of
+// its lines in brackets.
 QString described(const JournalRow& row, const JournalQuery& query) {
     QString text = QStringLiteral("+%1 %2: %3")
                        .arg(row.time - START)
@@ -103,7 +106,8 @@ QString reply(const QString& command, int number) {
 const QString OPENED = QStringLiteral("+0 Порт: порт открыт: Com1 <device>");
 const QString CLOSED = QStringLiteral("+0 Порт: порт закрыт: Com1 <device>");
 
-// The terminal on the simulated exchange, reporting to a journal; driven by steps.
+// The terminal on the simulated exchange, reporting to a journal; driven by
+// steps.
 struct LineRig : JournalFile {
     OperatorJournal journal{settings()};
     TerminalRig line{journal};
@@ -124,7 +128,9 @@ struct LineRig : JournalFile {
         Dispatcher& dispatcher = line.terminal->dispatcher();
         if (word == QLatin1String("open"))
             return line.open();
-        if (word == QLatin1String("queue"))
+        if (word == QLatin1String("type"))
+            dispatcher.appendConsole(rest.toLatin1());
+        else if (word == QLatin1String("button"))
             dispatcher.QueueCommand(rest.toLatin1());
         else if (word == QLatin1String("web")) {
             webReplies.push_back(std::make_shared<WebCommand>());
@@ -181,8 +187,13 @@ QStringList column(const TFormJournal& form, int column) {
     return texts;
 }
 
+// The journal window's search has been answered.
+bool searched(const TFormJournal& form) {
+    return QTest::qWaitFor([&] { return !form.searching(); });
+}
+
 // A command reported as the dispatcher reports it, answered after `ms`.
-void answered(OperatorJournal& journal, WallClock& clock, Origin origin, const char* address,
+void answered(OperatorJournal& journal, WallClock& clock, CommandSource origin, const char* address,
               const char* text, const QList<QByteArray>& lines, int ms) {
     const auto record = journal.commandQueued(origin, address, text);
     journal.commandSent(record);
@@ -192,22 +203,26 @@ void answered(OperatorJournal& journal, WallClock& clock, Origin origin, const c
     journal.commandEnded(record, CommandEnd::Prompt);
 }
 
-// Yesterday's command, then today's: two commands, one from the web, a group of lines
-// without command, a web command from a second address, a refused one.
+// Yesterday's command, then today's: two commands, one from the web, a group of
+// lines without command, a page button's command, a web command from a second
+// address, a refused one.
 void prepare(OperatorJournal& journal, WallClock& clock) {
     clock.set(START - DAY + 7 * 3600 * 1000);
-    answered(journal, clock, Origin::Console, "", "OLD-CMD", {"OLD"}, 100);
+    answered(journal, clock, CommandSource::Typed, "", "OLD-CMD", {"OLD"}, 100);
     clock.set(START);
-    answered(journal, clock, Origin::Console, "", "RTM-RRT", {"RTM-RRT", "END 0001", "<"}, 250);
+    answered(journal, clock, CommandSource::Typed, "", "RTM-RRT", {"RTM-RRT", "END 0001", "<"},
+             250);
     clock.advance(1000);
-    answered(journal, clock, Origin::Web, "127.0.0.2", "SSD-RSP:2345", {"SSD-RSP:2345", "<"}, 120);
+    answered(journal, clock, CommandSource::Web, "127.0.0.2", "SSD-RSP:2345", {"SSD-RSP:2345", "<"},
+             120);
     clock.advance(5000);
     journal.replyLine(0, "ALARM-7 TRUNK DOWN");
     clock.advance(200);
     journal.replyLine(0, "alarm-8 100%");
     clock.advance(5000);
-    answered(journal, clock, Origin::Web, "127.0.0.3", "RTM-RRT", {"RTM-RRT", "<"}, 80);
-    journal.commandRefused(Refusal::NotPermitted, Origin::Web, "127.0.0.3", "ZZZ-ZZZ");
+    answered(journal, clock, CommandSource::Button, "", "RTM-KEY", {"RTM-KEY", "<"}, 40);
+    answered(journal, clock, CommandSource::Web, "127.0.0.3", "RTM-RRT", {"RTM-RRT", "<"}, 80);
+    journal.commandRefused(Refusal::NotPermitted, CommandSource::Web, "127.0.0.3", "ZZZ-ZZZ");
     journal.flush();
 }
 
@@ -230,6 +245,7 @@ private slots:
     void faults_data();
     void faults();
     void killDuringFlood();
+    void earlierVersionIsTaken();
     void pruneByAge_data();
     void pruneByAge();
     void pruneBySize();
@@ -237,34 +253,40 @@ private slots:
     void windowFilters();
     void windowShowsTheNewestWhenMoreMatch();
     void windowExport();
+    void newerSearchReplacesOlder_data();
+    void newerSearchReplacesOlder();
 };
 
 void TestJournal::commandRecords_data() {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("prompt") << QStringList{"open", "queue RTM-RRT", "answered"}
+    QTest::newRow("prompt") << QStringList{"open", "type RTM-RRT", "answered"}
                             << QStringList{OPENED,
                                            "+0 Пульт: RTM-RRT - Prompt sent" + reply("RTM-RRT", 1)};
+    QTest::newRow("a page button's command")
+        << QStringList{"open", "button RTM-RRT", "answered"}
+        << QStringList{OPENED, "+0 Пульт, кнопка: RTM-RRT - Prompt sent" + reply("RTM-RRT", 1)};
     QTest::newRow("silence: the wait's empty line")
-        << QStringList{"open", "silent", "queue A-B", "received 1", "wait", "answered"}
+        << QStringList{"open", "silent", "type A-B", "received 1", "wait", "answered"}
         << QStringList{OPENED, "+0 Пульт: A-B - Silence sent[]"};
     QTest::newRow("a reply cut off, then silence")
-        << QStringList{"open", "cut", "queue C-D", "console END 0001", "wait", "answered"}
-        << QStringList{OPENED, "+0 Пульт: C-D - Silence sent[C-D][КОМАНДА ВЫПОЛНЕНА][END 0001][]"};
+        << QStringList{"open", "cut", "type C-D", "console END 0001", "wait", "answered"}
+        << QStringList{OPENED, "+0 Пульт: C-D - Silence sent[C-D][КОМАНДА "
+                               "ВЫПОЛНЕНА][END 0001][]"};
     QTest::newRow("port closed while awaited; the wait runs on")
-        << QStringList{"open", "silent", "queue A-B", "received 1", "close", "wait", "answered"}
+        << QStringList{"open", "silent", "type A-B", "received 1", "close", "wait", "answered"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent[]", CLOSED};
     QTest::newRow("line lost while awaited")
-        << QStringList{"open", "silent", "queue A-B", "received 1", "hangup"}
+        << QStringList{"open", "silent", "type A-B", "received 1", "hangup"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortLost sent",
                        "+0 Порт: связь потеряна: Com1 <device>"};
     QTest::newRow("reopened: the queued entry thrown away")
-        << QStringList{"open", "silent", "queue A-B", "queue C-D", "received 1", "close", "open"}
+        << QStringList{"open", "silent", "type A-B", "type C-D", "received 1", "close", "open"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent", "+0 Пульт: C-D - Reopened unsent",
                        CLOSED, OPENED};
     QTest::newRow("its turn came with no port open")
-        << QStringList{"open",  "silent", "queue A-B", "queue C-D", "received 1",
-                       "close", "wait",   "wait",      "answered"}
+        << QStringList{"open",  "silent", "type A-B", "type C-D", "received 1",
+                       "close", "wait",   "wait",     "answered"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent[]",
                        "+0 Пульт: C-D - NotSent unsent[]", CLOSED};
     QTest::newRow("web entry released at switch-off; later lines still its own")
@@ -283,12 +305,12 @@ void TestJournal::commandRecords_data() {
         << QStringList{OPENED, "+0 Без команды: ALARM 1[ALARM 1]",
                        "+1001 Без команды: ALARM 2[ALARM 2]"};
     QTest::newRow("a command between alarms parts them")
-        << QStringList{"open", "alarm ALARM 1", "queue RTM-RRT", "answered", "alarm ALARM 2"}
+        << QStringList{"open", "alarm ALARM 1", "type RTM-RRT", "answered", "alarm ALARM 2"}
         << QStringList{OPENED, "+0 Без команды: ALARM 1[ALARM 1]",
                        "+0 Пульт: RTM-RRT - Prompt sent" + reply("RTM-RRT", 1),
                        "+0 Без команды: ALARM 2[ALARM 2]"};
     QTest::newRow("an alarm during a reply is in the reply, as the console shows it")
-        << QStringList{"open",          "silent", "queue A-B", "received 1",
+        << QStringList{"open",          "silent", "type A-B", "received 1",
                        "alarm ALARM 3", "wait",   "answered"}
         << QStringList{OPENED, "+0 Пульт: A-B - Silence sent[ALARM 3][]"};
 }
@@ -305,12 +327,18 @@ void TestJournal::commandRecords() {
 void TestJournal::refusalsAndWebEvents_data() {
     QTest::addColumn<QString>("action");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("queue full, console") << "fill console EXTRA"
-                                         << "+0 Пульт: EXTRA - отказ: очередь заполнена";
+    QTest::newRow("queue full, typed") << "fill console EXTRA"
+                                       << "+0 Пульт: EXTRA - отказ: очередь заполнена";
     QTest::newRow("queue full, web") << "fill web EXTRA"
                                      << "+0 Web 127.0.0.9: EXTRA - отказ: очередь заполнена";
-    QTest::newRow("port not open") << "noport"
-                                   << "+0 Пульт: EXTRA - отказ: порт не открыт";
+    QTest::newRow("queue full, page button")
+        << "fill button EXTRA"
+        << "+0 Пульт, кнопка: EXTRA - отказ: очередь заполнена";
+    QTest::newRow("port not open, page button")
+        << "noport button"
+        << "+0 Пульт, кнопка: EXTRA - отказ: порт не открыт";
+    QTest::newRow("port not open, typed") << "noport typed"
+                                          << "+0 Пульт: EXTRA - отказ: порт не открыт";
     const QList<std::pair<Refusal, QString>> refusals{
         {Refusal::NotPermitted, "отказ: команда не разрешена"},
         {Refusal::CrossSite, "отказ: запрос с чужого сайта"},
@@ -333,8 +361,8 @@ void TestJournal::refusalsAndWebEvents_data() {
                                 << "+0 Web: сервер Web выключен";
 }
 
-// A refused command is recorded once, as refused and never as queued; an event names
-// its address and nothing more.
+// A refused command is recorded once, as refused and never as queued; an event
+// names its address and nothing more.
 void TestJournal::refusalsAndWebEvents() {
     QFETCH(QString, action);
     QFETCH(QString, expected);
@@ -346,15 +374,25 @@ void TestJournal::refusalsAndWebEvents() {
             rig.on.dispatcher.appendConsole("FILL");
         if (words[1] == QLatin1String("console"))
             QCOMPARE(rig.on.dispatcher.appendConsole("EXTRA"), Dispatcher::Append::QueueFull);
+        else if (words[1] == QLatin1String("button"))
+            rig.on.dispatcher.QueueCommand("EXTRA");
         else
             QCOMPARE(
                 rig.on.dispatcher.appendWeb("EXTRA", "127.0.0.9", std::make_shared<WebCommand>()),
                 Dispatcher::Append::QueueFull);
-    } else if (words[0] == QLatin1String("noport")) {
+    } else if (action == QLatin1String("noport button")) {
         rig.on.vars.PortOpen = 0;
         rig.on.dispatcher.QueueCommand("EXTRA");
+    } else if (action == QLatin1String("noport typed")) {
+        Vars vars;
+        RecordingMessages messages;
+        ProgramWindows windows(vars, messages, std::make_unique<FakeSerialDevice>(),
+                               rig.folder.path(), {}, rig.journal);
+        windows.form1.ComboBox1->setEditText(QStringLiteral("EXTRA"));
+        windows.form1.BitBtn1Click();
     } else if (words[0] == QLatin1String("refuse")) {
-        rig.journal.commandRefused(Refusal(words[1].toInt()), Origin::Web, "127.0.0.9", "EXTRA");
+        rig.journal.commandRefused(Refusal(words[1].toInt()), CommandSource::Web, "127.0.0.9",
+                                   "EXTRA");
     } else {
         rig.journal.webEvent(WebEvent(words[1].toInt()),
                              words[0] == QLatin1String("event") ? "127.0.0.9" : "");
@@ -364,7 +402,8 @@ void TestJournal::refusalsAndWebEvents() {
     QCOMPARE(all, QStringList{expected});
 }
 
-// Web requests report from their own threads while the window thread reports lines.
+// Web requests report from their own threads while the window thread reports
+// lines.
 void TestJournal::reportsFromManyThreads() {
     JournalFile file;
     OperatorJournal journal(file.settings());
@@ -376,7 +415,7 @@ void TestJournal::reportsFromManyThreads() {
             const QByteArray address = "127.0.0." + QByteArray::number(t + 2);
             for (int i = 0; i < EACH; ++i) {
                 journal.webEvent(WebEvent::Admitted, address);
-                journal.commandRefused(Refusal::NotPermitted, Origin::Web, address, "X");
+                journal.commandRefused(Refusal::NotPermitted, CommandSource::Web, address, "X");
             }
         });
     for (int i = 0; i < EACH; ++i)
@@ -394,8 +433,9 @@ void TestJournal::reportsFromManyThreads() {
     QCOMPARE(int(db.integer("SELECT count(*) FROM lines")), EACH);
 }
 
-// While the file is held by another program, the queue holds QUEUE_RECORDS reports and
-// no more; the rest are counted, and the count is written once the file is free again.
+// While the file is held by another program, the queue holds QUEUE_RECORDS
+// reports and no more; the rest are counted, and the count is written once the
+// file is free again.
 void TestJournal::overflowIsCountedAndRecorded() {
     JournalFile file;
     OperatorJournal journal(file.settings());
@@ -406,7 +446,8 @@ void TestJournal::overflowIsCountedAndRecorded() {
     QCOMPARE(blocker.exec("BEGIN IMMEDIATE"), SQLITE_OK);
     for (std::size_t i = 0; i < OperatorJournal::WRITE_AT_RECORDS; ++i)
         journal.replyLine(0, "TAKEN");
-    QTRY_COMPARE(journal.waitingReports(), std::size_t(0)); // the writer waits on the file
+    QTRY_COMPARE(journal.waitingReports(),
+                 std::size_t(0)); // the writer waits on the file
     QVERIFY2(journal.isRecording(), qPrintable(journal.problem()));
     constexpr std::size_t BEYOND = 100;
     for (std::size_t i = 0; i < OperatorJournal::QUEUE_RECORDS + BEYOND; ++i)
@@ -433,9 +474,9 @@ void TestJournal::faults_data() {
     QTest::newRow("full disk") << "full" << false;
 }
 
-// Each fault is told once, naming the file; a damaged file is kept aside, whole, and a new
-// journal begun; a file that cannot be kept stops the journal, its window says so, and the
-// terminal goes on.
+// Each fault is told once, naming the file; a damaged file is kept aside,
+// whole, and a new journal begun; a file that cannot be kept stops the journal,
+// its window says so, and the terminal goes on.
 void TestJournal::faults() {
     QFETCH(QString, fault);
     QFETCH(bool, recording);
@@ -488,7 +529,8 @@ void TestJournal::faults() {
     if (recording) {
         QCOMPARE(fileBytes(aside), before);
         JournalQuery query(path);
-        QCOMPARE(query.find(everything(1), 10).rows.size(), std::size_t(3)); // lines, port, command
+        QCOMPARE(query.find(everything(1), 10).rows.size(),
+                 std::size_t(3)); // lines, port, command
     } else {
         QVERIFY(!QFile::exists(aside));
         if (fault == QLatin1String("newer"))
@@ -503,8 +545,9 @@ void TestJournal::faults() {
     }
 }
 
-// A separate process floods the journal and is killed in the middle: the file is whole,
-// and holds the flood's lines without a gap, at least as far as had arrived a second before.
+// A separate process floods the journal and is killed in the middle: the file
+// is whole, and holds the flood's lines without a gap, at least as far as had
+// arrived a second before.
 void TestJournal::killDuringFlood() {
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("Journal.db"));
@@ -546,6 +589,31 @@ void TestJournal::killDuringFlood() {
                             .arg(secondBefore)));
 }
 
+// A file of the version before, whose console commands were all recorded alike,
+// is kept and written on as the current version.
+void TestJournal::earlierVersionIsTaken() {
+    JournalFile file;
+    {
+        OperatorJournal journal(file.settings());
+        answered(journal, file.clock, CommandSource::Typed, "", "BEFORE", {}, 10);
+        journal.flush();
+    }
+    {
+        Sqlite::Connection db;
+        QCOMPARE(db.open(file.path(), false), SQLITE_OK);
+        QCOMPARE(db.exec("PRAGMA user_version = 1"), SQLITE_OK);
+    }
+    OperatorJournal journal(file.settings());
+    answered(journal, file.clock, CommandSource::Button, "", "AFTER", {}, 10);
+    journal.flush();
+    QVERIFY2(journal.isRecording(), qPrintable(journal.problem()));
+    QCOMPARE(records(file.path()), (QStringList{"+0 Пульт: BEFORE - Prompt sent",
+                                                "+10 Пульт, кнопка: AFTER - Prompt sent"}));
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    QCOMPARE(db.integer("PRAGMA user_version"), std::int64_t(JournalStore::SCHEMA_VERSION));
+}
+
 void TestJournal::pruneByAge_data() {
     QTest::addColumn<QList<int>>("ages"); // days before START
     QTest::addColumn<int>("daysLater");   // 0: a new start at START
@@ -565,7 +633,7 @@ void TestJournal::pruneByAge() {
         OperatorJournal journal(file.settings());
         for (const int age : ages) {
             file.clock.set(START - age * DAY);
-            journal.commandRefused(Refusal::QueueFull, Origin::Console, {},
+            journal.commandRefused(Refusal::QueueFull, CommandSource::Typed, {},
                                    "AGE " + QByteArray::number(age));
         }
         journal.flush();
@@ -575,7 +643,8 @@ void TestJournal::pruneByAge() {
     journal.replyLine(0, "STARTED"); // written once the start-up pruning is done
     journal.flush();
     file.clock.advance(daysLater * DAY + 1);
-    journal.replyLine(0, "WAKE"); // the journal looks at its clock when it has work
+    journal.replyLine(0,
+                      "WAKE"); // the journal looks at its clock when it has work
     journal.flush();
     QStringList subjects;
     JournalQuery query(file.path());
@@ -614,13 +683,15 @@ void TestJournal::windowFilters_data() {
     QTest::addColumn<bool>("fromYesterday");
     QTest::addColumn<QStringList>("subjects");
     QTest::addColumn<QString>("pane"); // the newest record's lines
-    const QStringList today{"RTM-RRT", "SSD-RSP:2345", "ALARM-7 TRUNK DOWN", "RTM-RRT", "ZZZ-ZZZ"};
+    const QStringList today{"RTM-RRT", "SSD-RSP:2345", "ALARM-7 TRUNK DOWN",
+                            "RTM-KEY", "RTM-RRT",      "ZZZ-ZZZ"};
     QTest::newRow("today, at first") << "Все"
                                      << "" << false << today << "";
     QTest::newRow("from yesterday") << "Все"
                                     << "" << true << QStringList{"OLD-CMD"} + today << "";
-    QTest::newRow("console") << "Пульт"
-                             << "" << false << QStringList{"RTM-RRT"} << "RTM-RRT\nEND 0001\n<";
+    QTest::newRow("console: typed and from a button")
+        << "Пульт"
+        << "" << false << QStringList{"RTM-RRT", "RTM-KEY"} << "RTM-KEY\n<";
     QTest::newRow("web") << "Web"
                          << "" << false << QStringList{"SSD-RSP:2345", "RTM-RRT", "ZZZ-ZZZ"} << "";
     QTest::newRow("one web address") << "Web 127.0.0.3"
@@ -655,6 +726,7 @@ void TestJournal::windowFilters() {
     RecordingMessages messages;
     TFormJournal form(journal, messages);
     form.Journal1Click();
+    QVERIFY(searched(form));
     QCOMPARE(form.DateTimePicker1->dateTime(), QDateTime(QDate(2024, 12, 9), QTime(0, 0)));
     form.ComboBox1->setCurrentIndex(form.ComboBox1->findText(origin));
     QCOMPARE(form.ComboBox1->currentText(), origin);
@@ -662,6 +734,7 @@ void TestJournal::windowFilters() {
     if (fromYesterday)
         form.DateTimePicker1->setDateTime(QDateTime(QDate(2024, 12, 8), QTime(0, 0)));
     form.BitBtn1Click();
+    QVERIFY(searched(form));
     QCOMPARE(column(form, 2), subjects);
     QCOMPARE(form.Memo1->toPlainText(), pane);
     QCOMPARE(form.Label5->text(), subjects.isEmpty()
@@ -674,11 +747,12 @@ void TestJournal::windowShowsTheNewestWhenMoreMatch() {
     OperatorJournal journal(file.settings());
     for (int i = 0; i <= TFormJournal::MAX_RECORDS; ++i)
         journal.webEvent(WebEvent::Admitted, "127.0.0." + QByteArray::number(i % 200));
-    answered(journal, file.clock, Origin::Console, "", "NEWEST", {"LAST"}, 10);
+    answered(journal, file.clock, CommandSource::Typed, "", "NEWEST", {"LAST"}, 10);
     journal.flush();
     RecordingMessages messages;
     TFormJournal form(journal, messages);
     form.Journal1Click();
+    QVERIFY(searched(form));
     const QStringList subjects = column(form, 2);
     QCOMPARE(subjects.size(), TFormJournal::MAX_RECORDS);
     QCOMPARE(subjects.last(), QStringLiteral("NEWEST"));
@@ -687,7 +761,9 @@ void TestJournal::windowShowsTheNewestWhenMoreMatch() {
              qPrintable(form.Label5->text()));
 }
 
-// The records shown go to the file chosen: a header line each, then its lines as they came.
+// The records shown go to the file chosen: a header line each, then its lines
+// as they came; a search asked before the file is written changes nothing in
+// it.
 void TestJournal::windowExport() {
     struct Chooser final : SaveFileChooser {
         QString file;
@@ -706,19 +782,98 @@ void TestJournal::windowExport() {
     form.Journal1Click();
     form.Edit1->setText(QStringLiteral("RTM"));
     form.BitBtn1Click();
+    QVERIFY(searched(form));
     chooser.file = file.folder.filePath(QStringLiteral("export.txt"));
     form.BitBtn2Click();
+    form.Edit1->setText(QStringLiteral("SSD"));
+    form.BitBtn1Click();
+    QVERIFY(searched(form));
+    QTRY_VERIFY(QFile::exists(chooser.file)); // written whole, then renamed into place
     QCOMPARE(chooser.suggested, file.folder.filePath(QStringLiteral("Journal-2024-12-09.txt")));
     QCOMPARE(QString::fromUtf8(fileBytes(chooser.file)),
              QStringLiteral("09.12.2024 03:12:00.000  Пульт  RTM-RRT  ответ завершён  0,250 с\n"
                             "RTM-RRT\nEND 0001\n<\n\n"
-                            "09.12.2024 03:12:11.570  Web 127.0.0.3  RTM-RRT  ответ завершён  "
+                            "09.12.2024 03:12:11.570  Пульт, кнопка  RTM-KEY  ответ завершён  "
+                            "0,040 с\nRTM-KEY\n<\n\n"
+                            "09.12.2024 03:12:11.610  Web 127.0.0.3  RTM-RRT  ответ завершён  "
                             "0,080 с\nRTM-RRT\n<\n\n"));
     // A file that cannot be written is told, naming it.
     chooser.file = file.folder.filePath(QStringLiteral("no/such/folder/export.txt"));
     form.BitBtn2Click();
-    QCOMPARE(messages.shown.size(), 1);
+    QTRY_COMPARE(messages.shown.size(), 1);
     QVERIFY(messages.shown[0].startsWith("failure:Не удалось записать " + chooser.file));
+}
+
+void TestJournal::newerSearchReplacesOlder_data() {
+    QTest::addColumn<QString>("when");
+    QTest::newRow("while the older runs") << "runs";
+    QTest::newRow("after the older's answer was sent") << "answered";
+    QTest::newRow("the window closed while a search runs") << "closed";
+    QTest::newRow("the program ends while a search runs") << "ended";
+}
+
+// A search runs on the reader's thread while the window thread goes on; the
+// answer that counts is the newest search's, and one that comes after a newer
+// search was asked for, or after the window was closed, is never shown. A
+// search that runs (here held in a query that never ends by itself) is stopped
+// at once when it is no longer wanted.
+void TestJournal::newerSearchReplacesOlder() {
+    QFETCH(QString, when);
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    prepare(journal, file.clock);
+    RecordingMessages messages;
+    auto form = std::make_unique<TFormJournal>(journal, messages);
+    form->Journal1Click();
+    QVERIFY(searched(*form));
+    const QStringList today = column(*form, 2);
+    QSignalSpy shown(form->DBGrid1->model(), &QAbstractItemModel::modelReset);
+
+    std::atomic<bool> held{false};
+    if (when != QLatin1String("answered"))
+        form->reader().setSearchHold([&held](const Sqlite::Connection& db) {
+            held = true;
+            Sqlite::Statement endless(db, "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL "
+                                          "SELECT x + 1 FROM n) SELECT count(*) FROM n");
+            endless.step();
+        });
+    form->Edit1->setText(QStringLiteral("SSD"));
+    form->BitBtn1Click();
+    if (when == QLatin1String("answered")) {
+        const QDeadlineTimer deadline(10000);
+        while (!form->reader().idle() && !deadline.hasExpired()) // no event handled meanwhile
+            std::this_thread::yield();
+        QVERIFY(form->reader().idle());
+    } else {
+        bool ticked = false; // the window thread handles its events meanwhile
+        QTimer::singleShot(0, form.get(), [&ticked] { ticked = true; });
+        QTRY_VERIFY(held && ticked);
+        QVERIFY(form->searching());
+        QCOMPARE(form->Label5->text(), QStringLiteral("Идёт поиск..."));
+        QCOMPARE(column(*form, 2), today);
+    }
+    if (when == QLatin1String("ended")) {
+        QElapsedTimer ending;
+        ending.start();
+        form.reset();
+        QCOMPARE_LT(ending.elapsed(), 2000);
+        return;
+    }
+    form->reader().setSearchHold({});
+    if (when == QLatin1String("closed")) {
+        form->close();
+        QTRY_VERIFY(form->reader().idle());
+        QCoreApplication::processEvents(); // an answer sent meanwhile arrives, and
+                                           // is dropped
+        QCOMPARE(shown.count(), 0);
+        QVERIFY(!form->searching());
+        return;
+    }
+    form->Edit1->setText(QStringLiteral("ZZZ"));
+    form->BitBtn1Click();
+    QVERIFY(searched(*form));
+    QCOMPARE(column(*form, 2), QStringList{"ZZZ-ZZZ"});
+    QCOMPARE(shown.count(), 1);
 }
 
 QTEST_MAIN(TestJournal)

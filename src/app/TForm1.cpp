@@ -362,7 +362,7 @@ void TForm1::BitBtn1Click() {
     const QString command = ComboBox1->currentText();
     if (m_vars.PortOpen == 0) {
         if (!command.isEmpty())
-            m_journal.commandRefused(Refusal::PortNotOpen, Origin::Console, {},
+            m_journal.commandRefused(Refusal::PortNotOpen, CommandSource::Typed, {},
                                      Cp1251::fromUnicode(command));
         m_messages.error(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
         return;

@@ -17,31 +17,34 @@ Dispatcher::Dispatcher(CommandQueue& queue, Vars& vars, PortWriter& port, Timer&
 void Dispatcher::QueueCommand(QByteArrayView text) {
     m_vars.LastCommand.assign(text);
     if (m_vars.PortOpen == 0) {
-        m_journal.commandRefused(Refusal::PortNotOpen, Origin::Console, {}, text);
+        m_journal.commandRefused(Refusal::PortNotOpen, CommandSource::Button, {}, text);
         m_messages.plain(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
         return;
     }
-    if (appendConsole(text) == Append::QueueFull)
+    if (append(text, CommandSource::Button, {}, nullptr) == Append::QueueFull)
         m_messages.plain(QString::fromUtf8(QUEUE_FULL_TEXT));
 }
 
 Dispatcher::Append Dispatcher::appendConsole(QByteArrayView text) {
-    return append(QueueEntry{QueueText(text), Origin::Console, nullptr}, {});
+    return append(text, CommandSource::Typed, {}, nullptr);
 }
 
 Dispatcher::Append Dispatcher::appendWeb(QByteArrayView text, QByteArrayView address,
                                          std::shared_ptr<WebCommand> reply) {
-    return append(QueueEntry{QueueText(text), Origin::Web, std::move(reply)}, address);
+    return append(text, CommandSource::Web, address, std::move(reply));
 }
 
-Dispatcher::Append Dispatcher::append(QueueEntry entry, QByteArrayView address) {
+Dispatcher::Append Dispatcher::append(QByteArrayView text, CommandSource source,
+                                      QByteArrayView address, std::shared_ptr<WebCommand> web) {
+    QueueEntry entry{QueueText(text), source == CommandSource::Web ? Origin::Web : Origin::Console,
+                     std::move(web)};
     {
         std::lock_guard lock(m_appendMutex);
         if (m_queue.isFull()) {
-            m_journal.commandRefused(Refusal::QueueFull, entry.origin, address, entry.text.view());
+            m_journal.commandRefused(Refusal::QueueFull, source, address, entry.text.view());
             return Append::QueueFull;
         }
-        entry.record = m_journal.commandQueued(entry.origin, address, entry.text.view());
+        entry.record = m_journal.commandQueued(source, address, entry.text.view());
         m_queue.append(std::move(entry)); // room is left: only appends fill it, one at a time
     }
     m_poster.post(WM_SENDCOMMAND, 0, 0);

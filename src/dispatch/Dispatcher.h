@@ -32,10 +32,12 @@ public:
                MessagePoster& poster, OperatorMessages& messages,
                Journal& journal = Journal::none());
 
-    // A command built by a page button: LastCommand takes its first 35 characters, then,
-    // with a port open, its first 40 are queued. Refusals are shown in the plain box.
+    // A command built by a button of the command pages or the toolbar: LastCommand takes its
+    // first 35 characters, then, with a port open, its first 40 are queued. Refusals are
+    // shown in the plain box. The journal records it as from a button.
     void QueueCommand(QByteArrayView text);
-    // The command line's execute, after its own checks: queues the first 40 characters.
+    // The command line's execute, after its own checks: queues the first 40 characters. The
+    // journal records it as typed.
     Append appendConsole(QByteArrayView text);
     // A web user's command from the client at `address`; callable from any thread. The
     // request waits on `reply`.
@@ -65,7 +67,8 @@ public:
     void recordLine(const ReplyLine& line);
 
 private:
-    Append append(QueueEntry entry, QByteArrayView address);
+    Append append(QByteArrayView text, CommandSource source, QByteArrayView address,
+                  std::shared_ptr<WebCommand> web);
     void startHead();
     void sendStep();
     void WriteCommand(QByteArrayView text);

@@ -40,6 +40,14 @@ enum class WebEvent : std::uint8_t {
 
 enum class PortEvent : std::uint8_t { Opened = 1, Closed = 2, Lost = 3 };
 
+// Where a command came from, as the journal records it. The queue knows the console and the
+// web only; the journal also tells a typed command from one that a button built.
+enum class CommandSource : std::uint8_t {
+    Typed = 0,  // typed on the console's command line
+    Web = 1,    // a web user's, from the client's address
+    Button = 2, // built by a button of the command pages or the toolbar
+};
+
 // The operator's journal as the subsystems report to it. Every report returns at once,
 // from any thread: the journal stamps it with the time and writes it later on a thread of
 // its own. Texts are in code page 1251, as they cross the line.
@@ -50,14 +58,15 @@ public:
     virtual ~Journal() = default;
 
     // A command was queued; the record names it in the reports that follow.
-    virtual Record commandQueued(Origin origin, QByteArrayView address, QByteArrayView text) = 0;
+    virtual Record commandQueued(CommandSource source, QByteArrayView address,
+                                 QByteArrayView text) = 0;
     // Its text went to the port.
     virtual void commandSent(Record command) = 0;
     virtual void commandEnded(Record command, CommandEnd end) = 0;
     // A reply line as the console or a web user's capture got it; command 0 when it
     // answers no command (alarms, reports).
     virtual void replyLine(Record command, QByteArrayView line) = 0;
-    virtual void commandRefused(Refusal why, Origin origin, QByteArrayView address,
+    virtual void commandRefused(Refusal why, CommandSource source, QByteArrayView address,
                                 QByteArrayView text) = 0;
     // A web event names the client's address and nothing else: no password reaches the
     // journal.
@@ -71,11 +80,11 @@ public:
 
 class NoJournal final : public Journal {
 public:
-    Record commandQueued(Origin, QByteArrayView, QByteArrayView) override { return 0; }
+    Record commandQueued(CommandSource, QByteArrayView, QByteArrayView) override { return 0; }
     void commandSent(Record) override {}
     void commandEnded(Record, CommandEnd) override {}
     void replyLine(Record, QByteArrayView) override {}
-    void commandRefused(Refusal, Origin, QByteArrayView, QByteArrayView) override {}
+    void commandRefused(Refusal, CommandSource, QByteArrayView, QByteArrayView) override {}
     void webEvent(WebEvent, QByteArrayView) override {}
     void portEvent(PortEvent, QByteArrayView) override {}
 };

@@ -6,6 +6,8 @@
 
 namespace {
 
+constexpr int STEPS_BETWEEN_CHECKS = 4000; // SQLite's steps between two looks at `stopped`
+
 QByteArray likePattern(const QString& text) {
     QByteArray escaped = text.toUtf8();
     escaped.replace('\\', "\\\\").replace('%', "\\%").replace('_', "\\_");
@@ -14,8 +16,8 @@ QByteArray likePattern(const QString& text) {
 
 const char* originCondition(JournalFilter::Origins origins) {
     switch (origins) {
-    case JournalFilter::Origins::Console:
-        return " AND origin = 0";
+    case JournalFilter::Origins::Console: // typed or from a button
+        return " AND origin IN (0, 2)";
     case JournalFilter::Origins::Web:
         return " AND origin = 1";
     case JournalFilter::Origins::Address:
@@ -34,10 +36,19 @@ template <class T> std::optional<T> optional(const Sqlite::Statement& row, int c
 
 } // namespace
 
-JournalQuery::JournalQuery(const QString& path) {
-    if (m_db.open(path, true) == SQLITE_OK)
-        m_db.exec(
-            "PRAGMA cache_size = -32768"); // KiB: a day's lines stay in memory between searches
+JournalQuery::JournalQuery(const QString& path, std::function<bool()> stopped)
+    : m_stopped(std::move(stopped)) {
+    if (m_db.open(path, true) != SQLITE_OK)
+        return;
+    m_db.exec("PRAGMA cache_size = -32768"); // KiB: a day's lines stay in memory between searches
+    if (m_stopped)
+        sqlite3_progress_handler(m_db.handle(), STEPS_BETWEEN_CHECKS, &JournalQuery::progress,
+                                 this);
+}
+
+// Not zero: the statement stops with SQLITE_INTERRUPT.
+int JournalQuery::progress(void* query) {
+    return static_cast<JournalQuery*>(query)->m_stopped() ? 1 : 0;
 }
 
 // The records in the time range, newest first through the index on time. A text is looked
@@ -52,23 +63,28 @@ JournalQuery::Found JournalQuery::find(const JournalFilter& filter, int limit) {
                "WHERE record BETWEEN ?5 AND ?6 AND text LIKE ?4 ESCAPE '\\'))";
     sql += " ORDER BY time DESC, id DESC LIMIT ?7";
 
+    Found result;
     Sqlite::Statement range(m_db, "SELECT min(id), max(id) FROM records "
                                   "WHERE time BETWEEN ?1 AND ?2");
     range.bind(1, filter.from).bind(2, filter.to);
-    const bool found = range.step() == SQLITE_ROW && !range.isNull(0);
+    if (range.step() != SQLITE_ROW) {
+        result.failed = true;
+        return result;
+    }
+    const bool found = !range.isNull(0);
     const std::int64_t first = found ? range.integer(0) : 0;
     const std::int64_t last = found ? range.integer(1) : -1;
 
     Sqlite::Statement select(m_db, sql.constData());
     select.bind(1, filter.from).bind(2, filter.to).bindText(3, filter.address.toUtf8());
     select.bindText(4, likePattern(filter.text)).bind(5, first).bind(6, last).bind(7, limit + 1);
-    Found result;
-    while (select.step() == SQLITE_ROW) {
+    int code = SQLITE_ROW;
+    while ((code = select.step()) == SQLITE_ROW) {
         JournalRow row;
         row.id = select.integer(0);
         row.time = select.integer(1);
         row.kind = RecordKind(select.integer(2));
-        row.origin = optional<Origin>(select, 3);
+        row.origin = optional<CommandSource>(select, 3);
         row.address = select.text(4);
         row.text = select.text(5);
         row.what = optional<int>(select, 6);
@@ -76,6 +92,7 @@ JournalQuery::Found JournalQuery::find(const JournalFilter& filter, int limit) {
         row.ended = optional<std::int64_t>(select, 8);
         result.rows.push_back(std::move(row));
     }
+    result.failed = code != SQLITE_DONE;
     result.more = int(result.rows.size()) > limit;
     if (result.more)
         result.rows.pop_back();
@@ -102,12 +119,15 @@ QStringList JournalQuery::lines(std::int64_t record, int limit) const {
     return lines;
 }
 
-void JournalQuery::eachLine(std::int64_t record,
+bool JournalQuery::eachLine(std::int64_t record,
                             const std::function<bool(const QString&)>& take) const {
     Sqlite::Statement select(m_db, "SELECT text FROM lines WHERE record = ?1 ORDER BY number");
     select.bind(1, record);
-    while (select.step() == SQLITE_ROW && take(select.text(0))) {
-    }
+    int code = SQLITE_ROW;
+    while ((code = select.step()) == SQLITE_ROW)
+        if (!take(select.text(0)))
+            return true;
+    return code == SQLITE_DONE;
 }
 
 std::int64_t JournalQuery::lineCount(std::int64_t record) const {

@@ -27,7 +27,7 @@ struct JournalRow {
     std::int64_t id = 0;
     std::int64_t time = 0;
     RecordKind kind = RecordKind::Command;
-    std::optional<Origin> origin;
+    std::optional<CommandSource> origin;
     QString address;
     QString text;
     std::optional<int> what; // how it ended, why refused, which event
@@ -35,19 +35,25 @@ struct JournalRow {
     std::optional<std::int64_t> ended;
 };
 
-// Reads the journal's file on its own connection (read-only), beside the writer.
+// Reads the journal's file on its own connection (read-only), beside the writer. A reading
+// stops within a moment once `stopped` says so, from any thread: SQLite asks it every few
+// thousand steps of a statement, and a stopped reading fails.
 class JournalQuery {
 public:
     struct Found {
         std::vector<JournalRow> rows; // the newest that matched, oldest first
         bool more = false;            // more matched than were asked for
+        bool failed = false;          // reading failed or was stopped: problem() says why
     };
 
-    explicit JournalQuery(const QString& path);
+    explicit JournalQuery(const QString& path, std::function<bool()> stopped = {});
+    JournalQuery(const JournalQuery&) = delete;
+    JournalQuery& operator=(const JournalQuery&) = delete;
 
     bool isOpen() const { return m_db.isOpen(); }
     // Why the file could not be read.
     QString problem() const { return m_db.errorText(); }
+    const Sqlite::Connection& connection() const { return m_db; }
     // At most `limit` records, the newest that match. Text is compared with SQL's LIKE:
     // Latin letters without regard to case.
     Found find(const JournalFilter& filter, int limit);
@@ -56,9 +62,13 @@ public:
     // A record's lines in arrival order, at most `limit`.
     QStringList lines(std::int64_t record, int limit) const;
     // Hands a record's lines to `take` one by one, in arrival order, until it returns false.
-    void eachLine(std::int64_t record, const std::function<bool(const QString&)>& take) const;
+    // False when reading failed or was stopped before.
+    bool eachLine(std::int64_t record, const std::function<bool(const QString&)>& take) const;
     std::int64_t lineCount(std::int64_t record) const;
 
 private:
+    static int progress(void* query);
+
     Sqlite::Connection m_db;
+    std::function<bool()> m_stopped;
 };

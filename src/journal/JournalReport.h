@@ -15,8 +15,8 @@ struct JournalReport {
     enum class Kind : std::uint8_t { Queued, Sent, Ended, Line, Refused, Web, Port };
 
     Kind kind = Kind::Line;
-    std::uint8_t what = 0; // the CommandEnd, Refusal, WebEvent or PortEvent
-    Origin origin = Origin::Console;
+    std::uint8_t what = 0;                       // the CommandEnd, Refusal, WebEvent or PortEvent
+    CommandSource source = CommandSource::Typed; // of a command, a refusal or a web event
     std::int64_t time = 0;
     Journal::Record command = 0;
     ShortText<80> text; // command, line or device, code page 1251

@@ -35,7 +35,6 @@ CREATE TABLE lines(
   time INTEGER NOT NULL,
   text TEXT NOT NULL,
   PRIMARY KEY(record, number)) WITHOUT ROWID;
-PRAGMA user_version = 1;
 )";
 
 QByteArray utf8(QByteArrayView cp1251) {
@@ -87,6 +86,11 @@ bool JournalStore::prepare() {
         return fail({});
     if (version == 0 && !createSchema())
         return false;
+    // Version 1 kept every console command's origin as 0, typed or built by a button;
+    // version 2 keeps a button's as 2 and is otherwise the same. Only development builds
+    // wrote version 1: such a file is taken as it is, its console commands reading as typed.
+    if (version == 1 && !setVersion())
+        return fail({});
     m_db.exec("PRAGMA synchronous = NORMAL"); // WAL: a crash of the program loses nothing committed
     m_db.exec(QByteArray("PRAGMA journal_size_limit = " + QByteArray::number(WAL_KEPT_BYTES))
                   .constData());
@@ -124,9 +128,14 @@ bool JournalStore::isEmpty() {
 }
 
 bool JournalStore::createSchema() {
-    if (!begin() || m_db.exec(SCHEMA) != SQLITE_OK)
+    if (!begin() || m_db.exec(SCHEMA) != SQLITE_OK || !setVersion())
         return fail({});
     return commit();
+}
+
+bool JournalStore::setVersion() {
+    const QByteArray pragma = "PRAGMA user_version = " + QByteArray::number(SCHEMA_VERSION);
+    return m_db.exec(pragma.constData()) == SQLITE_OK;
 }
 
 // Renames the file aside, with its WAL and index files, under the day's date; a name that
@@ -220,7 +229,7 @@ bool JournalStore::insertRecord(RecordKind kind, const JournalReport& report) {
         kind == RecordKind::Refusal || kind == RecordKind::Web || kind == RecordKind::Port;
     m_insertRecord.bind(1, report.time).bind(2, int(kind));
     if (hasOrigin)
-        m_insertRecord.bind(3, int(report.origin));
+        m_insertRecord.bind(3, int(report.source));
     m_insertRecord.bindText(4, report.address.view()).bindText(5, utf8(report.text.view()));
     if (hasWhat)
         m_insertRecord.bind(6, report.what);

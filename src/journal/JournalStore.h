@@ -11,13 +11,14 @@
 
 // The journal's file, on the writer thread alone. One SQLite database in WAL mode:
 //   records  one row per command, group of lines without command, refusal or event:
-//            its time, kind, origin, address, text (command, first line, device), what
-//            (how it ended, why refused, which event), when it was sent and when it ended
+//            its time, kind, origin (a CommandSource: typed, web, a button), address, text
+//            (command, first line, device), what (how it ended, why refused, which event),
+//            when it was sent and when it ended
 //   lines    every reply line under its record, numbered in arrival order, with its time
 // Times are milliseconds since 1970 (UTC). The schema's version is PRAGMA user_version.
 class JournalStore {
 public:
-    static constexpr int SCHEMA_VERSION = 1;
+    static constexpr int SCHEMA_VERSION = 2;
     static constexpr std::int64_t DAY_MS = 24LL * 3600 * 1000;
     // Lines without command that follow each other this closely form one record.
     static constexpr std::int64_t LINE_GROUP_GAP_MS = 1000;
@@ -61,6 +62,7 @@ private:
     void closeFile();
     bool isEmpty();
     bool createSchema();
+    bool setVersion();
     bool setAside(std::int64_t now);
     bool begin();
     bool commit();

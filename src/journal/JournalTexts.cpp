@@ -97,9 +97,11 @@ QString origin(const JournalRow& row) {
     case RecordKind::Command:
     case RecordKind::Refusal:
     case RecordKind::Web:
-        if (row.origin == Origin::Web)
+        if (row.origin == CommandSource::Web)
             return row.address.isEmpty() ? QStringLiteral("Web")
                                          : QStringLiteral("Web ") + row.address;
+        if (row.origin == CommandSource::Button)
+            return QStringLiteral("Пульт, кнопка");
         return QStringLiteral("Пульт");
     case RecordKind::Lines:
         return QStringLiteral("Без команды");
@@ -156,6 +158,23 @@ QString header(const JournalRow& row) {
     return fields.join(QStringLiteral("  "));
 }
 
+std::optional<QString> replyPane(const JournalQuery& query, std::int64_t record, int maxLines) {
+    QStringList lines;
+    const bool read = query.eachLine(record, [&](const QString& line) {
+        lines.append(line);
+        return lines.size() <= maxLines;
+    });
+    if (!read)
+        return std::nullopt;
+    if (lines.size() > maxLines) {
+        lines.removeLast();
+        lines << QStringLiteral("... показаны первые %1 строк из %2; все строки даёт экспорт")
+                     .arg(maxLines)
+                     .arg(query.lineCount(record));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
 bool exportRecords(const QString& file, const std::vector<JournalRow>& rows,
                    const JournalQuery& query, QString& error) {
     QSaveFile out(file);
@@ -167,10 +186,14 @@ bool exportRecords(const QString& file, const std::vector<JournalRow>& rows,
     text.setEncoding(QStringConverter::Utf8);
     for (const JournalRow& row : rows) {
         text << header(row) << '\n';
-        query.eachLine(row.id, [&](const QString& line) {
+        const bool read = query.eachLine(row.id, [&](const QString& line) {
             text << line << '\n';
             return true;
         });
+        if (!read) { // the unfinished file is discarded
+            error = QStringLiteral("файл журнала не читается: ") + query.problem();
+            return false;
+        }
         text << '\n';
     }
     text.flush();

@@ -30,10 +30,10 @@ std::int64_t OperatorJournal::systemClock() {
     return QDateTime::currentMSecsSinceEpoch();
 }
 
-Journal::Record OperatorJournal::commandQueued(Origin origin, QByteArrayView address,
+Journal::Record OperatorJournal::commandQueued(CommandSource source, QByteArrayView address,
                                                QByteArrayView text) {
     const Record command = ++m_lastCommand;
-    JournalReport queued{JournalReport::Kind::Queued, 0, origin, 0, command, {}, {}};
+    JournalReport queued{JournalReport::Kind::Queued, 0, source, 0, command, {}, {}};
     queued.text.assign(text);
     queued.address.assign(address);
     report(queued);
@@ -41,36 +41,36 @@ Journal::Record OperatorJournal::commandQueued(Origin origin, QByteArrayView add
 }
 
 void OperatorJournal::commandSent(Record command) {
-    report({JournalReport::Kind::Sent, 0, Origin::Console, 0, command, {}, {}});
+    report({JournalReport::Kind::Sent, 0, {}, 0, command, {}, {}});
 }
 
 void OperatorJournal::commandEnded(Record command, CommandEnd end) {
-    report({JournalReport::Kind::Ended, std::uint8_t(end), Origin::Console, 0, command, {}, {}});
+    report({JournalReport::Kind::Ended, std::uint8_t(end), {}, 0, command, {}, {}});
 }
 
 void OperatorJournal::replyLine(Record command, QByteArrayView line) {
-    JournalReport reply{JournalReport::Kind::Line, 0, Origin::Console, 0, command, {}, {}};
+    JournalReport reply{JournalReport::Kind::Line, 0, {}, 0, command, {}, {}};
     reply.text.assign(line);
     report(reply);
 }
 
-void OperatorJournal::commandRefused(Refusal why, Origin origin, QByteArrayView address,
+void OperatorJournal::commandRefused(Refusal why, CommandSource source, QByteArrayView address,
                                      QByteArrayView text) {
-    JournalReport refused{JournalReport::Kind::Refused, std::uint8_t(why), origin, 0, 0, {}, {}};
+    JournalReport refused{JournalReport::Kind::Refused, std::uint8_t(why), source, 0, 0, {}, {}};
     refused.text.assign(text);
     refused.address.assign(address);
     report(refused);
 }
 
 void OperatorJournal::webEvent(WebEvent event, QByteArrayView address) {
-    JournalReport web{JournalReport::Kind::Web, std::uint8_t(event), Origin::Web, 0, 0, {}, {}};
+    JournalReport web{
+        JournalReport::Kind::Web, std::uint8_t(event), CommandSource::Web, 0, 0, {}, {}};
     web.address.assign(address);
     report(web);
 }
 
 void OperatorJournal::portEvent(PortEvent event, QByteArrayView device) {
-    JournalReport port{
-        JournalReport::Kind::Port, std::uint8_t(event), Origin::Console, 0, 0, {}, {}};
+    JournalReport port{JournalReport::Kind::Port, std::uint8_t(event), {}, 0, 0, {}, {}};
     port.text.assign(device);
     report(port);
 }

@@ -41,11 +41,12 @@ public:
     // The clock of the program's computer.
     static std::int64_t systemClock();
 
-    Record commandQueued(Origin origin, QByteArrayView address, QByteArrayView text) override;
+    Record commandQueued(CommandSource source, QByteArrayView address,
+                         QByteArrayView text) override;
     void commandSent(Record command) override;
     void commandEnded(Record command, CommandEnd end) override;
     void replyLine(Record command, QByteArrayView line) override;
-    void commandRefused(Refusal why, Origin origin, QByteArrayView address,
+    void commandRefused(Refusal why, CommandSource source, QByteArrayView address,
                         QByteArrayView text) override;
     void webEvent(WebEvent event, QByteArrayView address) override;
     void portEvent(PortEvent event, QByteArrayView device) override;

@@ -98,11 +98,16 @@ private:
 };
 
 TFormJournal::TFormJournal(OperatorJournal& journal, OperatorMessages& messages, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_journal(journal), m_messages(messages) {
+    : QWidget(parent, Qt::Window), m_journal(journal), m_messages(messages),
+      m_reader(journal.path(), {MAX_RECORDS, REPLY_LINES}) {
     setObjectName(QStringLiteral("TFormJournal"));
     setWindowTitle(QStringLiteral("Журнал"));
     buildControls();
     connect(&m_journal, &OperatorJournal::trouble, this, &TFormJournal::showJournalState);
+    connect(&m_reader, &JournalReader::opened, this, &TFormJournal::fillOrigins);
+    connect(&m_reader, &JournalReader::found, this, &TFormJournal::showFound);
+    connect(&m_reader, &JournalReader::replyRead, this, &TFormJournal::showReply);
+    connect(&m_reader, &JournalReader::exported, this, &TFormJournal::showExported);
 }
 
 TFormJournal::~TFormJournal() = default;
@@ -164,7 +169,7 @@ void TFormJournal::buildControls() {
         DBGrid1->setColumnWidth(column, scale(COLUMN_WIDTHS[column]));
     scale.place(DBGrid1, 8, 96, 964, 300);
     connect(DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            &TFormJournal::showReply);
+            &TFormJournal::askReply);
 
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName(QStringLiteral("Memo1"));
@@ -184,9 +189,7 @@ void TFormJournal::Journal1Click() {
         m_shownOnce = true;
         setToday();
     }
-    // A fresh connection each time: the writer may have begun a new file meanwhile.
-    m_query = std::make_unique<JournalQuery>(m_journal.path());
-    fillOrigins();
+    m_reader.open(); // anew each time: the writer may have begun a new file meanwhile
     showJournalState();
     show();
     raise();
@@ -194,10 +197,11 @@ void TFormJournal::Journal1Click() {
     BitBtn1Click();
 }
 
-// The file's connection and its cache go with the window; the rows shown stay for the next
-// opening, which searches anew.
+// The file's connection and its cache go with the window, and a search under way is
+// stopped; the rows shown stay for the next opening, which searches anew.
 void TFormJournal::closeEvent(QCloseEvent* event) {
-    m_query.reset();
+    m_reader.close();
+    showBusy(false);
     QWidget::closeEvent(event);
 }
 
@@ -208,7 +212,7 @@ void TFormJournal::setToday() {
 }
 
 // "Все", "Пульт", "Web", "Строки без команды", then each web address the journal holds.
-void TFormJournal::fillOrigins() {
+void TFormJournal::fillOrigins(const QStringList& webAddresses) {
     using Origins = JournalFilter::Origins;
     const QString current = ComboBox1->currentText();
     ComboBox1->clear();
@@ -216,7 +220,7 @@ void TFormJournal::fillOrigins() {
     ComboBox1->addItem(QStringLiteral("Пульт"), int(Origins::Console));
     ComboBox1->addItem(QStringLiteral("Web"), int(Origins::Web));
     ComboBox1->addItem(QStringLiteral("Строки без команды"), int(Origins::Lines));
-    for (const QString& address : m_query->webAddresses())
+    for (const QString& address : webAddresses)
         ComboBox1->addItem(QStringLiteral("Web ") + address, int(Origins::Address));
     ComboBox1->setCurrentIndex(std::max(0, ComboBox1->findText(current)));
 }
@@ -236,21 +240,31 @@ const std::vector<JournalRow>& TFormJournal::rows() const {
     return m_model->rows();
 }
 
+// A newer search replaces one under way; the table keeps what it shows until the answer.
 void TFormJournal::BitBtn1Click() {
-    if (!m_query)
-        return;
-    if (!m_query->isOpen()) {
-        m_model->setRows({});
-        Memo1->clear();
-        Label5->setText(QStringLiteral("Файл журнала не читается: ") + m_query->problem());
-        return;
-    }
-    showFound(m_query->find(filter(), MAX_RECORDS));
+    m_reader.search(filter());
+    Label5->setText(QStringLiteral("Идёт поиск..."));
+    showBusy(true);
 }
 
-void TFormJournal::showFound(JournalQuery::Found found) {
+void TFormJournal::showBusy(bool busy) {
+    if (busy)
+        DBGrid1->viewport()->setCursor(Qt::BusyCursor);
+    else
+        DBGrid1->viewport()->unsetCursor();
+}
+
+void TFormJournal::showFound(const JournalReader::Found& found) {
+    showBusy(false);
+    if (!found.problem.isEmpty()) {
+        m_model->setRows({});
+        m_paneRecord = 0;
+        Memo1->clear();
+        Label5->setText(QStringLiteral("Файл журнала не читается: ") + found.problem);
+        return;
+    }
     const qsizetype count = qsizetype(found.rows.size());
-    m_model->setRows(std::move(found.rows));
+    m_model->setRows(found.rows);
     if (found.more)
         Label5->setText(QStringLiteral("Показаны последние %1 записей; совпало больше, "
                                        "уточните поиск")
@@ -259,28 +273,32 @@ void TFormJournal::showFound(JournalQuery::Found found) {
         Label5->setText(count == 0 ? QStringLiteral("Записей нет")
                                    : QStringLiteral("Записей: %1").arg(count));
     if (count == 0) {
+        m_paneRecord = 0;
         Memo1->clear();
         return;
     }
-    DBGrid1->selectRow(int(count - 1)); // the newest, at the bottom
+    // The newest, at the bottom, with its reply, which came with the search.
+    m_paneRecord = found.rows.back().id;
+    Memo1->setPlainText(found.newestReply);
+    DBGrid1->selectRow(int(count - 1));
     DBGrid1->scrollToBottom();
 }
 
-void TFormJournal::showReply() {
+void TFormJournal::askReply() {
     const int index = DBGrid1->currentIndex().row();
-    if (!m_query || index < 0 || index >= int(rows().size())) {
-        Memo1->clear();
+    if (index < 0 || index >= int(rows().size()))
         return;
-    }
     const std::int64_t record = rows()[std::size_t(index)].id;
-    QStringList lines = m_query->lines(record, REPLY_LINES + 1);
-    if (lines.size() > REPLY_LINES) {
-        lines.removeLast();
-        lines << QStringLiteral("... показаны первые %1 строк из %2; все строки даёт экспорт")
-                     .arg(REPLY_LINES)
-                     .arg(m_query->lineCount(record));
-    }
-    Memo1->setPlainText(lines.join(QLatin1Char('\n')));
+    if (record == m_paneRecord) // shown already, or on its way
+        return;
+    m_paneRecord = record;
+    m_reader.readReply(record);
+}
+
+// A reply read for a record no longer selected is not shown.
+void TFormJournal::showReply(std::int64_t record, const QString& text) {
+    if (record == m_paneRecord)
+        Memo1->setPlainText(text);
 }
 
 void TFormJournal::showJournalState() {
@@ -290,8 +308,9 @@ void TFormJournal::showJournalState() {
     Label6->setToolTip(Label6->text());
 }
 
+// The records shown when asked are written, whatever the table shows meanwhile.
 void TFormJournal::BitBtn2Click() {
-    if (!m_query || rows().empty())
+    if (rows().empty())
         return;
     const QString suggested =
         QFileInfo(m_journal.path())
@@ -301,13 +320,17 @@ void TFormJournal::BitBtn2Click() {
     const QString file = m_saveChooser->chooseFile(this, suggested);
     if (file.isEmpty())
         return;
-    QString error;
-    if (!JournalTexts::exportRecords(file, rows(), *m_query, error)) {
-        m_messages.failure(QStringLiteral("Не удалось записать %1: %2")
-                               .arg(QDir::toNativeSeparators(file), error));
+    m_reader.exportRecords(file, rows());
+    Label5->setText(QStringLiteral("Идёт запись в файл %1...").arg(QDir::toNativeSeparators(file)));
+}
+
+void TFormJournal::showExported(const JournalReader::Exported& exported) {
+    const QString file = QDir::toNativeSeparators(exported.file);
+    if (!exported.error.isEmpty()) {
+        const QString text = QStringLiteral("Не удалось записать %1: %2").arg(file, exported.error);
+        Label5->setText(text);
+        m_messages.failure(text);
         return;
     }
-    Label5->setText(QStringLiteral("Записей в файле %1: %2")
-                        .arg(QDir::toNativeSeparators(file))
-                        .arg(rows().size()));
+    Label5->setText(QStringLiteral("Записей в файле %1: %2").arg(file).arg(exported.records));
 }

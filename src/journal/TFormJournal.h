@@ -1,12 +1,11 @@
 #pragma once
 
 #include "FontChooser.h"
-#include "JournalQuery.h"
+#include "JournalReader.h"
 #include "SaveFileChooser.h"
 
 #include <QWidget>
 
-#include <memory>
 #include <vector>
 
 class OperatorJournal;
@@ -23,7 +22,9 @@ class JournalTableModel;
 // The journal window "Журнал": a time range (today at first), an origin filter and a text
 // searched in commands and reply lines; the table of the records found, the newest at the
 // bottom, and the selected record's whole reply below it in the console's font. The
-// records shown can be exported to a text file.
+// records shown can be exported to a text file. Its reader does every search, reply and
+// export on a thread of its own: the window never waits for the disk, and says while a
+// search is under way.
 class TFormJournal final : public QWidget {
     Q_OBJECT
 public:
@@ -59,6 +60,8 @@ public:
     void BitBtn2Click();
     JournalFilter filter() const;
     const std::vector<JournalRow>& rows() const;
+    bool searching() const { return m_reader.searching(); }
+    JournalReader& reader() { return m_reader; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -66,15 +69,19 @@ protected:
 private:
     void buildControls();
     void setToday();
-    void fillOrigins();
-    void showFound(JournalQuery::Found found);
-    void showReply();
+    void fillOrigins(const QStringList& webAddresses);
+    void showBusy(bool busy);
+    void showFound(const JournalReader::Found& found);
+    void askReply();
+    void showReply(std::int64_t record, const QString& text);
+    void showExported(const JournalReader::Exported& exported);
     void showJournalState();
 
     OperatorJournal& m_journal;
     OperatorMessages& m_messages;
     JournalTableModel* m_model = nullptr;
-    std::unique_ptr<JournalQuery> m_query; // open while the window is shown
+    JournalReader m_reader;        // its file open while the window is shown
+    std::int64_t m_paneRecord = 0; // the record whose reply the pane shows, or will
     SaveFileDialog m_saveDialog;
     SaveFileChooser* m_saveChooser = &m_saveDialog;
     bool m_shownOnce = false;

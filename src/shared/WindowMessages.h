@@ -20,6 +20,7 @@ enum WindowMessage : int {
     WM_WEBSLOTS = 1110,       // the web connection slots changed
     WM_WEBREPLYTAKEN = 1111,  // a web request has taken its reply
     WM_JOURNALTROUBLE = 1120, // the journal's file failed or was set aside (data: the text)
+    WM_JOURNALREAD = 1121,    // the journal window's reader has answers waiting
 };
 
 // Data crosses threads as std::string: it is moved, never shared, between them.
