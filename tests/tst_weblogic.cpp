@@ -25,6 +25,8 @@ QByteArray address(int n) {
     return "10.0.0." + QByteArray::number(n);
 }
 
+const QByteArray NOTHING = "(nothing served)";
+
 } // namespace
 
 class TestWebLogic : public QObject {
@@ -49,6 +51,8 @@ private slots:
     // Page folder.
     void onlyFilesInsideTheFolderAreServed_data();
     void onlyFilesInsideTheFolderAreServed();
+    void servedFileIsTheOneChecked_data();
+    void servedFileIsTheOneChecked();
     void fileNameIsCutAt80();
     void unreadablePageNamesFileAndReason();
     void replyPageBytes();
@@ -269,45 +273,78 @@ void TestWebLogic::valueOf() {
 
 void TestWebLogic::onlyFilesInsideTheFolderAreServed_data() {
     QTest::addColumn<QByteArray>("path");
-    QTest::addColumn<QString>("served");
-    QTest::newRow("a picture") << QByteArray("/img/logo.gif") << "WEB/img/logo.gif";
-    QTest::newRow("a page") << QByteArray("/Command.html") << "WEB/Command.html";
-    QTest::newRow("missing") << QByteArray("/nothing.gif") << "";
-    QTest::newRow("up and out") << QByteArray("/../secret.txt") << "";
-    QTest::newRow("up and back in")
-        << QByteArray("/img/../Command.html") << "WEB/img/../Command.html";
-    QTest::newRow("far up") << QByteArray("/../../../../../../etc/passwd") << "";
-    QTest::newRow("double slash is not absolute") << QByteArray("//etc/passwd") << "";
-    QTest::newRow("still encoded dots name no folder") << QByteArray("/%2e%2e/secret.txt") << "";
-    QTest::newRow("backslashes") << QByteArray("/..\\secret.txt") << "";
-    QTest::newRow("backslash to a file that exists") << QByteArray("/img\\logo.gif") << "";
-    QTest::newRow("NUL byte") << QByteArray("/Command.html\0.gif", 18) << "";
-    QTest::newRow("a folder") << QByteArray("/img") << "";
-    QTest::newRow("a folder with slash") << QByteArray("/img/") << "";
-    QTest::newRow("the folder itself") << QByteArray("") << "";
-    QTest::newRow("a link inside that leads out") << QByteArray("/out.txt") << "";
-    QTest::newRow("a folder link that leads out") << QByteArray("/outside/secret.txt") << "";
+    QTest::addColumn<QByteArray>("served"); // NOTHING when no file is served
+    QTest::newRow("a picture") << QByteArray("/img/logo.gif") << QByteArray("GIF");
+    QTest::newRow("a page") << QByteArray("/Command.html") << QByteArray("command");
+    QTest::newRow("missing") << QByteArray("/nothing.gif") << NOTHING;
+    QTest::newRow("up and out") << QByteArray("/../secret.txt") << NOTHING;
+    QTest::newRow("up and back in") << QByteArray("/img/../Command.html") << QByteArray("command");
+    QTest::newRow("far up") << QByteArray("/../../../../../../etc/passwd") << NOTHING;
+    QTest::newRow("double slash is not absolute") << QByteArray("//etc/passwd") << NOTHING;
+    QTest::newRow("still encoded dots name no folder")
+        << QByteArray("/%2e%2e/secret.txt") << NOTHING;
+    QTest::newRow("backslashes") << QByteArray("/..\\secret.txt") << NOTHING;
+    QTest::newRow("backslash to a file that exists") << QByteArray("/img\\logo.gif") << NOTHING;
+    QTest::newRow("NUL byte") << QByteArray("/Command.html\0.gif", 18) << NOTHING;
+    QTest::newRow("a folder") << QByteArray("/img") << NOTHING;
+    QTest::newRow("a folder with slash") << QByteArray("/img/") << NOTHING;
+    QTest::newRow("the folder itself") << QByteArray("") << NOTHING;
+    QTest::newRow("a fifo") << QByteArray("/fifo") << NOTHING;
+    QTest::newRow("a link inside that leads out") << QByteArray("/out.txt") << NOTHING;
+    QTest::newRow("a folder link that leads out") << QByteArray("/outside/secret.txt") << NOTHING;
+    QTest::newRow("a sibling folder whose name begins like it")
+        << QByteArray("/../WEB2/page.html") << NOTHING;
     QTest::newRow("a link inside to a file inside")
-        << QByteArray("/alias.html") << "WEB/alias.html";
+        << QByteArray("/alias.html") << QByteArray("command");
 }
 
 void TestWebLogic::onlyFilesInsideTheFolderAreServed() {
     QFETCH(QByteArray, path);
-    QFETCH(QString, served);
+    QFETCH(QByteArray, served);
     QTemporaryDir dir;
     QDir root(dir.path());
-    QVERIFY(root.mkpath("WEB/img"));
+    QVERIFY(root.mkpath("WEB/img") && root.mkpath("WEB2"));
     QVERIFY(writeFile(root.filePath("WEB/img/logo.gif"), "GIF"));
     QVERIFY(writeFile(root.filePath("WEB/Command.html"), "command"));
+    QVERIFY(writeFile(root.filePath("WEB2/page.html"), "a sibling's page"));
     QVERIFY(writeFile(root.filePath("secret.txt"), "secret"));
+    QCOMPARE(::mkfifo(QFile::encodeName(root.filePath("WEB/fifo")).constData(), 0600), 0);
     QVERIFY(QFile::link(root.filePath("secret.txt"), root.filePath("WEB/out.txt")));
     QVERIFY(QFile::link(root.path(), root.filePath("WEB/outside")));
     QVERIFY(QFile::link(root.filePath("WEB/Command.html"), root.filePath("WEB/alias.html")));
     const PageFolder pages(dir.path());
-    const auto file = pages.servable(path);
-    QCOMPARE(file.value_or(QString()), served);
-    if (file)
-        QVERIFY(pages.read(*file).bytes);
+    QCOMPARE(pages.serve(path).value_or(NOTHING), served);
+}
+
+// The file is checked once it is open: a link swapped before the open leads to the file it
+// now names, and is refused when that lies outside; swapped after the open, it changes
+// nothing of what is served. The outside file is never served.
+void TestWebLogic::servedFileIsTheOneChecked_data() {
+    QTest::addColumn<bool>("swapBeforeOpen");
+    QTest::addColumn<QByteArray>("served");
+    QTest::newRow("swapped before the open") << true << NOTHING;
+    QTest::newRow("swapped after the open") << false << QByteArray("command");
+}
+
+void TestWebLogic::servedFileIsTheOneChecked() {
+    QFETCH(bool, swapBeforeOpen);
+    QFETCH(QByteArray, served);
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    QVERIFY(root.mkpath("WEB"));
+    QVERIFY(writeFile(root.filePath("WEB/Command.html"), "command"));
+    QVERIFY(writeFile(root.filePath("secret.txt"), "secret"));
+    const QString link = root.filePath("WEB/link.html");
+    QVERIFY(QFile::link(root.filePath("WEB/Command.html"), link));
+    const auto pointOutside = [&] {
+        QVERIFY(QFile::remove(link) && QFile::link(root.filePath("secret.txt"), link));
+    };
+    PageFolder pages(dir.path());
+    if (swapBeforeOpen)
+        pointOutside();
+    else
+        pages.onOpened(pointOutside);
+    QCOMPARE(pages.serve("/link.html").value_or(NOTHING), served);
 }
 
 void TestWebLogic::fileNameIsCutAt80() {
@@ -318,7 +355,7 @@ void TestWebLogic::fileNameIsCutAt80() {
     QVERIFY(QDir(dir.path()).mkpath("WEB"));
     QVERIFY(writeFile(dir.filePath("WEB/" + QString(76, 'p')), "cut"));
     const PageFolder pages(dir.path());
-    QCOMPARE(pages.servable(path).value_or(QString()), "WEB/" + QString(76, 'p'));
+    QCOMPARE(pages.serve(path).value_or(NOTHING), QByteArray("cut"));
 }
 
 void TestWebLogic::unreadablePageNamesFileAndReason() {

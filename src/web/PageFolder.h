@@ -4,12 +4,15 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // The page folder "WEB" in the working directory: the fixed pages the server answers with,
 // and the further files that a known client may fetch by path. Only regular files inside
 // the folder are ever served: a path that leads outside it (".." segments, a symbolic link
-// pointing out), a directory, or a name with a backslash or a NUL byte is not a page.
+// pointing out), a directory, or a name with a backslash or a NUL byte is not a page. A
+// file is checked once it is open, so what is served is the file that was checked, even
+// when a link is swapped at the same moment.
 class PageFolder {
 public:
     static constexpr qsizetype NAME_CAPACITY = 80; // characters of "WEB" + document path
@@ -31,12 +34,18 @@ public:
 
     // "WEB" followed by the document path, the whole name cut to 80 characters.
     static QByteArray fileName(QByteArrayView documentPath);
-    // The name to serve for a document path, relative to the working directory, when it
-    // names a regular file inside the folder; nothing otherwise.
-    std::optional<QString> servable(QByteArrayView documentPath) const;
+    // The bytes of the file that a document path names, when that file, opened, is a
+    // regular file whose real path (links followed) lies inside the folder; nothing
+    // otherwise.
+    std::optional<QByteArray> serve(QByteArrayView documentPath) const;
     // Reads a file named relative to the working directory.
     Read read(const QString& name) const;
 
+    // Called each time serve() has opened a file, before it is checked (tests change the
+    // folder there).
+    void onOpened(std::function<void()> observer) { m_opened = std::move(observer); }
+
 private:
     QString m_workingDirectory;
+    std::function<void()> m_opened;
 };

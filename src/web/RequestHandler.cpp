@@ -52,8 +52,8 @@ WebResponse RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
 
 // Any other file of the page folder; the slot's time-out is left alone.
 WebResponse RequestHandler::documentRequest(const WebRequest& request) {
-    if (const auto file = m_pages.servable(request.path))
-        return page(*file);
+    if (auto file = m_pages.serve(request.path))
+        return {200, std::move(file)};
     return page(PageFolder::NO_PAGE);
 }
 
