@@ -195,9 +195,16 @@ void TFormWeb::startServer() {
         m_messages.failure(failure);
 }
 
+// Opening the window starts a new round of changes. A list whose last write failed keeps
+// its flag, so that the next close writes it again; a window that is already open is only
+// brought to the front, its changes still to be written.
 void TFormWeb::Web1Click() {
-    PasswordsChanged = 0;
-    PermittedChanged = 0;
+    if (!isVisible()) {
+        if (!m_writeFailed[int(List::Passwords)])
+            PasswordsChanged = 0;
+        if (!m_writeFailed[int(List::Permitted)])
+            PermittedChanged = 0;
+    }
     show();
     raise();
     activateWindow();
@@ -278,6 +285,7 @@ void TFormWeb::saveList(List list, std::uint8_t& changed) {
     const QString failure =
         ListFiles::write(m_workingDirectory.filePath(name), m_service->lists().entries(list),
                          list == List::Passwords);
+    m_writeFailed[int(list)] = !failure.isEmpty();
     if (failure.isEmpty()) {
         changed = 0;
         return;

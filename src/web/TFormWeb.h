@@ -89,6 +89,7 @@ private:
     Vars& m_vars;
     OperatorMessages& m_messages;
     QDir m_workingDirectory;
+    bool m_writeFailed[WebAccessList::LIST_COUNT] = {}; // the list's last write failed
     QtTimer m_expiryTimer{0};
     std::unique_ptr<WebService> m_service;
 };
