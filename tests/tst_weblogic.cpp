@@ -1,6 +1,8 @@
 #include "Fakes.h"
 #include "PageFolder.h"
+#include "PasswordThrottle.h"
 #include "Probes.h"
+#include "RequestGuards.h"
 #include "RequestHandler.h"
 #include "WebAccessList.h"
 #include "WebParameters.h"
@@ -64,6 +66,13 @@ private slots:
     void staleRequestNeverTouchesNewcomer();
     void freeAllEmptiesTheTable();
     void concurrentAdmissionsNeverShareASlot();
+    // Guards and the password throttle.
+    void guards_data();
+    void guards();
+    void passwordChecksAreSpaced_data();
+    void passwordChecksAreSpaced();
+    void throttleRemembersAtMost256Addresses();
+    void simultaneousPasswordsGetThreeFreeTries();
 };
 
 void TestWebLogic::parseListFile_data() {
@@ -511,6 +520,146 @@ void TestWebLogic::concurrentAdmissionsNeverShareASlot() {
         QCOMPARE(table.ConnectionCount(), WebSlots::SLOT_COUNT);
         QCOMPARE(table.expire(clock.now() + 1h), WebSlots::SLOT_COUNT);
     }
+}
+
+void TestWebLogic::guards_data() {
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<QByteArray>("origin");
+    QTest::addColumn<QByteArray>("fetchSite");
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<bool>("anotherSite");
+    QTest::addColumn<bool>("hostAllowed");
+    const QByteArray none;
+    QTest::newRow("no headers: a script") << none << none << none << false << false << true;
+    QTest::newRow("the user's own form") << QByteArray("10.1.2.3") << QByteArray("http://10.1.2.3")
+                                         << QByteArray("same-origin") << false << false << true;
+    QTest::newRow("address bar or bookmark")
+        << QByteArray("10.1.2.3:8080") << none << QByteArray("none") << false << false << true;
+    QTest::newRow("another site's picture")
+        << QByteArray("10.1.2.3") << none << QByteArray("cross-site") << false << true << true;
+    QTest::newRow("the same site, another origin")
+        << QByteArray("10.1.2.3") << QByteArray("http://10.1.2.3") << QByteArray("same-site")
+        << false << true << true;
+    QTest::newRow("Sec-Fetch-Site decides over Origin")
+        << QByteArray("10.1.2.3") << QByteArray("http://evil.example") << QByteArray("Same-Origin")
+        << false << false << true;
+    QTest::newRow("an old browser's own form, default port")
+        << QByteArray("10.1.2.3:80") << QByteArray("http://10.1.2.3") << none << false << false
+        << true;
+    QTest::newRow("an old browser: another host")
+        << QByteArray("10.1.2.3") << QByteArray("http://10.9.9.9") << none << false << true << true;
+    QTest::newRow("another port") << QByteArray("10.1.2.3:8080")
+                                  << QByteArray("http://10.1.2.3:8081") << none << false << true
+                                  << true;
+    QTest::newRow("another scheme") << QByteArray("10.1.2.3") << QByteArray("https://10.1.2.3")
+                                    << none << false << true << true;
+    QTest::newRow("over HTTPS, its own")
+        << QByteArray("10.1.2.3:443") << QByteArray("HTTPS://10.1.2.3") << none << true << false
+        << true;
+    QTest::newRow("a page without origin")
+        << QByteArray("10.1.2.3") << QByteArray("null") << none << false << true << true;
+    QTest::newRow("localhost in any case, a trailing dot")
+        << QByteArray("LocalHost.:8080") << QByteArray("http://localhost.:8080") << none << false
+        << false << true;
+    QTest::newRow("an IPv6 address") << QByteArray("[::1]:8080") << QByteArray("http://[::1]:8080")
+                                     << none << false << false << true;
+    QTest::newRow("a listed name")
+        << QByteArray("ops.exchange.test") << none << none << false << false << true;
+    QTest::newRow("a rebound name")
+        << QByteArray("evil.example:8080") << QByteArray("http://evil.example:8080") << none
+        << false << false << false;
+    QTest::newRow("a name that looks like an address")
+        << QByteArray("127.0.0.1.evil.example") << none << none << false << false << false;
+}
+
+void TestWebLogic::guards() {
+    QFETCH(QByteArray, host);
+    QFETCH(QByteArray, origin);
+    QFETCH(QByteArray, fetchSite);
+    QFETCH(bool, https);
+    QFETCH(bool, anotherSite);
+    QFETCH(bool, hostAllowed);
+    QCOMPARE(RequestGuards::fromAnotherSite({host, origin, fetchSite, https}), anotherSite);
+    qputenv(RequestGuards::HOSTS_VARIABLE, " other.test , OPS.exchange.test");
+    const auto names = RequestGuards::ownNames();
+    qunsetenv(RequestGuards::HOSTS_VARIABLE);
+    QVERIFY(names.contains("localhost") && names.contains("other.test"));
+    QCOMPARE(RequestGuards::hostAllowed(host, names), hostAllowed);
+}
+
+// Each step is a password sent at a time (ms) and, unless it is left waiting ("-"), checked
+// at its turn and found right ("r") or wrong ("w"); the turns are the times of the checks.
+void TestWebLogic::passwordChecksAreSpaced_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QList<int>>("turns");
+    QTest::newRow("three wrong are free, the fourth waits 2 s")
+        << QStringList{"0 w", "100 w", "200 w", "300 w", "400 w"}
+        << QList<int>{0, 100, 200, 2200, 4200};
+    QTest::newRow("the right one after three wrong is let in 2 s later, then all is free")
+        << QStringList{"0 w", "0 w", "0 w", "500 r", "2100 w", "2200 w"}
+        << QList<int>{0, 0, 0, 2000, 2100, 2200};
+    QTest::newRow("many at once: one check every 2 s")
+        << QStringList{"0 w", "0 w", "0 w", "100 -", "100 -", "100 -", "100 -"}
+        << QList<int>{0, 0, 0, 2000, 4000, 6000, 8000};
+    QTest::newRow("waiting ones count as tries")
+        << QStringList{"0 -", "0 -", "0 -", "0 -"} << QList<int>{0, 0, 0, 2000};
+    QTest::newRow("10 minutes without a try: the count is 0 again")
+        << QStringList{"0 w", "0 w", "0 w", "600000 w", "600001 w"}
+        << QList<int>{0, 0, 0, 600000, 600001};
+    QTest::newRow("9 minutes: still counted")
+        << QStringList{"0 w", "0 w", "0 w", "540000 w", "540001 w"}
+        << QList<int>{0, 0, 0, 540000, 542000};
+}
+
+void TestWebLogic::passwordChecksAreSpaced() {
+    QFETCH(QStringList, steps);
+    QFETCH(QList<int>, turns);
+    PasswordThrottle throttle;
+    const FakeClock::time_point start{};
+    QList<int> taken;
+    for (const QString& step : steps) {
+        const auto at = start + std::chrono::milliseconds(step.section(' ', 0, 0).toInt());
+        const auto turn = throttle.turn("10.0.0.1", at);
+        taken.append(
+            int(std::chrono::duration_cast<std::chrono::milliseconds>(turn - start).count()));
+        if (const QString result = step.section(' ', 1); result != "-")
+            throttle.checked("10.0.0.1", result == "r", turn);
+        QCOMPARE(throttle.turn("10.0.0.2", at), at); // another address is not slowed
+        throttle.checked("10.0.0.2", true, at);
+    }
+    QCOMPARE(taken, turns);
+}
+
+void TestWebLogic::throttleRemembersAtMost256Addresses() {
+    PasswordThrottle throttle;
+    const FakeClock::time_point start{};
+    const auto guesser = [](int n) {
+        return "10.0." + QByteArray::number(n / 250) + "." + QByteArray::number(n % 250);
+    };
+    for (int n = 0; n < 300; ++n)
+        for (int i = 0; i < PasswordThrottle::FREE_TRIES; ++i)
+            throttle.checked(guesser(n), false, start + std::chrono::seconds(n));
+    QCOMPARE(throttle.remembered(), PasswordThrottle::ADDRESSES);
+    const auto later = start + std::chrono::seconds(300);
+    QCOMPARE(throttle.turn(guesser(0), later), later);   // forgotten first
+    QVERIFY(throttle.turn(guesser(299), later) > later); // still slowed
+    QCOMPARE(throttle.remembered(), PasswordThrottle::ADDRESSES);
+}
+
+void TestWebLogic::simultaneousPasswordsGetThreeFreeTries() {
+    constexpr int THREADS = 16;
+    PasswordThrottle throttle;
+    const FakeClock::time_point now{};
+    std::atomic<int> atOnce{0};
+    std::vector<std::thread> requests;
+    for (int t = 0; t < THREADS; ++t)
+        requests.emplace_back([&] {
+            if (throttle.turn("10.0.0.1", now) == now)
+                ++atOnce;
+        });
+    for (auto& request : requests)
+        request.join();
+    QCOMPARE(atOnce.load(), PasswordThrottle::FREE_TRIES);
 }
 
 QTEST_GUILESS_MAIN(TestWebLogic)
