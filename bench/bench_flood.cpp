@@ -1,13 +1,19 @@
 // Floods the console from the simulated exchange (a separate process on a pseudo-terminal)
-// and prints how fast the lines reach the console until the last one is painted, how many
-// were lost, how long the window thread paused, what processor time and memory KORVANT
-// spent; then measures idle with the port open. Before the flood it times the start-up of
-// the main window in fresh processes.
+// and prints how fast the lines reach the console until the last one is painted, how soon
+// after the last byte arrived, how fast the reader alone took them off the line, which line
+// the console showed when the last byte arrived, how many were lost, how long the window
+// thread paused, what processor time and memory KORVANT spent; then measures idle with the
+// port open, and then a flood paced as a fast adapter brings it, with its processor share.
+// Before the flood it times the start-up of the main window in fresh processes. With
+// --journal the terminal keeps the operator's journal (in a temporary folder) during the
+// flood, and how soon the journal's file holds every line is printed too.
 #include "BenchSupport.h"
 #include "Console.h"
 #include "MessageBoxes.h"
+#include "OperatorJournal.h"
 #include "PosixSerialDevice.h"
 #include "ProgramWindows.h"
+#include "Sqlite.h"
 #include "TForm1.h"
 #include "Terminal.h"
 #include "Vars.h"
@@ -17,15 +23,20 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <sys/resource.h>
 #include <vector>
 
@@ -35,7 +46,13 @@ constexpr int START_UP_RUNS = 5;
 constexpr int HEARTBEAT_MS = 1;          // the window thread's beat while it is free
 constexpr int FLOOD_TIMEOUT_MS = 600000; // a flood that takes longer counts as lost lines
 constexpr int IDLE_SETTLE_MS = 1500;     // lets the trim timer fire before idle is measured
+constexpr int KEPT_LINES = 600;          // the newest lines checked after a flood
 const char* const START_UP_ARGUMENT = "--start-up";
+const char* const JOURNAL_ARGUMENT = "--journal";
+
+QString journalFile(const QTemporaryDir& folder) {
+    return folder.filePath(QStringLiteral("Journal.db"));
+}
 
 double residentMegabytes() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -46,6 +63,46 @@ double residentMegabytes() {
             return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
     }
     return 0;
+}
+
+// Nanoseconds on the monotonic clock, the same on every thread.
+qint64 nowNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The port as the program opens it, noting when the reader last took bytes off the line.
+class TimedDevice final : public SerialDevice {
+public:
+    explicit TimedDevice(std::unique_ptr<SerialDevice> device) : m_device(std::move(device)) {}
+    bool open(const QString& path) override { return m_device->open(path); }
+    void close() override { m_device->close(); }
+    int descriptor() const override { return m_device->descriptor(); }
+    ssize_t readSome(char* buffer, std::size_t size) override {
+        const ssize_t n = m_device->readSome(buffer, size);
+        if (n > 0)
+            lastRead = nowNanoseconds();
+        return n;
+    }
+    ssize_t writeSome(const char* bytes, std::size_t size) override {
+        return m_device->writeSome(bytes, size);
+    }
+    void purge() override { m_device->purge(); }
+    std::optional<ModemLines> modemLines() const override { return m_device->modemLines(); }
+    std::optional<LineSettings> settings() const override { return m_device->settings(); }
+    bool applySettings(const LineSettings& settings) override {
+        return m_device->applySettings(settings);
+    }
+    std::atomic<qint64> lastRead{0};
+
+private:
+    std::unique_ptr<SerialDevice> m_device;
+};
+
+// The number of a flood line ("FLOOD 0013800 ..."), 0 for any other line.
+long floodNumber(const QString& line) {
+    return line.startsWith(QLatin1String("FLOOD ")) ? line.mid(6, 7).toLong() : 0;
 }
 
 // Calls `done` once the watched widget has finished a paint that `ready` allows.
@@ -69,6 +126,40 @@ private:
     std::function<bool()> m_ready;
     std::function<void()> m_done;
     bool m_seen = false;
+};
+
+// What the console showed at each of its paints: the number of the lowest line in view.
+class ShownLines final : public QObject {
+public:
+    explicit ShownLines(QPlainTextEdit& memo) : m_memo(memo) {
+        memo.viewport()->installEventFilter(this);
+    }
+    // The lowest line in view at the last paint up to `when`; 0 if none was painted.
+    long at(qint64 when) const {
+        long line = 0;
+        for (const Paint& paint : m_paints)
+            if (paint.at <= when)
+                line = paint.line;
+        return line;
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            const QPoint bottom(0, m_memo.viewport()->height() - 1);
+            m_paints.push_back(
+                {nowNanoseconds(), floodNumber(m_memo.cursorForPosition(bottom).block().text())});
+        }
+        return false;
+    }
+
+private:
+    struct Paint {
+        qint64 at;
+        long line;
+    };
+    QPlainTextEdit& m_memo;
+    std::vector<Paint> m_paints;
 };
 
 // The window thread's own processor time, in nanoseconds.
@@ -145,8 +236,11 @@ private:
 int showMainWindowOnce(QApplication& application) {
     Vars vars;
     MessageBoxes messages;
-    // As the program starts, its web server too (on any free port here).
-    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(), 0);
+    // As the program starts, its web server (on any free port here) and its journal too.
+    QTemporaryDir folder;
+    OperatorJournal journal({journalFile(folder), OperatorJournal::systemClock, {}});
+    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(), {},
+                           journal);
     PaintWatch watch(
         &windows.form1, [] { return true; },
         [&] {
@@ -175,6 +269,27 @@ std::vector<double> measureStartUps() {
     return seconds;
 }
 
+// How long after the last painted line the journal's file holds every line of the flood,
+// and what the file holds.
+void printJournal(OperatorJournal& journal, int lines) {
+    QElapsedTimer clock;
+    clock.start();
+    const std::size_t waiting = journal.waitingReports();
+    journal.flush();
+    const double catchUp = clock.nsecsElapsed() / 1e9;
+    Sqlite::Connection file;
+    file.open(journal.path(), true);
+    const auto kept = file.integer("SELECT count(*) FROM lines WHERE text LIKE 'FLOOD %'", 0);
+    const auto lost = file.integer("SELECT sum(text) FROM records WHERE kind = 6", 0);
+    std::printf("journal: %zu reports still waiting when the last line was painted, all in the "
+                "file %.3f s later\n",
+                waiting, catchUp);
+    const qint64 bytes = QFileInfo(journal.path()).size() +
+                         QFileInfo(journal.path() + QStringLiteral("-wal")).size();
+    std::printf("journal: %lld of %d lines in the file, %lld reports lost; file and WAL %.1f MB\n",
+                static_cast<long long>(kept), lines, static_cast<long long>(lost), bytes / 1e6);
+}
+
 void printStartUps(const std::vector<double>& seconds) {
     if (seconds.empty()) {
         std::printf("start-up: the main window was never shown\n");
@@ -185,6 +300,111 @@ void printStartUps(const std::vector<double>& seconds) {
                 seconds[seconds.size() / 2], seconds.size(), seconds.front(), seconds.back());
 }
 
+// What one flood cost, from the control line to the simulator to its last line painted.
+struct FloodFigures {
+    int lines = 0;
+    long long received = 0;     // lines handed to the console
+    double seconds = 0;         // to the last line painted
+    double lastByteSeconds = 0; // to the last byte taken off the line by the reader
+    double processorSeconds = 0;
+    long shownAtLastByte = 0; // the lowest line in view when the last byte arrived
+    int notInserted = 0;      // more than 600 waited for one frame: counted as shown and trimmed
+    bool newestInOrder = false;
+    Durations pauses; // wall clock
+    Durations busy;   // the window thread's own processor time in each pause
+};
+
+// The console's newest lines are the flood's last ones, in order, ending with its last.
+bool newestAreFloodsLast(const QTextDocument& document, int lines) {
+    long expected = lines;
+    QTextBlock block = document.lastBlock();
+    for (int i = 0; i < std::min(lines, KEPT_LINES); ++i, --expected, block = block.previous())
+        if (!block.isValid() || floodNumber(block.text()) != expected)
+            return false;
+    return true;
+}
+
+// Floods the console with `lines` lines, as fast as the line takes them or paced, and
+// waits until a paint of the console shows every one of them. A paced flood is measured
+// without the heartbeat, whose thousand wake-ups a second would be most of its cost.
+FloodFigures flood(TForm1& form, const TimedDevice& device, QProcess& simulator, int lines,
+                   int linesPerSecond = 0) {
+    Console& console = form.console();
+    const long long before = console.linesReceived();
+    const int shownBefore = console.lineCount();
+    QEventLoop flooding;
+    QTimer::singleShot(FLOOD_TIMEOUT_MS, &flooding, &QEventLoop::quit);
+    PaintWatch lastLinePainted(
+        form.Memo1->viewport(),
+        [&] { return console.linesReceived() >= before + lines && console.pendingLines() == 0; },
+        [&] { flooding.quit(); });
+    ShownLines shown(*form.Memo1);
+
+    Heartbeat heartbeat;
+    if (linesPerSecond == 0)
+        heartbeat.start();
+    const double cpuBefore = Bench::processorSeconds();
+    const qint64 start = nowNanoseconds();
+    QByteArray control = "flood " + QByteArray::number(lines);
+    if (linesPerSecond > 0)
+        control += ' ' + QByteArray::number(linesPerSecond);
+    simulator.write(control + '\n');
+    flooding.exec();
+    FloodFigures figures;
+    figures.seconds = (nowNanoseconds() - start) / 1e9;
+    if (linesPerSecond == 0)
+        heartbeat.stop();
+    figures.processorSeconds = Bench::processorSeconds() - cpuBefore;
+    figures.lines = lines;
+    figures.received = console.linesReceived() - before;
+    figures.lastByteSeconds = (device.lastRead - start) / 1e9;
+    figures.shownAtLastByte = shown.at(device.lastRead);
+    figures.notInserted = int(shownBefore + figures.received - console.lineCount());
+    figures.newestInOrder = newestAreFloodsLast(*form.Memo1->document(), lines);
+    figures.pauses = heartbeat.pauses();
+    figures.busy = heartbeat.busy();
+    return figures;
+}
+
+void printPauses(const char* what, const FloodFigures& figures) {
+    std::printf("%s: window thread pauses: longest %.1f ms, 99th percentile %.1f ms\n", what,
+                figures.pauses.longestMs(), figures.pauses.percentileMs(0.99));
+    std::printf("%s: its own work in a pause: longest %.1f ms, 99th percentile %.1f ms\n", what,
+                figures.busy.longestMs(), figures.busy.percentileMs(0.99));
+}
+
+void printLost(const char* what, const FloodFigures& figures) {
+    std::printf("%s: %d lines sent, %lld reached the console, %lld lost; %d of them counted as "
+                "shown and trimmed without being inserted; the newest %d in order: %s\n",
+                what, figures.lines, figures.received, figures.lines - figures.received,
+                figures.notInserted, std::min(figures.lines, KEPT_LINES),
+                figures.newestInOrder ? "yes" : "NO");
+}
+
+void printFlood(const FloodFigures& figures, const QPlainTextEdit& memo) {
+    const double afterLastByteMs = (figures.seconds - figures.lastByteSeconds) * 1e3;
+    const QString last = memo.document()->lastBlock().text();
+    const long long bytes = figures.received * (last.size() + 2);
+    printLost("flood", figures);
+    std::printf("flood: reader took the last byte off the line after %.3f s: %.0f lines/s\n",
+                figures.lastByteSeconds, figures.lines / figures.lastByteSeconds);
+    std::printf("flood: last line painted after %.3f s, %.1f ms after the last byte: %.0f lines/s, "
+                "%.0f bytes/s, %.3f processor-seconds\n",
+                figures.seconds, afterLastByteMs, figures.received / figures.seconds,
+                bytes / figures.seconds, figures.processorSeconds);
+    std::printf("flood: when the last byte arrived, the console showed line %ld of %d\n",
+                figures.shownAtLastByte, figures.lines);
+    printPauses("flood", figures);
+    std::printf("flood: last line \"%s\"\n", qPrintable(last));
+}
+
+void printSustained(const FloodFigures& figures, int linesPerSecond) {
+    printLost("sustained", figures);
+    std::printf("sustained: %d lines/s for %.1f s: %.3f processor-seconds, %.1f %% of one core\n",
+                linesPerSecond, figures.seconds, figures.processorSeconds,
+                100 * figures.processorSeconds / figures.seconds);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -192,8 +412,12 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     if (argc > 1 && qstrcmp(argv[1], START_UP_ARGUMENT) == 0)
         return showMainWindowOnce(application);
-    const int lines = argc > 1 ? std::atoi(argv[1]) : 100000;
-    const int idleSeconds = argc > 2 ? std::atoi(argv[2]) : 10;
+    QStringList arguments = application.arguments().mid(1);
+    const bool withJournal = arguments.removeAll(QString::fromLatin1(JOURNAL_ARGUMENT)) > 0;
+    const int lines = arguments.size() > 0 ? arguments[0].toInt() : 100000;
+    const int idleSeconds = arguments.size() > 1 ? arguments[1].toInt() : 10;
+    const int sustainedRate = arguments.size() > 2 ? arguments[2].toInt() : 5000; // lines a second
+    const int sustainedSeconds = arguments.size() > 3 ? arguments[3].toInt() : 60;
 
     printStartUps(measureStartUps());
 
@@ -203,47 +427,27 @@ int main(int argc, char* argv[]) {
 
     Vars vars;
     MessageBoxes messages;
-    TForm1 form(vars, messages, PosixSerialDevice::create());
+    QTemporaryDir folder;
+    std::optional<OperatorJournal> journal;
+    if (withJournal)
+        journal.emplace(
+            OperatorJournal::Settings{journalFile(folder), OperatorJournal::systemClock, {}});
+    std::printf("journal: %s\n", withJournal ? "on" : "off");
+    auto* device = new TimedDevice(PosixSerialDevice::create());
+    TForm1 form(vars, messages, std::unique_ptr<SerialDevice>(device),
+                journal ? static_cast<Journal&>(*journal) : Journal::none());
     form.show();
     if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1))
         return 1;
     Bench::sleepInEventLoop(100); // the first paints of the window are not the flood's
     Console& console = form.console();
 
-    // The flood is over when a paint of the console shows every line.
-    QEventLoop flooding;
-    QTimer::singleShot(FLOOD_TIMEOUT_MS, &flooding, &QEventLoop::quit);
-    PaintWatch lastLinePainted(
-        form.Memo1->viewport(),
-        [&] { return console.linesReceived() >= lines && console.pendingLines() == 0; },
-        [&] { flooding.quit(); });
-
-    Heartbeat heartbeat;
-    heartbeat.start();
-    const double cpuBefore = Bench::processorSeconds();
-    QElapsedTimer clock;
-    clock.start();
-    simulator.write(QByteArray("flood ") + QByteArray::number(lines) + "\n");
-    flooding.exec();
-    const double seconds = clock.nsecsElapsed() / 1e9;
-    heartbeat.stop();
-    const double cpu = Bench::processorSeconds() - cpuBefore;
-    const long long received = console.linesReceived();
-    const QString last = form.Memo1->document()->lastBlock().text();
-    const long long bytes = received * (last.size() + 2);
-
-    std::printf("flood: %d lines sent, %lld reached the console, %lld lost\n", lines, received,
-                lines - received);
-    std::printf("flood: last line painted after %.2f s: %.0f lines/s, %.0f bytes/s, "
-                "%.2f processor-seconds\n",
-                seconds, received / seconds, bytes / seconds, cpu);
-    std::printf("flood: window thread pauses: longest %.1f ms, 99th percentile %.1f ms\n",
-                heartbeat.pauses().longestMs(), heartbeat.pauses().percentileMs(0.99));
-    std::printf("flood: its own work in a pause: longest %.1f ms, 99th percentile %.1f ms\n",
-                heartbeat.busy().longestMs(), heartbeat.busy().percentileMs(0.99));
-    std::printf("flood: last line \"%s\"\n", qPrintable(last));
+    const FloodFigures burst = flood(form, *device, simulator, lines);
+    printFlood(burst, *form.Memo1);
     std::printf("memory: %.1f MB resident after the flood (%d lines in the console)\n",
                 residentMegabytes(), form.Memo1->document()->blockCount());
+    if (journal)
+        printJournal(*journal, lines);
 
     QElapsedTimer trimClock;
     trimClock.start();
@@ -257,8 +461,19 @@ int main(int argc, char* argv[]) {
     std::printf("idle: %.4f processor-seconds in %d s with the port open\n",
                 Bench::processorSeconds() - idleBefore, idleSeconds);
 
+    bool whole = burst.received == lines;
+    if (sustainedRate > 0 && sustainedSeconds > 0) {
+        const FloodFigures sustained =
+            flood(form, *device, simulator, sustainedRate * sustainedSeconds, sustainedRate);
+        printSustained(sustained, sustainedRate);
+        std::printf("memory: %.1f MB resident after the sustained flood (%d lines in the "
+                    "console)\n",
+                    residentMegabytes(), form.Memo1->document()->blockCount());
+        whole = whole && sustained.received == sustained.lines;
+    }
+
     form.terminal().closePort();
     simulator.write("quit\n");
     simulator.waitForFinished(3000);
-    return received == lines ? 0 : 1;
+    return whole ? 0 : 1;
 }

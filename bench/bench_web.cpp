@@ -2,9 +2,12 @@
 // pseudo-terminal) answering at once: the round trip of 200 commands one after another from
 // a logged-in browser and from the console, median and 95th percentile; 4 users sending 50
 // commands each at the same time, every reply checked against its command; and the
-// processor time spent while 4 requests wait for a silent exchange. The console path's
-// round trip includes appending the reply to the console and painting it; the web path's
-// includes the HTTP exchange, whose own cost the page file round trip shows.
+// processor time spent while 4 requests wait for a silent exchange, and the program's
+// threads while 4 and while 200 connections wait (the 4 users with 16 commands each, the
+// most their addresses may have open, and 136 connections that sent half a request head).
+// The console path's round trip includes appending the reply to the console and painting
+// it; the web path's includes the HTTP exchange, whose own cost the page file round trip
+// shows.
 #include "BenchSupport.h"
 #include "HttpProbe.h"
 #include "MessageBoxes.h"
@@ -29,6 +32,7 @@
 #include <atomic>
 #include <cstdio>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <thread>
 #include <vector>
 
@@ -36,6 +40,7 @@ namespace {
 
 constexpr int COMMANDS = 200;
 constexpr int USERS = 4;
+constexpr int CONNECTIONS = 200;
 constexpr int WAIT_MS = 600000; // longer than any step takes
 
 double percentile(std::vector<double> values, double share) {
@@ -88,7 +93,7 @@ int main(int argc, char* argv[]) {
     Vars vars;
     MessageBoxes messages;
     TForm1 form(vars, messages, PosixSerialDevice::create());
-    TFormWeb web(form.terminal().dispatcher(), vars, messages, folder.path(), 0, &form);
+    TFormWeb web(form.terminal().dispatcher(), vars, messages, folder.path(), {}, &form);
     form.setWebWindow(&web);
     form.show();
     if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1) || !web.service().isListening())
@@ -160,21 +165,44 @@ int main(int argc, char* argv[]) {
     std::printf("4 users: %d of %d replies paired right, %.0f ms in all\n", paired.load(), COMMANDS,
                 together.nsecsElapsed() / 1e6);
 
-    // Four requests wait for an exchange that does not answer.
-    simulator.write("silent 4\n");
+    // Requests wait for an exchange that does not answer; the browsers are open sockets of
+    // this process, so every thread counted is the program's.
+    const int perUser = int(HttpServer::CONNECTIONS_PER_ADDRESS);
+    simulator.write(QByteArray("silent ") + QByteArray::number(USERS * perUser) + "\n");
     simulator.waitForBytesWritten(1000);
     Bench::sleepInEventLoop(500);
-    std::vector<std::thread> waiting;
+    std::vector<HttpProbe> users;
     for (int user = 1; user <= USERS; ++user)
-        waiting.emplace_back([port, user] { logIn(port, user).post("Command=RTM-RRT"); });
+        users.push_back(logIn(port, user));
+    std::vector<int> waiting;
+    for (const HttpProbe& user : users)
+        waiting.push_back(user.send("POST", "/", "Command=RTM-RRT"));
     waitUntil([&] { return form.terminal().queue().count() == USERS; }, WAIT_MS);
     const double before = Bench::processorSeconds();
     Bench::sleepInEventLoop(idleSeconds * 1000);
-    std::printf("waiting: %.4f processor-seconds in %d s while %d requests wait\n",
-                Bench::processorSeconds() - before, idleSeconds, USERS);
+    std::printf("waiting: %.4f processor-seconds in %d s while %d requests wait; %d threads\n",
+                Bench::processorSeconds() - before, idleSeconds, USERS,
+                entriesIn("/proc/self/task"));
+    for (int more = USERS; more < USERS * perUser; ++more)
+        waiting.push_back(users[std::size_t(more % USERS)].send("POST", "/", "Command=RTM-RRT"));
+    for (int n = USERS * perUser; n < CONNECTIONS; ++n) {
+        const int socket =
+            HttpProbe(port, "127.0.1." + QByteArray::number(n / perUser)).connectFrom();
+        ::send(socket, "GET / HTTP/1.1\r\n", 16, MSG_NOSIGNAL);
+        waiting.push_back(socket);
+    }
+    waitUntil(
+        [&] {
+            return form.terminal().queue().count() == USERS * perUser &&
+                   web.service().server().openConnections() == CONNECTIONS;
+        },
+        WAIT_MS);
+    std::printf("waiting: %u connections open, %d commands queued; %d threads\n",
+                web.service().server().openConnections(), form.terminal().queue().count(),
+                entriesIn("/proc/self/task"));
     web.service().switchOff(); // releases them
-    for (auto& thread : waiting)
-        thread.join();
+    for (const int socket : waiting)
+        HttpProbe::receive(socket);
 
     form.terminal().closePort();
     simulator.write("quit\n");

@@ -19,15 +19,27 @@
 
 // A web user's session in a real browser: the program's windows run here, with the
 // simulated exchange on COM1 and the project's own page folder, while
-// tests/browser/web_pages.py drives headless Chromium against the web server.
-// KORVANT_SCREENSHOTS names a folder for the pictures of the pages (scripts/screenshot).
+// tests/browser/web_pages.py drives headless Chromium against the web server: the whole
+// session over HTTP, and a login, a command and its reply over HTTPS with a certificate
+// made for the test. KORVANT_SCREENSHOTS names a folder for the pictures of the pages
+// (scripts/screenshot).
 class TestBrowser : public QObject {
     Q_OBJECT
 private slots:
+    void webUserSession_data();
     void webUserSession();
 };
 
+void TestBrowser::webUserSession_data() {
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<int>("places"); // slots taken at the end
+    QTest::newRow("HTTP, two users") << false << 2;
+    QTest::newRow("HTTPS") << true << 1;
+}
+
 void TestBrowser::webUserSession() {
+    QFETCH(bool, https);
+    QFETCH(int, places);
     for (const char* tool : {"/usr/bin/chromium", "/usr/bin/chromedriver"})
         QVERIFY2(QFile::exists(tool), tool); // installed by scripts/setup
 
@@ -39,6 +51,12 @@ void TestBrowser::webUserSession() {
         QVERIFY(QFile::copy(pages.filePath(page), working.filePath("WEB/" + page)));
     QVERIFY(writeFile(working.filePath("Password"), "secret\r\n"));
     QVERIFY(writeFile(working.filePath("CommandWeb"), "RTM-RRT\r\nSSD-RSP\r\n"));
+    HttpSettings settings;
+    if (https) {
+        settings.certificateFile = working.filePath("certificate.pem");
+        settings.keyFile = working.filePath("key.pem");
+        QVERIFY(makeCertificate(settings.certificateFile, settings.keyFile));
+    }
 
     sim::SimulatedExchange exchange;
     QVERIFY(exchange.start());
@@ -46,14 +64,17 @@ void TestBrowser::webUserSession() {
     Vars vars;
     RecordingMessages messages;
     TForm1 form1(vars, messages, PosixSerialDevice::create());
-    TFormWeb web(form1.terminal().dispatcher(), vars, messages, dir.path(), 0, &form1);
+    TFormWeb web(form1.terminal().dispatcher(), vars, messages, dir.path(), settings, &form1);
     form1.setWebWindow(&web);
     QVERIFY(web.service().isListening());
     QVERIFY(form1.terminal().OpenComPort(QStringLiteral("Com1"), 1));
 
-    QStringList arguments{QStringLiteral(KORVANT_SOURCE_DIR "/tests/browser/web_pages.py"),
-                          QString::number(web.service().port())};
-    if (const QString shots = qEnvironmentVariable("KORVANT_SCREENSHOTS"); !shots.isEmpty())
+    QStringList arguments{QStringLiteral(KORVANT_SOURCE_DIR "/tests/browser/web_pages.py")};
+    if (https)
+        arguments << QStringLiteral("--https");
+    arguments << QString::number(web.service().port());
+    if (const QString shots = qEnvironmentVariable("KORVANT_SCREENSHOTS");
+        !shots.isEmpty() && !https)
         arguments << shots;
     QProcess session;
     session.setProcessChannelMode(QProcess::MergedChannels);
@@ -69,7 +90,7 @@ void TestBrowser::webUserSession() {
     QCOMPARE(session.exitCode(), 0);
     QVERIFY(messages.shown.isEmpty());
     QVERIFY(form1.Memo1->toPlainText().isEmpty()); // web replies never reach the console
-    QCOMPARE(web.service().webSlots().ConnectionCount(), 2);
+    QCOMPARE(web.service().webSlots().ConnectionCount(), places);
 }
 
 QTEST_MAIN(TestBrowser)

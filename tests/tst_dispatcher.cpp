@@ -1,34 +1,19 @@
-#include "Dispatcher.h"
-#include "Fakes.h"
+#include "DispatcherRig.h"
 #include "WebCommand.h"
 
 #include <QTest>
 
+#include <map>
 #include <thread>
 
 namespace {
 
-// A dispatcher on fakes; messages are handed over only when the test says so, as the
-// window thread would after the append has returned.
-struct Rig {
-    Vars vars;
-    CommandQueue queue;
-    RecordingPort port;
-    FakeTimer replyWait{5000};
-    HeldMessages poster;
-    RecordingMessages messages;
-    Dispatcher dispatcher{queue, vars, port, replyWait, poster, messages};
-
+struct Rig : DispatcherRig {
     Rig() { vars.PortOpen = 1; }
-    void deliver() {
-        for (const auto& message : poster.take())
-            if (message.message == WM_SENDCOMMAND)
-                dispatcher.WMSendCommand(message.lParam);
-    }
     void replyEnds() { dispatcher.WMSendCommand(1); }
     std::shared_ptr<WebCommand> web(const QByteArray& text) {
         auto reply = std::make_shared<WebCommand>();
-        dispatcher.appendWeb(text, reply);
+        dispatcher.appendWeb(text, "127.0.0.2", reply);
         return reply;
     }
 };
@@ -57,6 +42,8 @@ private slots:
     void captureKeepsAtMost256Lines();
     void releasedWebCommandCollectsNoMoreLines();
     void portOpenDiscardsQueue();
+    void switchOffTakesOutWaitingWeb_data();
+    void switchOffTakesOutWaitingWeb();
     void queueHolds255();
     void appendsFromManyThreads();
 };
@@ -267,11 +254,49 @@ void TestDispatcher::portOpenDiscardsQueue() {
     QCOMPARE(rig.port.writes.last(), QByteArray("AFTER\r"));
 }
 
+// Names beginning with "W" are web commands; the others are the console's.
+void TestDispatcher::switchOffTakesOutWaitingWeb_data() {
+    QTest::addColumn<QByteArrayList>("queued");
+    QTest::addColumn<bool>("started");           // the head was written before the switch-off
+    QTest::addColumn<QByteArrayList>("written"); // everything written, to the end
+    QTest::newRow("a web command on the line finishes there")
+        << QByteArrayList{"W1", "W2", "C1", "W3"} << true << QByteArrayList{"W1\r", "C1\r"};
+    QTest::newRow("nothing written yet: the head goes too")
+        << QByteArrayList{"W1", "C1", "W2"} << false << QByteArrayList{"C1\r"};
+    QTest::newRow("the console's keep their order")
+        << QByteArrayList{"C1", "W1", "C2", "W2", "C3"} << true
+        << QByteArrayList{"C1\r", "C2\r", "C3\r"};
+}
+
+void TestDispatcher::switchOffTakesOutWaitingWeb() {
+    QFETCH(QByteArrayList, queued);
+    QFETCH(bool, started);
+    QFETCH(QByteArrayList, written);
+    Rig rig;
+    std::map<QByteArray, std::shared_ptr<WebCommand>> web;
+    for (const QByteArray& name : queued)
+        if (name.startsWith('W'))
+            web[name] = rig.web(name);
+        else
+            rig.dispatcher.appendConsole(name);
+    if (started)
+        rig.deliver();
+    rig.dispatcher.discardWaitingWeb();
+    rig.deliver();
+    for (int end = 0; rig.dispatcher.commandInProgress() && end < queued.size(); ++end)
+        rig.replyEnds();
+    QCOMPARE(rig.port.writes, written);
+    QCOMPARE(rig.queue.count(), 0);
+    for (const auto& [name, reply] : web)
+        QCOMPARE(reply->outcome(), written.contains(name + "\r") ? WebCommand::Outcome::Answered
+                                                                 : WebCommand::Outcome::Discarded);
+}
+
 void TestDispatcher::queueHolds255() {
     Rig rig;
     for (int i = 0; i < CommandQueue::CAPACITY; ++i)
         QCOMPARE(rig.dispatcher.appendConsole(QByteArray::number(i)), Dispatcher::Append::Queued);
-    QCOMPARE(rig.dispatcher.appendWeb("W", std::make_shared<WebCommand>()),
+    QCOMPARE(rig.dispatcher.appendWeb("W", "127.0.0.2", std::make_shared<WebCommand>()),
              Dispatcher::Append::QueueFull);
     rig.dispatcher.QueueCommand("ONE-MORE");
     QCOMPARE(rig.messages.shown.size(), 1);
@@ -295,7 +320,7 @@ void TestDispatcher::appendsFromManyThreads() {
         users.emplace_back([&, t] {
             for (int i = 0; i < EACH; ++i) {
                 replies[t * EACH + i] = std::make_shared<WebCommand>();
-                while (rig.dispatcher.appendWeb(QByteArray::number(t * EACH + i),
+                while (rig.dispatcher.appendWeb(QByteArray::number(t * EACH + i), "127.0.0.2",
                                                 replies[t * EACH + i]) !=
                        Dispatcher::Append::Queued)
                     std::this_thread::yield();

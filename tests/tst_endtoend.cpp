@@ -145,7 +145,7 @@ void TestEndToEnd::webReplyGoesToItsRequestOnly() {
     Rig rig;
     QVERIFY(rig.open());
     auto reply = std::make_shared<WebCommand>();
-    rig.terminal->dispatcher().appendWeb("WEB-CMD", reply);
+    rig.terminal->dispatcher().appendWeb("WEB-CMD", "127.0.0.2", reply);
     rig.terminal->dispatcher().QueueCommand("CON-CMD");
     QVERIFY(rig.settles());
     QCOMPARE(reply->outcome(), WebCommand::Outcome::Answered);

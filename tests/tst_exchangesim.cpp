@@ -365,20 +365,28 @@ void TestExchangeSim::stopEndsFloodWithPrompt() {
     QCOMPARE(echoedCommands(after), QStringList{"AFTER"});
 }
 
+// A paced flood brings its last line no sooner than its pace allows.
 void TestExchangeSim::floodDeliversExactlyNumberedLines_data() {
     QTest::addColumn<int>("count");
+    QTest::addColumn<int>("linesPerSecond"); // 0: as fast as the line takes them
 
-    QTest::newRow("one") << 1;
-    QTest::newRow("a few") << 7;
-    QTest::newRow("more than the line buffers") << 20'000;
+    QTest::newRow("one") << 1 << 0;
+    QTest::newRow("a few") << 7 << 0;
+    QTest::newRow("more than the line buffers") << 20'000 << 0;
+    QTest::newRow("paced") << 101 << 1000;
 }
 
 void TestExchangeSim::floodDeliversExactlyNumberedLines() {
     QFETCH(int, count);
+    QFETCH(int, linesPerSecond);
 
-    exchange_->flood(count);
+    const auto start = Clock::now();
+    exchange_->flood(count, linesPerSecond);
     QVERIFY(terminal_->readUntil(
         [&](const std::string& text) { return containsLineWith(text, floodTag(count)); }));
+    if (linesPerSecond > 0)
+        QVERIFY(Clock::now() - start >=
+                std::chrono::milliseconds(1000 * (count - 1) / linesPerSecond));
     // A reply is queued behind the flood, so once it is in every line is.
     QVERIFY(terminal_->send("DONE\r"));
     QVERIFY(terminal_->readUntilReplyTo("DONE"));

@@ -185,7 +185,7 @@ void TestMainWindow::menuAndCaption() {
     QStringList menu;
     for (const QAction* action : rig.form1->menuBar()->actions())
         menu << action->text();
-    QCOMPARE(menu, (QStringList{"  Help", "About", "Web"}));
+    QCOMPARE(menu, (QStringList{"  Help", "About", "Web", "Журнал"}));
     QCOMPARE(rig.form1->PageControl1->count(), 3);
     QCOMPARE(rig.form1->PageControl1->tabText(0), QStringLiteral("Номера"));
     QCOMPARE(rig.form1->PageControl1->tabText(1), QStringLiteral("Модули"));

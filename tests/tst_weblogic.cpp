@@ -58,6 +58,8 @@ private slots:
     void fileNameIsCutAt80();
     void unreadablePageNamesFileAndReason();
     void replyPageBytes();
+    void pendingResponseResumesOnce_data();
+    void pendingResponseResumesOnce();
     // Slots.
     void fifthAddressIsFullUntilASlotFrees();
     void knownAddressWhileAllFull();
@@ -386,6 +388,42 @@ void TestWebLogic::replyPageBytes() {
         "RTM-RRT<br>\xC2\xD0\xC5\xCC\xDF 12:00 <b><br><<br></h1></body></html>";
     QCOMPARE(ReplyPage::build({"RTM-RRT", "\xC2\xD0\xC5\xCC\xDF 12:00 <b>", "<"}), expected);
     QCOMPARE(ReplyPage::build({""}), ReplyPage::HEAD + "<br>" + ReplyPage::TAIL);
+}
+
+// A parked connection is resumed exactly once, and never after the server withdrew it: a
+// second resume, or one after the stop, would touch a connection the library has freed.
+void TestWebLogic::pendingResponseResumesOnce_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<int>("parked");
+    QTest::addColumn<int>("resumed"); // by a completion, or by the server after a withdraw
+    QTest::newRow("complete before the server parks: sent at once")
+        << QStringList{"complete", "park"} << 0 << 0;
+    QTest::newRow("parked, completed twice")
+        << QStringList{"park", "complete", "complete"} << 1 << 1;
+    QTest::newRow("withdrawn by the stop, completed later")
+        << QStringList{"park", "withdraw", "complete"} << 1 << 1;
+    QTest::newRow("completed, then the stop finds nothing to withdraw")
+        << QStringList{"park", "complete", "withdraw"} << 1 << 1;
+}
+
+void TestWebLogic::pendingResponseResumesOnce() {
+    QFETCH(QStringList, steps);
+    QFETCH(int, parked);
+    QFETCH(int, resumed);
+    PendingResponse pending;
+    int parks = 0;
+    int resumes = 0;
+    for (const QString& step : steps) {
+        if (step == "complete")
+            pending.complete({200, QByteArray("page")});
+        else if (step == "park" && pending.parkUntilComplete([&] { ++parks; }, [&] { ++resumes; }))
+            QVERIFY(!pending.isComplete());
+        else if (const auto resume = step == "withdraw" ? pending.withdraw() : nullptr)
+            resume();
+    }
+    QCOMPARE(parks, parked);
+    QCOMPARE(resumes, resumed);
+    QCOMPARE(pending.response(), (WebResponse{200, QByteArray("page")}));
 }
 
 void TestWebLogic::fifthAddressIsFullUntilASlotFrees() {

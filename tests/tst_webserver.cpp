@@ -33,6 +33,21 @@ const QMap<QString, QByteArray> PAGES{{"index.html", "login page"},
                                       {"NoPage.html", "no such page"},
                                       {"img/logo.gif", "GIF89a\x01\x02"}};
 
+// Another socket, with the socket option `option` set, can listen on the port.
+bool canListenOn(int port, int option) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    ::setsockopt(socket, SOL_SOCKET, option, &yes, sizeof yes);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    const bool listening =
+        ::bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(socket, 1) == 0;
+    ::close(socket);
+    return listening;
+}
+
 // The web server with the terminal behind it: a real dispatcher on a pseudo-terminal with
 // the simulated exchange at the far end. Only time is faked: the reply wait, the console's
 // trim timer, the slots' expiry timer and their clock.
@@ -42,11 +57,11 @@ struct WebRig : TerminalRig {
     FakeClock clock;
     std::unique_ptr<WebService> web;
 
-    WebRig() {
+    explicit WebRig(const HttpSettings& settings = {}) {
         for (auto page = PAGES.begin(); page != PAGES.end(); ++page)
             write("WEB/" + page.key(), page.value());
-        web = std::make_unique<WebService>(terminal->dispatcher(), vars, dir.path(), 0, expiry,
-                                           clock.function());
+        web = std::make_unique<WebService>(terminal->dispatcher(), vars, dir.path(), settings,
+                                           expiry, clock.function());
         if (!web->switchOn().isEmpty())
             qFatal("the web server does not listen");
     }
@@ -72,6 +87,13 @@ struct WebRig : TerminalRig {
     // being the window thread.
     std::future<HttpAnswer> later(std::function<HttpAnswer()> request) {
         return std::async(std::launch::async, std::move(request));
+    }
+    // A connection from client `n` that has sent `bytes` and waits.
+    int opened(int n, const QByteArray& bytes) const {
+        const int socket = client(n).connectFrom();
+        if (socket >= 0)
+            ::send(socket, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
+        return socket;
     }
     HttpAnswer await(std::future<HttpAnswer>& answer, int timeoutMs = 10000) {
         if (!QTest::qWaitFor([&] { return answer.wait_for(0s) == std::future_status::ready; },
@@ -112,6 +134,15 @@ private slots:
     void browserThatGivesUpLeavesNothingBehind();
     void switchOffReleasesWaitingRequests();
     void reopenedPortReleasesWaitingRequest();
+    // What a client cannot change, and what the switch closes.
+    void pageBytesWhateverTheClientAsks_data();
+    void pageBytesWhateverTheClientAsks();
+    void switchOffClosesConnectionsOpenedBefore_data();
+    void switchOffClosesConnectionsOpenedBefore();
+    void queuedWebCommandsNeverReachTheExchange();
+    void parkedRequestOutlivesTheIdleTime();
+    void httpsFilesAreChecked_data();
+    void httpsFilesAreChecked();
 };
 
 void TestWebServer::firstRequestOfNewAddressGetsLogin_data() {
@@ -316,14 +347,14 @@ void TestWebServer::slotsExpireOnTheWindowThread() {
 void TestWebServer::listenFailureIsReported() {
     WebRig rig;
     FakeTimer expiry;
-    WebService second(rig.terminal->dispatcher(), rig.vars, rig.dir.path(), rig.web->port(), expiry,
-                      SlotClock::now);
+    WebService second(rig.terminal->dispatcher(), rig.vars, rig.dir.path(),
+                      HttpSettings{rig.web->port()}, expiry, SlotClock::now);
     QCOMPARE(second.switchOn(), QStringLiteral("Address already in use"));
     QVERIFY(!second.isListening());
     // A port the program may not have (below 1024 without the right) says so, too.
     if (::geteuid() != 0) {
-        WebService low(rig.terminal->dispatcher(), rig.vars, rig.dir.path(), 80, expiry,
-                       SlotClock::now);
+        WebService low(rig.terminal->dispatcher(), rig.vars, rig.dir.path(), HttpSettings{80},
+                       expiry, SlotClock::now);
         QCOMPARE(low.switchOn(), QStringLiteral("Permission denied"));
     }
 }
@@ -332,15 +363,7 @@ void TestWebServer::listenFailureIsReported() {
 // port's connections. The server refuses to be the second one.
 void TestWebServer::noSecondListenerOnThePort() {
     WebRig rig;
-    const int other = ::socket(AF_INET, SOCK_STREAM, 0);
-    const int yes = 1;
-    ::setsockopt(other, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(std::uint16_t(rig.web->port()));
-    const bool bound = ::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(other);
-    QVERIFY(!bound);
+    QVERIFY(!canListenOn(rig.web->port(), SO_REUSEPORT));
 }
 
 void TestWebServer::switchingOffAndOnLeaksNothing() {
@@ -539,7 +562,7 @@ void TestWebServer::waitingCommandsDoNotStarveTheServer() {
 }
 
 // The browser closes its connection while its command waits: the command still runs, its
-// reply goes nowhere, and the thread that waited ends when the reply does.
+// reply goes nowhere, and nothing of the request is left once the reply has come.
 void TestWebServer::browserThatGivesUpLeavesNothingBehind() {
     WebRig rig;
     rig.permit({"RTM-RRT"});
@@ -607,6 +630,179 @@ void TestWebServer::reopenedPortReleasesWaitingRequest() {
     rig.terminal->closePort();
     QVERIFY(rig.open());
     QCOMPARE(rig.await(answer).body, PAGES["Command.html"]);
+}
+
+// No compression whatever the client offers, no ranges: the page's own bytes, and for HEAD
+// its headers alone.
+void TestWebServer::pageBytesWhateverTheClientAsks_data() {
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("headers");
+    const QByteArray compression = "Accept-Encoding: gzip, deflate, br\r\n";
+    const QByteArray ranges = "Range: bytes=0-9,100-199\r\n";
+    QTest::newRow("every compression offered") << QByteArray("GET") << compression;
+    QTest::newRow("two ranges") << QByteArray("GET") << ranges;
+    QTest::newRow("HEAD with both") << QByteArray("HEAD") << compression + ranges;
+}
+
+void TestWebServer::pageBytesWhateverTheClientAsks() {
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, headers);
+    WebRig rig;
+    const QByteArray page = QByteArray("<p>\xCA\xEE\xEC\xE0\xED\xE4\xE0 </p>\r\n").repeated(300);
+    rig.write("WEB/big.html", page);
+    const HttpProbe probe = rig.client();
+    probe.get("/");
+    const HttpAnswer answer = probe.request(method, "/big.html", {}, {}, headers);
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.body, method == "HEAD" ? QByteArray() : page);
+    auto sent = answer.headers;
+    sent.remove("date");
+    const QMap<QByteArray, QByteArray> expected{{"connection", "close"},
+                                                {"content-length", QByteArray::number(page.size())},
+                                                {"content-type", HttpServer::CONTENT_TYPE}};
+    QCOMPARE(sent, expected);
+}
+
+// A connection accepted before the switch-off is closed by it; what it sends afterwards is
+// never handled and takes no slot. The port is free at once.
+void TestWebServer::switchOffClosesConnectionsOpenedBefore_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    const QByteArray login = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                             "application/x-www-form-urlencoded\r\nContent-Length: 11\r\n\r\n";
+    QTest::newRow("idle") << QByteArray() << login + "Password=pw";
+    QTest::newRow("half a request line")
+        << QByteArray("GET /img/lo") << QByteArray("go.gif HTTP/1.1\r\nHost: x\r\n\r\n");
+    QTest::newRow("a head without its body") << login << QByteArray("Password=pw");
+}
+
+void TestWebServer::switchOffClosesConnectionsOpenedBefore() {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    WebRig rig;
+    rig.passwords({"pw"});
+    const int port = rig.web->port();
+    const int socket = rig.opened(5, before);
+    QVERIFY(socket >= 0);
+    QTRY_COMPARE(rig.web->server().openConnections(), 1u);
+    QElapsedTimer clock;
+    clock.start();
+    rig.web->switchOff();
+    QVERIFY(clock.elapsed() < PROMPT_MS);
+    QVERIFY(canListenOn(port, SO_REUSEADDR)); // as a server started anew would
+    ::send(socket, after.constData(), size_t(after.size()), MSG_NOSIGNAL);
+    QCOMPARE(HttpProbe::receive(socket).status, 0); // closed without an answer
+    QVERIFY(clock.elapsed() < HttpServer::STOP_GRACE_MS + EXIT_MS);
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 0);
+    QCOMPARE(rig.web->switchOn(), QString());
+    QCOMPARE(rig.client(5).get("/").body, PAGES["index.html"]); // a newcomer again
+}
+
+// Web commands queued behind a silent one when the switch goes off never reach the line;
+// the one on the line finishes there, and the console's command behind them goes out next.
+void TestWebServer::queuedWebCommandsNeverReachTheExchange() {
+    WebRig rig;
+    rig.permit({"RTM-RRT", "SSD-RSP"});
+    QVERIFY(rig.open());
+    rig.exchange.silenceNext(1);
+    const HttpProbe user = rig.loggedIn();
+    std::vector<std::future<HttpAnswer>> answers;
+    answers.push_back(rig.later([&] { return user.post("Command=RTM-RRT"); }));
+    QTRY_COMPARE(rig.exchange.commandsReceived(), 1);
+    for (int n = 0; n < 3; ++n)
+        answers.push_back(rig.later([&] { return user.post("Command=SSD-RSP:1,REST"); }));
+    QTRY_COMPARE(rig.terminal->queue().count(), 4);
+    rig.terminal->dispatcher().appendConsole("CON-SOLE");
+    rig.web->switchOff();
+    QCOMPARE(rig.terminal->queue().count(), 2); // the silent one and the console's
+    for (auto& answer : answers)
+        QCOMPARE(rig.await(answer).body, PAGES["Command.html"]);
+    QVERIFY(rig.replyWait.elapse()); // the silent one gives up
+    QTRY_COMPARE(rig.console.lines.count(QStringLiteral("CON-SOLE")), 1);
+    QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), "RTM-RRT\rCON-SOLE\r");
+}
+
+// The server closes a connection that sends nothing for its idle time, but not one whose
+// command waits longer than that for its reply: the reply wait governs that one. The idle
+// time is the library's own clock, which no fake can stand in for: it is cut to 1 s here.
+void TestWebServer::parkedRequestOutlivesTheIdleTime() {
+    HttpSettings settings;
+    settings.idleTimeoutS = 1;
+    WebRig rig(settings);
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.open());
+    rig.exchange.silenceNext(1);
+    const HttpProbe user = rig.loggedIn();
+    auto answer = rig.later([&] { return user.post("Command=RTM-RRT"); });
+    QTRY_COMPARE(rig.exchange.commandsReceived(), 1);
+    const int idle = rig.opened(2, "GET / HTTP/1.1\r\n");
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(HttpProbe::receive(idle).status, 0);
+    QVERIFY(clock.elapsed() < 2 * 1000 + EXIT_MS);
+    QTest::qWait(1500); // the command has now waited longer than a connection may idle
+    QVERIFY(answer.wait_for(0s) == std::future_status::timeout);
+    rig.exchange.sendUnsolicited("LATE<");
+    QCOMPARE(rig.await(answer).body, ReplyPage::build({"LATE<"}));
+}
+
+void TestWebServer::httpsFilesAreChecked_data() {
+    QTest::addColumn<QString>("certificate");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("failure"); // how the reason begins; "%1" is the folder
+    QTest::newRow("a pair: HTTPS only") << "a.pem"
+                                        << "a.key" << QString();
+    QTest::newRow("no certificate file")
+        << "none.pem"
+        << "a.key"
+        << R"(Cannot read the HTTPS certificate "%1/none.pem": No such file or directory)";
+    QTest::newRow("no key file")
+        << "a.pem"
+        << "none.key"
+        << R"(Cannot read the HTTPS key "%1/none.key": No such file or directory)";
+    QTest::newRow("the certificate is not PEM")
+        << "text"
+        << "a.key"
+        << R"(The HTTPS certificate "%1/text" is not a PEM certificate: )";
+    QTest::newRow("the key is not PEM") << "a.pem"
+                                        << "text"
+                                        << R"(The HTTPS key "%1/text" is not a PEM private key: )";
+    QTest::newRow("the key of another certificate")
+        << "a.pem"
+        << "b.key"
+        << R"(The HTTPS key "%1/b.key" does not belong to the certificate "%1/a.pem": )";
+    QTest::newRow("a key without a certificate")
+        << ""
+        << "a.key"
+        << "HTTPS needs both KORVANT_HTTPS_CERT and KORVANT_HTTPS_KEY; KORVANT_HTTPS_CERT is "
+           "not set";
+}
+
+void TestWebServer::httpsFilesAreChecked() {
+    QFETCH(QString, certificate);
+    QFETCH(QString, key);
+    QFETCH(QString, failure);
+    QTemporaryDir files;
+    QVERIFY(makeCertificate(files.filePath("a.pem"), files.filePath("a.key")));
+    QVERIFY(makeCertificate(files.filePath("b.pem"), files.filePath("b.key")));
+    QVERIFY(writeFile(files.filePath("text"), "not a PEM file\n"));
+    WebRig rig;
+    FakeTimer expiry;
+    const auto named = [&](const QString& name) {
+        return name.isEmpty() ? name : files.filePath(name);
+    };
+    WebService https(rig.terminal->dispatcher(), rig.vars, rig.dir.path(),
+                     HttpSettings{0, named(certificate), named(key)}, expiry, SlotClock::now);
+    const QString reason = https.switchOn();
+    if (failure.isEmpty()) {
+        QCOMPARE(reason, QString());
+        QCOMPARE(HttpProbe(https.port()).get("/").status, 0); // plain HTTP gets no page
+        return;
+    }
+    const QString begins = failure.arg(files.path());
+    QVERIFY2(reason.startsWith(begins) && (reason.size() > begins.size() || !begins.endsWith(' ')),
+             qPrintable(reason));
+    QVERIFY(!https.isListening());
 }
 
 QTEST_GUILESS_MAIN(TestWebServer)

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBlock>
@@ -66,11 +67,6 @@ QColor buttonFace() {
     return QApplication::style()->standardPalette().color(QPalette::Button);
 }
 
-// Runs the event loop until the console has appended every line handed to it.
-bool appendsAll(const Console& console) {
-    return QTest::qWaitFor([&] { return console.pendingLines() == 0; }, 60000);
-}
-
 QStringList numberedLines(int from, int to) {
     QStringList lines;
     for (int i = from; i <= to; ++i)
@@ -82,6 +78,27 @@ void handOver(Console& console, const QStringList& lines) {
     for (const QString& line : lines)
         console.appendLine(line);
 }
+
+// A console on a fake frame clock: its frames come when the test says.
+struct FramedConsole {
+    FakeTimer frame{Console::FRAME_MS};
+    QPlainTextEdit memo;
+    Console console{memo, frame};
+    // The next frame, if one is due; the console then has nothing waiting.
+    void showFrame() {
+        frame.elapse();
+        QVERIFY(console.pendingLines() == 0);
+    }
+};
+
+// The console as it would be if every line were shown and TimerStr's tick trimmed it.
+struct EveryLineShown {
+    QStringList lines;
+    void trim() {
+        if (lines.size() >= Console::TRIM_FROM)
+            lines = lines.last(Console::TRIM_TO) << QString();
+    }
+};
 
 } // namespace
 
@@ -106,7 +123,12 @@ private slots:
     void consoleTrimCountsPendingLines();
     void consoleKeepsEmptyLines_data();
     void consoleKeepsEmptyLines();
-    void consoleFloodKeepsOrderAcrossSlices();
+    void consoleShowsEachFrameInOneEdit_data();
+    void consoleShowsEachFrameInOneEdit();
+    void consoleTrimsAsIfEveryLineWereShown_data();
+    void consoleTrimsAsIfEveryLineWereShown();
+    void consoleFollowsOnlyAViewAtTheNewestLine_data();
+    void consoleFollowsOnlyAViewAtTheNewestLine();
 };
 
 void TestWindows::portWindowOpensAndCloses_data() {
@@ -323,12 +345,13 @@ void TestWindows::consoleTrimming() {
     QFETCH(int, lines);
     QFETCH(int, remaining);
     QFETCH(QString, first);
-    QPlainTextEdit memo;
-    Console console(memo);
+    FramedConsole framed;
+    Console& console = framed.console;
+    const QPlainTextEdit& memo = framed.memo;
     for (int i = 1; i <= lines; ++i)
         console.appendLine(QStringLiteral("line %1").arg(i));
     console.trim();
-    QVERIFY(appendsAll(console)); // what the tick left is shown in the next passes
+    framed.showFrame(); // what the tick left is shown in the next frame
     QCOMPARE(memo.document()->blockCount(), remaining);
     QCOMPARE(memo.document()->firstBlock().text(), first);
     const QString last = memo.document()->lastBlock().text();
@@ -358,16 +381,17 @@ void TestWindows::consoleTrimCountsPendingLines() {
     QFETCH(int, pending);
     QFETCH(int, remaining);
     QFETCH(QString, firstKept);
-    QPlainTextEdit memo;
-    Console console(memo);
+    FramedConsole framed;
+    Console& console = framed.console;
+    const QPlainTextEdit& memo = framed.memo;
     console.appendLine(firstLine);
-    QVERIFY(appendsAll(console)); // alone in its pass, as a time-out's empty line comes
+    framed.showFrame(); // alone in its frame, as a time-out's empty line comes
     handOver(console, numberedLines(2, shown));
-    QVERIFY(appendsAll(console));
+    framed.showFrame();
     handOver(console, numberedLines(shown + 1, shown + pending));
     console.trim();
     console.appendLine(QStringLiteral("after"));
-    QVERIFY(appendsAll(console));
+    framed.showFrame();
     QCOMPARE(console.lineCount(), remaining + 1);
     QCOMPARE(memo.document()->blockCount(), remaining + 1);
     QCOMPARE(memo.document()->firstBlock().text(), firstKept);
@@ -400,35 +424,133 @@ void TestWindows::consoleKeepsEmptyLines_data() {
 void TestWindows::consoleKeepsEmptyLines() {
     QFETCH(QList<QStringList>, slices);
     QFETCH(QStringList, lines);
-    QPlainTextEdit memo;
-    Console console(memo);
+    FramedConsole framed;
+    Console& console = framed.console;
+    const QPlainTextEdit& memo = framed.memo;
     for (const QStringList& slice : slices) {
         handOver(console, slice);
-        QVERIFY(appendsAll(console));
+        framed.showFrame();
     }
     QCOMPARE(console.lineCount(), lines.size());
     QCOMPARE(memo.document()->blockCount(), lines.size());
     QCOMPARE(memo.toPlainText(), lines.join(QLatin1Char('\n')));
 }
 
-// A flood is appended over many passes of the event loop, each one edit block of whole
-// steps, every line once and in order, and the view follows the last line.
-void TestWindows::consoleFloodKeepsOrderAcrossSlices() {
-    constexpr int LINES = 50000;
-    QPlainTextEdit memo;
-    Console console(memo);
-    QSignalSpy slices(memo.document(), &QTextDocument::blockCountChanged);
-    handOver(console, numberedLines(1, LINES));
-    QCOMPARE(console.lineCount(), LINES);
-    QVERIFY(appendsAll(console));
-    QVERIFY2(slices.count() > 1, "the window thread was held for the whole flood");
-    QVERIFY(slices.count() <= (LINES + Console::LINES_PER_STEP - 1) / Console::LINES_PER_STEP);
-    QCOMPARE(console.lineCount(), LINES);
-    QCOMPARE(memo.document()->blockCount(), LINES);
-    int number = 1;
-    for (QTextBlock block = memo.document()->firstBlock(); block.isValid(); block = block.next())
-        QCOMPARE(block.text(), QStringLiteral("line %1").arg(number++));
-    QVERIFY(memo.textCursor().atEnd());
+// A frame takes every waiting line in one edit, of a flood the newest 600 alone (the older
+// ones still count as received), and follows the newest line; no frame timer runs while
+// nothing waits.
+void TestWindows::consoleShowsEachFrameInOneEdit_data() {
+    QTest::addColumn<QList<int>>("bursts");   // lines handed over before each frame
+    QTest::addColumn<QList<int>>("inserted"); // lines each frame puts into the console
+    QTest::newRow("10 000 between two frames") << QList<int>{10000} << QList<int>{600};
+    QTest::newRow("599, then 2") << QList<int>{599, 2} << QList<int>{599, 2};
+    QTest::newRow("a flood over three frames")
+        << QList<int>{50000, 601, 10} << QList<int>{600, 600, 10};
+    QTest::newRow("no line, no frame") << QList<int>{3, 0, 1} << QList<int>{3, 0, 1};
+}
+
+void TestWindows::consoleShowsEachFrameInOneEdit() {
+    QFETCH(QList<int>, bursts);
+    QFETCH(QList<int>, inserted);
+    FramedConsole framed;
+    QSignalSpy edits(framed.memo.document(), &QTextDocument::contentsChange);
+    QVERIFY(!framed.frame.isEnabled());
+    int sent = 0;
+    for (qsizetype i = 0; i < bursts.size(); ++i) {
+        handOver(framed.console, numberedLines(sent + 1, sent + bursts[i]));
+        sent += bursts[i];
+        const int shownBefore = framed.console.lineCount() - int(framed.console.pendingLines());
+        edits.clear();
+        QCOMPARE(framed.frame.elapse(), bursts[i] > 0);
+        QCOMPARE(edits.count(), bursts[i] > 0 ? 1 : 0);
+        QCOMPARE(framed.console.lineCount() - shownBefore, inserted[i]);
+        QVERIFY(!framed.frame.isEnabled());
+    }
+    QCOMPARE(framed.console.linesReceived(), sent);
+    QTextBlock block = framed.memo.document()->lastBlock();
+    for (int number = sent; number > sent - inserted.last(); --number, block = block.previous())
+        QCOMPARE(block.text(), QStringLiteral("line %1").arg(number));
+    QVERIFY(framed.memo.textCursor().atEnd());
+}
+
+// Bursts (a number: lines handed over), frames ("f") and TimerStr's ticks ("t") in any
+// order leave the console as it would be if every line had been shown.
+void TestWindows::consoleTrimsAsIfEveryLineWereShown_data() {
+    QTest::addColumn<QString>("script");
+    QTest::newRow("a flood in one frame, then the tick") << "10000 f t f";
+    QTest::newRow("the tick between frames of a flood") << "700 f 50000 f 20 f t 7 f";
+    QTest::newRow("the tick with a flood waiting") << "100 f 10000 t f 3 f";
+    QTest::newRow("600 only with the waiting lines") << "550 f 50 t f";
+    QTest::newRow("599 over frames left alone") << "300 f 299 f t f";
+    QTest::newRow("two ticks, lines between") << "5000 f t f 650 f t f";
+}
+
+void TestWindows::consoleTrimsAsIfEveryLineWereShown() {
+    QFETCH(QString, script);
+    FramedConsole framed;
+    EveryLineShown expected;
+    int sent = 0;
+    for (const QString& step : script.split(QLatin1Char(' '))) {
+        if (step == QLatin1String("f")) {
+            framed.showFrame();
+        } else if (step == QLatin1String("t")) {
+            framed.console.trim();
+            expected.trim();
+        } else {
+            const QStringList lines = numberedLines(sent + 1, sent + step.toInt());
+            handOver(framed.console, lines);
+            expected.lines += lines;
+            sent += step.toInt();
+        }
+        QCOMPARE(framed.console.lineCount() >= Console::TRIM_FROM,
+                 expected.lines.size() >= Console::TRIM_FROM);
+    }
+    const QStringList shown = framed.memo.toPlainText().split(QLatin1Char('\n'));
+    QCOMPARE(shown.last(std::min(shown.size(), qsizetype(Console::TRIM_FROM))),
+             expected.lines.last(std::min(expected.lines.size(), qsizetype(Console::TRIM_FROM))));
+}
+
+// While the newest line is in view, each frame puts the caret at the end and the view
+// follows; an operator who has scrolled back keeps the view, the caret and the selection.
+void TestWindows::consoleFollowsOnlyAViewAtTheNewestLine_data() {
+    QTest::addColumn<int>("scrolledBack"); // lines above the bottom of the scroll range
+    QTest::addColumn<bool>("follows");
+    QTest::newRow("at the newest line") << 0 << true;
+    QTest::newRow("back at the first line") << -1 << false;
+    QTest::newRow("back a few lines") << 5 << false;
+}
+
+void TestWindows::consoleFollowsOnlyAViewAtTheNewestLine() {
+    QFETCH(int, scrolledBack);
+    QFETCH(bool, follows);
+    FramedConsole framed;
+    QPlainTextEdit& memo = framed.memo;
+    memo.resize(300, 200);
+    memo.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&memo));
+    handOver(framed.console, numberedLines(1, 100));
+    framed.showFrame();
+    QScrollBar* bar = memo.verticalScrollBar();
+    bar->setValue(scrolledBack < 0 ? 0 : bar->maximum() - scrolledBack);
+    QTextCursor selection = memo.cursorForPosition(QPoint(0, 0));
+    selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    if (!follows)
+        memo.setTextCursor(selection); // a selection the operator is about to copy
+    const int before = bar->value();
+    const QString topBefore = memo.cursorForPosition(QPoint(0, 0)).block().text();
+
+    handOver(framed.console, numberedLines(101, 150));
+    framed.showFrame();
+    const QTextBlock lowest =
+        memo.cursorForPosition(QPoint(0, memo.viewport()->height() - 1)).block();
+    if (follows) {
+        QCOMPARE(lowest.text(), QStringLiteral("line 150"));
+        QVERIFY(memo.textCursor().atEnd());
+    } else {
+        QCOMPARE(bar->value(), before);
+        QCOMPARE(memo.cursorForPosition(QPoint(0, 0)).block().text(), topBefore);
+        QCOMPARE(memo.textCursor().selectedText(), selection.selectedText());
+    }
 }
 
 QTEST_MAIN(TestWindows)

@@ -18,6 +18,7 @@
 #include "TForm2.h"
 #include "TForm3.h"
 #include "TFormDel.h"
+#include "TFormJournal.h"
 #include "TFormWeb.h"
 #include "Terminal.h"
 #include "Vars.h"
@@ -78,8 +79,8 @@ bool isEnterKey(const QKeyEvent* key) {
 } // namespace
 
 TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDevice> device,
-               QWidget* parent)
-    : QMainWindow(parent), m_vars(vars), m_messages(messages) {
+               Journal& journal, QWidget* parent)
+    : QMainWindow(parent), m_vars(vars), m_messages(messages), m_journal(journal) {
     setObjectName(QStringLiteral("TForm1"));
     setWindowTitle(QStringLiteral(" KORVANT V.3.0"));
     setAttribute(Qt::WA_AlwaysShowToolTips);
@@ -98,9 +99,9 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
     buildToolbar(client);
     buildCommandArea(client);
 
-    m_console = new Console(*Memo1, this);
+    m_console = std::make_unique<Console>(*Memo1, m_consoleFrame);
     m_terminal = std::make_unique<Terminal>(vars, std::move(device), m_timerWaitEnd, m_timerStr,
-                                            *m_console, messages);
+                                            *m_console, messages, journal);
     connect(m_terminal.get(), &Terminal::ctsChanged, this, &TForm1::WMPostCTS);
     connect(m_terminal.get(), &Terminal::dsrChanged, this, &TForm1::WMPostDSR);
     connect(m_terminal.get(), &Terminal::portOpened, this, [this] {
@@ -138,6 +139,7 @@ void TForm1::buildMenu() {
     Help1 = menuBar()->addAction(QStringLiteral("  Help"), this, &TForm1::Help1Click);
     About1 = menuBar()->addAction(QStringLiteral("About"), this, &TForm1::About1Click);
     Web1 = menuBar()->addAction(QStringLiteral("Web"), this, &TForm1::Web1Click);
+    Journal1 = menuBar()->addAction(QStringLiteral("Журнал"), this, &TForm1::Journal1Click);
 }
 
 void TForm1::buildToolbar(QWidget* client) {
@@ -276,6 +278,16 @@ void TForm1::Web1Click() {
         m_web->Web1Click();
 }
 
+void TForm1::setJournalWindow(TFormJournal* journal) {
+    m_journalWindow = journal;
+    journal->setReplyFont({Memo1->font(), Memo1->palette().color(QPalette::Text)});
+}
+
+void TForm1::Journal1Click() {
+    if (m_journalWindow)
+        m_journalWindow->Journal1Click();
+}
+
 // The server switch: off frees every slot; on starts listening, or says why it cannot.
 void TForm1::BitBtn11Click() {
     if (!m_web)
@@ -293,8 +305,8 @@ void TForm1::BitBtn11Click() {
 // Red while a browser client holds a slot.
 void TForm1::showWebLamp() {
     const bool occupied = m_web && m_web->service().webSlots().ConnectionCount() > 0;
-    paintLamp(Panel4, occupied ? WEB_LAMP_ON
-                               : lampColour(LampState::Idle, style()->standardPalette()));
+    paintLamp(Panel4,
+              occupied ? WEB_LAMP_ON : lampColour(LampState::Idle, style()->standardPalette()));
 }
 
 // The caption is red while the server listens, blue while it does not.
@@ -347,11 +359,14 @@ void TForm1::showEvent(QShowEvent* event) {
 
 // Execute: the port is tested first, then the text; the text is queued as it stands.
 void TForm1::BitBtn1Click() {
+    const QString command = ComboBox1->currentText();
     if (m_vars.PortOpen == 0) {
+        if (!command.isEmpty())
+            m_journal.commandRefused(Refusal::PortNotOpen, Origin::Console, {},
+                                     Cp1251::fromUnicode(command));
         m_messages.error(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
         return;
     }
-    const QString command = ComboBox1->currentText();
     if (command.isEmpty()) {
         m_messages.error(QString::fromUtf8(NO_COMMAND_TEXT));
         ComboBox1->setFocus();
@@ -395,6 +410,8 @@ void TForm1::SpeedButton2Click() {
     m_fontDialogFont = *chosen;
     Memo1->setFont(chosen->font);
     Widgets::setTextColour(Memo1, chosen->colour);
+    if (m_journalWindow)
+        m_journalWindow->setReplyFont(*chosen);
 }
 
 void TForm1::SpeedButton3Click() {

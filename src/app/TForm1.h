@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "FontChooser.h"
+#include "Journal.h"
 #include "Lamps.h"
 #include "Timer.h"
 
@@ -27,6 +28,7 @@ class SystemSheet;
 class TForm2;
 class TForm3;
 class TFormDel;
+class TFormJournal;
 class TFormWeb;
 class Terminal;
 struct Vars;
@@ -40,8 +42,9 @@ public:
     static constexpr int CLIENT_WIDTH = 979; // design pixels at 120 pixels per inch
     static constexpr int CLIENT_HEIGHT = 614;
 
+    // The terminal reports to `journal`; without one it keeps no journal.
     TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDevice> device,
-           QWidget* parent = nullptr);
+           Journal& journal = Journal::none(), QWidget* parent = nullptr);
     ~TForm1() override;
 
     Terminal& terminal() { return *m_terminal; }
@@ -52,6 +55,9 @@ public:
     // The web access window, created after the About window: the menu item "Web", the
     // server switch BitBtn11 and the lamp Panel4 serve it.
     void setWebWindow(TFormWeb* web);
+    // The journal window, which the menu item "Журнал" shows; its reply pane follows the
+    // console's font.
+    void setJournalWindow(TFormJournal* journal);
 
     // Toolbar Panel1.
     QWidget* Panel1 = nullptr;
@@ -78,6 +84,7 @@ public:
     QAction* Help1 = nullptr;
     QAction* About1 = nullptr;
     QAction* Web1 = nullptr;
+    QAction* Journal1 = nullptr;
 
     void FormCreate();
     void FormActivate();
@@ -91,6 +98,7 @@ public:
     void Help1Click();
     void About1Click();
     void Web1Click();
+    void Journal1Click();
     void BitBtn11Click();
     void TimerReadyWebTimer();
     void WMPostCTS();
@@ -117,14 +125,17 @@ private:
 
     Vars& m_vars;
     OperatorMessages& m_messages;
+    Journal& m_journal;
     QtTimer m_timerWaitEnd{5000};                  // TimerWaitEnd: the reply wait
     QtTimer m_timerStr{Console::TRIM_INTERVAL_MS}; // TimerStr: console trimming
-    Console* m_console = nullptr;
+    QtTimer m_consoleFrame{Console::FRAME_MS};     // the console's frames
+    std::unique_ptr<Console> m_console;
     std::unique_ptr<Terminal> m_terminal;
     TForm2* m_portWindow = nullptr;
     TForm3* m_about = nullptr;
     TFormDel* m_question = nullptr;
     TFormWeb* m_web = nullptr;
+    TFormJournal* m_journalWindow = nullptr;
     HelpWindow* m_help = nullptr;
     FontDialogChooser m_fontDialog;
     FontChooser* m_fontChooser = &m_fontDialog;

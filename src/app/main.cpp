@@ -1,4 +1,5 @@
 #include "MessageBoxes.h"
+#include "OperatorJournal.h"
 #include "PosixSerialDevice.h"
 #include "ProgramWindows.h"
 #include "Vars.h"
@@ -13,8 +14,10 @@ int main(int argc, char* argv[]) {
 
     Vars vars;
     MessageBoxes messages;
+    OperatorJournal journal(
+        {QDir::current().filePath(QStringLiteral("Journal.db")), OperatorJournal::systemClock, {}});
     ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(),
-                           WebService::configuredPort());
+                           WebService::configuredSettings(), journal);
     windows.form1.show();
     return application.exec();
 }

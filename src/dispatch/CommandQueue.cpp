@@ -15,6 +15,11 @@ int CommandQueue::count() const {
     return m_count;
 }
 
+bool CommandQueue::isFull() const {
+    std::lock_guard lock(m_mutex);
+    return m_count == CAPACITY;
+}
+
 QueueEntry CommandQueue::head() const {
     std::lock_guard lock(m_mutex);
     return m_slots[0];
@@ -32,12 +37,28 @@ int CommandQueue::dropHead() {
     return m_count;
 }
 
-std::vector<std::shared_ptr<WebCommand>> CommandQueue::clear() {
+std::vector<QueueEntry> CommandQueue::clear() {
     std::lock_guard lock(m_mutex);
-    std::vector<std::shared_ptr<WebCommand>> discarded;
-    for (int slot = 0; slot < m_count; ++slot)
-        if (m_slots[slot].web)
-            discarded.push_back(m_slots[slot].web);
+    std::vector<QueueEntry> discarded(m_slots.begin(), m_slots.begin() + m_count);
     m_count = 0;
     return discarded;
+}
+
+std::vector<QueueEntry> CommandQueue::takeWeb(int first) {
+    std::lock_guard lock(m_mutex);
+    std::vector<QueueEntry> taken;
+    int kept = std::min(first, m_count);
+    for (int slot = kept; slot < m_count; ++slot) {
+        QueueEntry& entry = m_slots[slot];
+        if (entry.origin == Origin::Web) {
+            taken.push_back(std::move(entry));
+        } else {
+            if (slot != kept)
+                m_slots[kept] = std::move(entry);
+            ++kept;
+        }
+    }
+    std::fill(m_slots.begin() + kept, m_slots.begin() + m_count, QueueEntry{});
+    m_count = kept;
+    return taken;
 }

@@ -16,6 +16,7 @@ struct QueueEntry {
     QueueText text;
     Origin origin = Origin::Console;
     std::shared_ptr<WebCommand> web; // the waiting web request, for a web entry
+    std::uint64_t record = 0;        // its record in the operator's journal
 };
 
 // The one first-in-first-out queue of commands for the exchange. Slot 0 is the head; when
@@ -28,12 +29,16 @@ public:
     // False when 255 entries are already queued: nothing changes.
     bool append(QueueEntry entry);
     int count() const;
+    bool isFull() const;
     QueueEntry head() const;
     // Drops the head and moves the later entries down one slot; returns the new count.
     int dropHead();
-    // Empties the queue (a port was opened) and hands back the web requests it held, so
-    // that they can be released. The head slot keeps its last content.
-    std::vector<std::shared_ptr<WebCommand>> clear();
+    // Empties the queue (a port was opened) and hands back the entries it held, so that
+    // their web requests can be released. The head slot keeps its last content.
+    std::vector<QueueEntry> clear();
+    // Takes every web entry from slot `first` on out of the queue, the other entries keeping
+    // their order, and hands them back.
+    std::vector<QueueEntry> takeWeb(int first);
 
 private:
     mutable std::mutex m_mutex;

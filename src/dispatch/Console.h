@@ -2,52 +2,49 @@
 
 #include "ConsoleOutput.h"
 
-#include <QObject>
 #include <QStringList>
-#include <QTimer>
 
 class QPlainTextEdit;
-class QTextCursor;
+class Timer;
 
-// The console Memo1 behind the reply path. Lines are gathered as they arrive and appended
-// in slices when the window thread returns to its event loop: one slice is one edit block,
-// appends for about APPEND_BUDGET_MS and then moves the caret to the end once, so a flood
-// holds the window for at most about half a frame at a time. Every line is appended once,
-// in arrival order.
-class Console final : public QObject, public ConsoleOutput {
-    Q_OBJECT
+// The console Memo1 behind the reply path. Received lines wait in a queue of the window
+// thread; at most once a frame the console takes the whole queue, applies it in one edit
+// and scrolls once, so a flood costs a bounded amount of work per frame however fast it
+// comes. The queue never holds more than the trimming could ever keep (TRIM_FROM lines):
+// an older line pushed out of it counts as shown and trimmed at once. The frame timer runs
+// only while lines wait. While the newest line is in view the caret goes to the end and
+// the view follows it; an operator who has scrolled back is left where they are.
+class Console final : public ConsoleOutput {
 public:
     static constexpr int TRIM_FROM = 600;
     static constexpr int TRIM_TO = 500;
     static constexpr int TRIM_INTERVAL_MS = 1000; // TimerStr, restarted by every line
-    static constexpr int APPEND_BUDGET_MS = 8;    // milliseconds of appending per pass of the loop
-    static constexpr int LINES_PER_STEP = 64;     // lines inserted between two looks at the clock
+    static constexpr int FRAME_MS = 16;           // one edit and one scroll at most per frame
 
-    explicit Console(QPlainTextEdit& memo, QObject* parent = nullptr);
+    // `frame` times the frames; it outlives the console.
+    Console(QPlainTextEdit& memo, Timer& frame);
+    ~Console() override;
 
     void appendLine(const QString& line) override;
-    // From 600 lines on (those not yet appended count), the newest 500 and an empty line.
+    // From 600 lines on (those waiting for their frame count), the newest 500 and an empty line.
     void trim() override;
-    // Lines in the console, counting those not yet appended.
+    // Lines in the console, counting those waiting for their frame.
     int lineCount() const;
-    // Lines handed to the console and not yet appended.
+    // Lines waiting for the next frame.
     qsizetype pendingLines() const { return m_pending.size(); }
     // Every line handed to the console since it was made (the trimming does not count).
     long long linesReceived() const { return m_received; }
 
 private:
-    void scheduleSlice();
-    void appendSlice();
-    void insertStep(QTextCursor& end, qsizetype from, qsizetype count);
+    void showFrame();
+    bool newestLineInView() const;
     bool holdsNoLine() const;
     QStringList newestLines(qsizetype count) const;
 
     QPlainTextEdit& m_memo;
+    Timer& m_frame;
     QStringList m_pending;
     long long m_received = 0;
-    // Starts the next slice. A timer rather than a posted call: while posted calls keep
-    // coming, Qt's event loop runs its timers only every other pass.
-    QTimer m_sliceTimer;
     // An empty document shows either no line or one empty line: true for the latter.
     bool m_holdsOneEmptyLine = false;
 };

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "CommandQueue.h"
+#include "Journal.h"
 #include "Vars.h"
 
 #include <QByteArrayView>
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 class MessagePoster;
 class OperatorMessages;
@@ -18,6 +20,8 @@ class WebCommand;
 // runs until the prompt or until no reply line came for REPLY_WAIT_MS, then the head is
 // dropped and the next one is written. Runs on the window thread; only appends come from
 // other threads, and those go through the queue's lock and a posted WM_SENDCOMMAND.
+// Each command's road (queued, sent, its reply lines, how it ended) and each refusal are
+// reported to the operator's journal.
 class Dispatcher {
 public:
     static constexpr int REPLY_WAIT_MS = 60000;
@@ -25,29 +29,43 @@ public:
     enum class Append { Queued, QueueFull };
 
     Dispatcher(CommandQueue& queue, Vars& vars, PortWriter& port, Timer& replyWait,
-               MessagePoster& poster, OperatorMessages& messages);
+               MessagePoster& poster, OperatorMessages& messages,
+               Journal& journal = Journal::none());
 
     // A command built by a page button: LastCommand takes its first 35 characters, then,
     // with a port open, its first 40 are queued. Refusals are shown in the plain box.
     void QueueCommand(QByteArrayView text);
     // The command line's execute, after its own checks: queues the first 40 characters.
     Append appendConsole(QByteArrayView text);
-    // A web user's command; callable from any thread. The request waits on `reply`.
-    Append appendWeb(QByteArrayView text, std::shared_ptr<WebCommand> reply);
+    // A web user's command from the client at `address`; callable from any thread. The
+    // request waits on `reply`.
+    Append appendWeb(QByteArrayView text, QByteArrayView address,
+                     std::shared_ptr<WebCommand> reply);
 
-    // The handler of WM_SENDCOMMAND: lParam 0 = an entry was appended, 1 = the reply ended.
-    void WMSendCommand(std::intptr_t lParam);
+    // The handler of WM_SENDCOMMAND: lParam 0 = an entry was appended, 1 = the reply ended,
+    // by the prompt or, when the reply wait ran out, by silence.
+    void WMSendCommand(std::intptr_t lParam, CommandEnd end = CommandEnd::Prompt);
     // A port was opened: nothing is in progress, the queue is emptied and the web requests
     // whose entries are thrown away are released at once.
     void resetForOpen();
+    // The port was closed or lost: the command in progress gets nothing more from the line.
+    // The reply wait runs on as before; only the journal learns of it now.
+    void portGone(CommandEnd end);
+    // The web server was switched off: the web entries that are still waiting in the queue
+    // are taken out and released (nobody waits for their replies any more); a web command
+    // already on the line finishes there.
+    void discardWaitingWeb();
 
     bool commandInProgress() const { return m_commandInProgress == 1; }
     bool webCommandAtHead() const;
     // Reply routing of the web command in progress (the capture of its own request).
     void captureLine(const ReplyLine& line);
+    // Every routed line, to the console or a capture: the journal files it under the
+    // command in progress, or under none.
+    void recordLine(const ReplyLine& line);
 
 private:
-    Append append(QueueEntry entry);
+    Append append(QueueEntry entry, QByteArrayView address);
     void startHead();
     void sendStep();
     void WriteCommand(QByteArrayView text);
@@ -58,6 +76,10 @@ private:
     Timer& m_replyWait;
     MessagePoster& m_poster;
     OperatorMessages& m_messages;
+    Journal& m_journal;
+    // Appends come from several threads: the room check, the journal's report and the
+    // append go together, so that a refused command is never reported as queued.
+    std::mutex m_appendMutex;
     std::uint8_t m_commandInProgress = 0; // CommandInProgress
     QueueEntry m_head;                    // the last head written: slot 0 while it is in progress
 };

@@ -8,10 +8,11 @@
 
 Terminal::Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait,
                    Timer& consoleTrim, ConsoleOutput& console, OperatorMessages& messages,
-                   QObject* parent)
+                   Journal& journal, QObject* parent)
     : QObject(parent), m_vars(vars), m_replyWait(replyWait), m_consoleTrim(consoleTrim),
-      m_console(console), m_messages(messages), m_link(std::move(device), m_windowMessages),
-      m_dispatcher(m_queue, vars, m_link, replyWait, m_windowMessages, messages),
+      m_console(console), m_messages(messages), m_journal(journal),
+      m_link(std::move(device), m_windowMessages),
+      m_dispatcher(m_queue, vars, m_link, replyWait, m_windowMessages, messages, journal),
       m_assembler(*this) {
     m_windowMessages.setHandler(this);
     m_replyWait.onTimeout([this] { TimerWaitEndTimer(); });
@@ -35,18 +36,30 @@ bool Terminal::OpenComPort(const QString& name, std::uint8_t number) {
         return false;
     }
     m_vars.PortOpen = number;
+    m_journal.portEvent(PortEvent::Opened, deviceName());
     m_assembler.reset();
     m_dispatcher.resetForOpen();
     emit portOpened();
     return true;
 }
 
-void Terminal::closePort() {
+void Terminal::closeLine(PortEvent why) {
     if (!m_link.isOpen())
         return;
+    const QByteArray device = deviceName();
     m_link.close();
     m_vars.PortOpen = 0;
+    // What the line delivered before it closed is routed first: a prompt among it ended
+    // its command before the close did.
+    m_windowMessages.deliverPending();
+    m_dispatcher.portGone(why == PortEvent::Lost ? CommandEnd::PortLost : CommandEnd::PortClosed);
+    m_journal.portEvent(why, device);
     emit portClosed();
+}
+
+QByteArray Terminal::deviceName() const {
+    return Cp1251::fromUnicode(m_link.name() + QLatin1Char(' ') +
+                               SerialLink::devicePath(m_link.number()));
 }
 
 void Terminal::SpeedButton3Click() {
@@ -63,7 +76,9 @@ void Terminal::handleMessage(const PostedMessage& message) {
         m_assembler.addBytes(message.data);
         break;
     case WM_SENDCOMMAND:
-        m_dispatcher.WMSendCommand(message.lParam);
+        m_dispatcher.WMSendCommand(message.lParam, message.wParam == REPLY_WAIT_RAN_OUT
+                                                       ? CommandEnd::Silence
+                                                       : CommandEnd::Prompt);
         break;
     case WM_POSTCTS:
         emit ctsChanged();
@@ -72,7 +87,7 @@ void Terminal::handleMessage(const PostedMessage& message) {
         emit dsrChanged();
         break;
     case WM_LINELOST:
-        closePort();
+        closeLine(PortEvent::Lost);
         break;
     default:
         break;
@@ -82,11 +97,12 @@ void Terminal::handleMessage(const PostedMessage& message) {
 void Terminal::TimerWaitEndTimer() {
     m_replyWait.disable();
     m_assembler.EndStr();
-    m_windowMessages.post(WM_SENDCOMMAND, 0, 1);
+    m_windowMessages.post(WM_SENDCOMMAND, REPLY_WAIT_RAN_OUT, 1);
 }
 
 void Terminal::consoleLine(const ReplyLine& line) {
     m_console.appendLine(Cp1251::toUnicode(line.view()));
+    m_dispatcher.recordLine(line);
 }
 
 void Terminal::restartReplyWait() {

@@ -2,6 +2,7 @@
 
 #include "CommandQueue.h"
 #include "Dispatcher.h"
+#include "Journal.h"
 #include "PortControl.h"
 #include "ReplyAssembler.h"
 #include "SerialLink.h"
@@ -26,15 +27,18 @@ class Terminal final : public QObject,
     Q_OBJECT
 public:
     static constexpr char STOP_BYTE = 0x01;
+    // wParam of the WM_SENDCOMMAND (lParam 1) that the reply wait posts when it runs out.
+    static constexpr std::intptr_t REPLY_WAIT_RAN_OUT = 1;
 
     Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait, Timer& consoleTrim,
-             ConsoleOutput& console, OperatorMessages& messages, QObject* parent = nullptr);
+             ConsoleOutput& console, OperatorMessages& messages, Journal& journal = Journal::none(),
+             QObject* parent = nullptr);
     ~Terminal() override;
 
     // Opens "Com1" (1) or "Com2" (2); a failure shows "Can not open" + name.
     bool OpenComPort(const QString& name, std::uint8_t number) override;
     // Stops the reader and closes the port; the queue and a pending line stay.
-    void closePort() override;
+    void closePort() override { closeLine(PortEvent::Closed); }
     bool portIsOpen() const override { return m_link.isOpen(); }
     QString portName() const override { return m_link.name(); }
     std::optional<LineSettings> lineSettings() const override { return m_link.settings(); }
@@ -60,6 +64,9 @@ signals:
 
 private:
     void TimerWaitEndTimer();
+    // Closes the port by the operator's Close or because the line was lost.
+    void closeLine(PortEvent why);
+    QByteArray deviceName() const;
 
     // ReplyTarget
     bool commandInProgress() const override { return m_dispatcher.commandInProgress(); }
@@ -75,6 +82,7 @@ private:
     Timer& m_consoleTrim;
     ConsoleOutput& m_console;
     OperatorMessages& m_messages;
+    Journal& m_journal;
     WindowMessageQueue m_windowMessages;
     SerialLink m_link;
     CommandQueue m_queue;

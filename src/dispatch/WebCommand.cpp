@@ -7,25 +7,27 @@ void WebCommand::addLine(const ReplyLine& line) {
 }
 
 void WebCommand::finish(Outcome outcome) {
+    std::function<void()> observer;
     {
         std::lock_guard lock(m_mutex);
         if (m_outcome != Outcome::Waiting)
             return;
         m_outcome = outcome;
+        observer = std::move(m_finished);
     }
-    m_released.notify_all();
+    if (observer)
+        observer();
 }
 
-WebCommand::Outcome WebCommand::wait() {
-    std::unique_lock lock(m_mutex);
-    m_released.wait(lock, [this] { return m_outcome != Outcome::Waiting; });
-    return m_outcome;
-}
-
-WebCommand::Outcome WebCommand::waitFor(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(m_mutex);
-    m_released.wait_for(lock, timeout, [this] { return m_outcome != Outcome::Waiting; });
-    return m_outcome;
+void WebCommand::whenFinished(std::function<void()> observer) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_outcome == Outcome::Waiting) {
+            m_finished = std::move(observer);
+            return;
+        }
+    }
+    observer();
 }
 
 WebCommand::Outcome WebCommand::outcome() const {

@@ -12,13 +12,14 @@ class QSocketNotifier;
 
 // The window messages of the terminal, with their fixed numbers.
 enum WindowMessage : int {
-    WM_POSTCTS = 1025,       // the CTS line changed
-    WM_POSTDSR = 1026,       // the DSR line changed
-    WM_SENDCOMMAND = 1027,   // lParam 0: a command was queued; 1: the reply is finished
-    WM_RECEIVED = 1100,      // bytes from the port, in arrival order (data)
-    WM_LINELOST = 1101,      // the port hung up or failed; the reader has stopped
-    WM_WEBSLOTS = 1110,      // the web connection slots changed
-    WM_WEBREPLYTAKEN = 1111, // a web request has taken its reply
+    WM_POSTCTS = 1025,        // the CTS line changed
+    WM_POSTDSR = 1026,        // the DSR line changed
+    WM_SENDCOMMAND = 1027,    // lParam 0: a command was queued; 1: the reply is finished
+    WM_RECEIVED = 1100,       // bytes from the port, in arrival order (data)
+    WM_LINELOST = 1101,       // the port hung up or failed; the reader has stopped
+    WM_WEBSLOTS = 1110,       // the web connection slots changed
+    WM_WEBREPLYTAKEN = 1111,  // a web request has taken its reply
+    WM_JOURNALTROUBLE = 1120, // the journal's file failed or was set aside (data: the text)
 };
 
 // Data crosses threads as std::string: it is moved, never shared, between them.
@@ -48,9 +49,9 @@ public:
 // The window thread's message queue. Any thread may post; the messages are handled on the
 // thread that created the queue, one at a time and in posting order. Received byte blocks
 // that follow each other are joined up to a few kilobytes, so a flood costs few messages
-// and each is handled quickly. A pass hands out messages for at most a few milliseconds
-// and then lets the event loop breathe (paint, keys, timers) before it goes on, so a burst
-// never freezes the window.
+// and each is handled quickly. A pass hands out messages for about a millisecond and then
+// lets the event loop breathe (console frames, paint, keys, timers) before it goes on, so a
+// burst never freezes the window.
 class WindowMessageQueue final : public QObject, public MessagePoster {
     Q_OBJECT
 public:

@@ -27,7 +27,7 @@ RequestHandler::RequestHandler(WebSlots& table, const WebAccessList& lists, cons
     : m_slots(table), m_lists(lists), m_pages(pages), m_dispatcher(dispatcher),
       m_clock(std::move(clock)) {}
 
-WebResponse RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
+WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
     const auto client = m_slots.admit(request.address, m_clock());
     switch (client.outcome) {
     case WebSlots::Outcome::Admitted:
@@ -73,8 +73,8 @@ WebResponse RequestHandler::passwordRequest(const WebSlots::Admission& client,
     return page(PageFolder::WRONG_PASSWORD);
 }
 
-WebResponse RequestHandler::commandRequest(const WebSlots::Admission& client,
-                                           const WebRequest& request) {
+WebAnswer RequestHandler::commandRequest(const WebSlots::Admission& client,
+                                         const WebRequest& request) {
     m_slots.restart(client, m_clock());
     if (request.parameterText.isEmpty())
         return {};
@@ -84,24 +84,32 @@ WebResponse RequestHandler::commandRequest(const WebSlots::Admission& client,
     const QByteArray command = value.left(COMMAND_CAPACITY);
     if (!m_lists.commandPermitted(command.left(HEAD_LENGTH)))
         return page(PageFolder::NOT_PERMITTED);
-    return runCommand(command);
+    return runCommand(command, request.address);
 }
 
-// Queues the command and sleeps until its own reply has ended (or its entry was thrown
-// away, or the server was switched off); then answers with the lines it got.
-WebResponse RequestHandler::runCommand(const QByteArray& command) {
+// Queues the command; the answer is pending until its own reply has ended (or its entry
+// was thrown away, or the server was switched off), and then holds the lines it got.
+WebAnswer RequestHandler::runCommand(const QByteArray& command, const QByteArray& address) {
     auto reply = std::make_shared<WebCommand>();
+    auto answer = std::make_shared<PendingResponse>();
+    reply->whenFinished([this, reply = reply.get(), answer] {
+        stopWaiting(reply);
+        answer->complete(replyOf(*reply));
+        if (m_replyTaken)
+            m_replyTaken();
+    });
     if (!startWaiting(reply))
         return page(PageFolder::COMMAND);
-    if (m_dispatcher.appendWeb(command, reply) == Dispatcher::Append::QueueFull) {
-        stopWaiting(reply);
-        return {200, ReplyPage::build({Cp1251::fromUnicode(QString::fromUtf8(QUEUE_FULL_TEXT))})};
+    if (m_dispatcher.appendWeb(command, address, reply) == Dispatcher::Append::QueueFull) {
+        stopWaiting(reply.get());
+        return WebResponse{
+            200, ReplyPage::build({Cp1251::fromUnicode(QString::fromUtf8(QUEUE_FULL_TEXT))})};
     }
-    reply->wait();
-    stopWaiting(reply);
-    if (m_replyTaken)
-        m_replyTaken();
-    const QList<QByteArray> lines = reply->lines();
+    return answer;
+}
+
+WebResponse RequestHandler::replyOf(const WebCommand& command) const {
+    const QList<QByteArray> lines = command.lines();
     if (lines.isEmpty())
         return page(PageFolder::COMMAND);
     return {200, ReplyPage::build(lines)};
@@ -115,9 +123,9 @@ bool RequestHandler::startWaiting(const std::shared_ptr<WebCommand>& command) {
     return true;
 }
 
-void RequestHandler::stopWaiting(const std::shared_ptr<WebCommand>& command) {
+void RequestHandler::stopWaiting(const WebCommand* command) {
     std::lock_guard lock(m_waitMutex);
-    m_waiting.erase(command);
+    std::erase_if(m_waiting, [command](const auto& waiting) { return waiting.get() == command; });
 }
 
 void RequestHandler::releaseWaiting() {

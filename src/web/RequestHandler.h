@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PageFolder.h"
+#include "WebExchange.h"
 #include "WebSlots.h"
 
 #include <QByteArray>
@@ -16,20 +17,6 @@ class Dispatcher;
 class WebAccessList;
 class WebCommand;
 
-// One browser request as the handler sees it.
-struct WebRequest {
-    QByteArray address;       // the client's IP address, dotted
-    QByteArray path;          // the document path, percent escapes decoded
-    QByteArray parameterText; // see WebParameters
-};
-
-// Status 200 and "text/html" unless something failed; no body when nothing is set.
-struct WebResponse {
-    int status = 200;
-    std::optional<QByteArray> body;
-    friend bool operator==(const WebResponse&, const WebResponse&) = default;
-};
-
 // The page that carries a web command's reply: the fixed head with the next command's
 // form, every captured line followed by "<br>", the fixed tail. The lines are the
 // exchange's own bytes (code page 1251), neither escaped nor converted.
@@ -39,12 +26,13 @@ extern const QByteArray TAIL;
 QByteArray build(const QList<QByteArray>& lines);
 } // namespace ReplyPage
 
-// Answers one request, on the request's own connection thread. Each request works on its
-// own storage: its address, its slot, its parameters, its command and its reply. A
+// Answers one request, on the web server's thread; it never waits there. Each request works
+// on its own storage: its address, its slot, its parameters, its command and its reply. A
 // client is admitted into a slot (WebSlots) and then gives its password at "/";
 // once logged in, every value it sends to "/" is a command: permitted when its first 7
 // characters equal an entry of the permitted list, then queued for the exchange with the
-// console's commands, and answered with its own reply when that ends.
+// console's commands. Its answer is then pending, and is completed with its own reply when
+// that ends, on the thread that ends it.
 class RequestHandler {
 public:
     static constexpr qsizetype COMMAND_CAPACITY = 35; // characters of a web command
@@ -55,23 +43,24 @@ public:
     RequestHandler(WebSlots& table, const WebAccessList& lists, const PageFolder& pages,
                    Dispatcher& dispatcher, Clock clock);
 
-    WebResponse IdHTTPServer1CommandGet(const WebRequest& request);
+    WebAnswer IdHTTPServer1CommandGet(const WebRequest& request);
 
     // The server is switched off: every waiting request is released at once with what its
     // reply holds so far, and no further command is queued.
     void releaseWaiting();
-    // Called on the connection thread each time a request has taken its reply.
+    // Called each time a request has taken its reply, on the thread that completed it.
     void onReplyTaken(std::function<void()> observer) { m_replyTaken = std::move(observer); }
 
 private:
     WebResponse documentRequest(const WebRequest& request);
     WebResponse passwordRequest(const WebSlots::Admission& client, const WebRequest& request);
-    WebResponse commandRequest(const WebSlots::Admission& client, const WebRequest& request);
-    WebResponse runCommand(const QByteArray& command);
+    WebAnswer commandRequest(const WebSlots::Admission& client, const WebRequest& request);
+    WebAnswer runCommand(const QByteArray& command, const QByteArray& address);
+    WebResponse replyOf(const WebCommand& command) const;
     WebResponse page(const char* name) const;
     WebResponse page(const QString& name) const;
     bool startWaiting(const std::shared_ptr<WebCommand>& command);
-    void stopWaiting(const std::shared_ptr<WebCommand>& command);
+    void stopWaiting(const WebCommand* command);
 
     WebSlots& m_slots;
     const WebAccessList& m_lists;

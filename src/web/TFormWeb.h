@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HttpServer.h"
 #include "Timer.h"
 #include "WebAccessList.h"
 
@@ -32,9 +33,10 @@ public:
     static constexpr int PASSWORD_CHARACTERS = 16; // of a typed password
 
     // The list files and the page folder are looked up in `workingDirectory`; the server
-    // listens on `port` (see WebService::configuredPort).
+    // listens as `settings` say (see WebService::configuredSettings).
     TFormWeb(Dispatcher& dispatcher, Vars& vars, OperatorMessages& messages,
-             const QString& workingDirectory, int port, QWidget* parent = nullptr);
+             const QString& workingDirectory, const HttpSettings& settings,
+             QWidget* parent = nullptr);
     ~TFormWeb() override;
 
     WebService& service() { return *m_service; }

@@ -2,18 +2,25 @@
 
 #include <QList>
 
-#include <httplib.h>
-
 namespace {
 
 void appendParameters(QByteArray& text, const QByteArray& encoded) {
-    for (const QByteArray& parameter : encoded.split('&')) {
+    for (QByteArray parameter : encoded.split('&')) {
         if (parameter.isEmpty())
             continue;
-        text +=
-            QByteArray::fromStdString(httplib::detail::decode_url(parameter.toStdString(), true));
+        text += WebParameters::percentDecoded(parameter.replace('+', ' '));
         text += "\r\n";
     }
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
 } // namespace
@@ -37,6 +44,26 @@ QByteArray valueOf(const QByteArray& parameterText) {
         if (static_cast<unsigned char>(c) > ' ')
             value += c;
     return value;
+}
+
+// Not QByteArray::fromPercentEncoding: it turns a broken escape such as "%zz" into a byte
+// of its own making.
+QByteArray percentDecoded(QByteArrayView encoded) {
+    QByteArray decoded;
+    decoded.reserve(encoded.size());
+    for (qsizetype i = 0; i < encoded.size(); ++i) {
+        if (encoded[i] == '%' && i + 2 < encoded.size()) {
+            const int high = hexValue(encoded[i + 1]);
+            const int low = hexValue(encoded[i + 2]);
+            if (high >= 0 && low >= 0) {
+                decoded += char(high * 16 + low);
+                i += 2;
+                continue;
+            }
+        }
+        decoded += encoded[i];
+    }
+    return decoded;
 }
 
 } // namespace WebParameters

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 // The parameters of a browser's request as the handler reads them: one text of
 // "name=value" lines, and the one value taken from it.
@@ -18,5 +19,9 @@ QByteArray parameterText(const QByteArray& formBody, const QByteArray& queryStri
 // (nothing when there is no "=" or the text begins with one), without any character of
 // code 32 or less. Several parameters therefore run together: "a=1", "b=2" give "1b=2".
 QByteArray valueOf(const QByteArray& parameterText);
+
+// Every "%XX" of two hexadecimal digits becomes its byte, once; any other "%" stays as it
+// came ("100%", "%zz"). A "+" is not touched.
+QByteArray percentDecoded(QByteArrayView encoded);
 
 } // namespace WebParameters

@@ -1,14 +1,15 @@
 #include "WebService.h"
 
+#include "Dispatcher.h"
 #include "Timer.h"
 #include "Vars.h"
 
 #include <chrono>
-#include <cstdlib>
 
 WebService::WebService(Dispatcher& dispatcher, Vars& vars, const QString& workingDirectory,
-                       int port, Timer& expiryTimer, RequestHandler::Clock clock, QObject* parent)
-    : QObject(parent), m_dispatcher(dispatcher), m_vars(vars), m_port(port),
+                       HttpSettings settings, Timer& expiryTimer, RequestHandler::Clock clock,
+                       QObject* parent)
+    : QObject(parent), m_dispatcher(dispatcher), m_vars(vars), m_settings(std::move(settings)),
       m_expiryTimer(expiryTimer), m_clock(std::move(clock)), m_pages(workingDirectory) {
     m_messages.setHandler(this);
     m_slots.onChange([this] { slotsChangedElsewhere(); });
@@ -22,13 +23,17 @@ WebService::~WebService() {
     m_messages.setHandler(nullptr);
 }
 
-int WebService::configuredPort() {
-    const char* configured = std::getenv("KORVANT_HTTP_PORT");
-    if (!configured || !*configured)
-        return DEFAULT_PORT;
-    char* end = nullptr;
-    const long port = std::strtol(configured, &end, 10);
-    return *end == '\0' && port >= 0 && port <= 65535 ? int(port) : -1;
+HttpSettings WebService::configuredSettings() {
+    HttpSettings settings{DEFAULT_PORT, qEnvironmentVariable("KORVANT_HTTPS_CERT"),
+                          qEnvironmentVariable("KORVANT_HTTPS_KEY")};
+    const QByteArray port = qgetenv("KORVANT_HTTP_PORT");
+    if (!port.isEmpty()) {
+        bool number = false;
+        settings.port = port.toInt(&number);
+        if (!number || settings.port < 0 || settings.port > 65535)
+            settings.port = -1; // refused with its reason when the server is switched on
+    }
+    return settings;
 }
 
 QString WebService::switchOn() {
@@ -37,7 +42,7 @@ QString WebService::switchOn() {
     auto handler =
         std::make_shared<RequestHandler>(m_slots, m_lists, m_pages, m_dispatcher, m_clock);
     handler->onReplyTaken([this] { m_messages.post(WM_WEBREPLYTAKEN, 0, 0); });
-    const QString failure = m_server.listen(m_port, [handler](const WebRequest& request) {
+    const QString failure = m_server.listen(m_settings, [handler](const WebRequest& request) {
         return handler->IdHTTPServer1CommandGet(request);
     });
     if (!failure.isEmpty())
@@ -50,8 +55,9 @@ QString WebService::switchOn() {
 void WebService::switchOff() {
     if (!m_server.isListening())
         return;
+    m_server.stop(); // from here on no request reaches the handler
+    m_dispatcher.discardWaitingWeb();
     m_handler->releaseWaiting();
-    m_server.stop();
     m_handler.reset();
     m_slots.freeAll();
     showSlots();

@@ -17,31 +17,37 @@ class Timer;
 struct Vars;
 
 // The web access on the window thread's side: the access lists, the connection slots with
-// their time-outs, and the HTTP server with its request handler. The connection threads
-// change the slots under the table's lock and post WM_WEBSLOTS; the window thread then
+// their time-outs, and the HTTP server with its request handler. The server's thread
+// changes the slots under the table's lock and posts WM_WEBSLOTS; the window thread then
 // shows the table and sets the one expiry timer to the earliest deadline, and frees the
-// slots whose time has come when it fires. No connection thread touches a timer or a widget.
+// slots whose time has come when it fires. The server's thread never touches a timer or a
+// widget.
 class WebService final : public QObject, private MessageHandler {
     Q_OBJECT
 public:
     static constexpr int DEFAULT_PORT = 80;
 
-    // The server listens on `port` (0: any free port) when switched on. `expiryTimer` is a
-    // window timer; `clock` tells the time for the slots' deadlines.
-    WebService(Dispatcher& dispatcher, Vars& vars, const QString& workingDirectory, int port,
-               Timer& expiryTimer, RequestHandler::Clock clock, QObject* parent = nullptr);
+    // The server listens as `settings` say when switched on. `expiryTimer` is a window
+    // timer; `clock` tells the time for the slots' deadlines.
+    WebService(Dispatcher& dispatcher, Vars& vars, const QString& workingDirectory,
+               HttpSettings settings, Timer& expiryTimer, RequestHandler::Clock clock,
+               QObject* parent = nullptr);
     ~WebService() override;
 
-    // KORVANT_HTTP_PORT when it is set, otherwise port 80.
-    static int configuredPort();
+    // The port is KORVANT_HTTP_PORT when it is set, otherwise port 80; HTTPS with the files
+    // that KORVANT_HTTPS_CERT and KORVANT_HTTPS_KEY name.
+    static HttpSettings configuredSettings();
 
     WebAccessList& lists() { return m_lists; }
     WebSlots& webSlots() { return m_slots; }
 
-    // Starts listening; the system's reason on failure.
+    // Starts listening; the reason on failure (the port, or the HTTPS files).
     QString switchOn();
-    // Frees every slot, releases every waiting request and stops listening at once;
-    // WebReplyReady is cleared. The connections still open end on their own threads.
+    // Stops listening at once and refuses every further request, also on connections that
+    // are open; the web commands still waiting in the queue are taken out, every waiting
+    // request is released with what its reply holds, every slot is freed and WebReplyReady
+    // cleared. The open connections are closed in the background once the released answers
+    // have gone out.
     void switchOff();
     bool isListening() const { return m_server.isListening(); }
     // The port listened on (the one chosen when any free port was asked for).
@@ -61,7 +67,7 @@ private:
 
     Dispatcher& m_dispatcher;
     Vars& m_vars;
-    int m_port;
+    HttpSettings m_settings;
     Timer& m_expiryTimer;
     RequestHandler::Clock m_clock;
     WebAccessList m_lists;

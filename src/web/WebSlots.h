@@ -26,8 +26,9 @@ struct WebSlot {
 // (restarted by each wrong one) and, once logged in, keeps its slot while it asks for "/"
 // at least every 5 minutes.
 //
-// Every operation is atomic under one lock, so requests on many connection threads never
-// share a slot by accident; the connection count is the number of occupied slots.
+// Every operation is atomic under one lock, so two requests never share a slot by
+// accident, whichever thread handles them; the connection count is the number of occupied
+// slots.
 // Each request keeps its own slot number. The time-outs are deadlines in the table; the
 // window thread frees what has expired (expire) at the earliest deadline.
 class WebSlots {

@@ -5,8 +5,10 @@ Run by tst_browser, which starts KORVANT's windows with the exchange simulator o
 port and the lists: password "secret", permitted "RTM-RRT" and "SSD-RSP". Two browsers take
 part: the first comes from 127.0.0.1, the second from 127.0.0.2 through a relay that
 connects to the server from that address (every address of 127.0.0.0/8 is this machine).
+With --https the server speaks HTTPS with a certificate made for the test, which the one
+browser is told to accept: it logs in, sends a command and reads its reply.
 
-usage: web_pages.py PORT [SCREENSHOT_FOLDER]
+usage: web_pages.py [--https] PORT [SCREENSHOT_FOLDER]
 """
 import os
 import socket
@@ -58,10 +60,10 @@ class Browser:
     only: left to themselves, Selenium and chromedriver reach each other and the browser by
     the name "localhost", which a minimal system may not resolve (it has no /etc/hosts)."""
 
-    def __init__(self):
+    def __init__(self, flags=()):
         self.profile = tempfile.TemporaryDirectory(ignore_cleanup_errors=True)
         self.chromium = subprocess.Popen(
-            ["/usr/bin/chromium", *FLAGS, f"--user-data-dir={self.profile.name}",
+            ["/usr/bin/chromium", *FLAGS, *flags, f"--user-data-dir={self.profile.name}",
              "--remote-debugging-port=0", "about:blank"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         active = os.path.join(self.profile.name, "DevToolsActivePort")
@@ -152,7 +154,23 @@ def log_in(driver, base):
     expect("Введите команду" in page, "the password opens the command page")
 
 
+def https_session(port):
+    browser = Browser(["--ignore-certificate-errors"])
+    try:
+        log_in(browser.driver, f"https://127.0.0.1:{port}/")
+        lines = reply_lines(submit(browser.driver, "RTM-RRT"))
+        expect(lines[0] == "RTM-RRT" and lines[1] == DONE and lines[-1] == "<",
+               f"the reply lines of RTM-RRT over HTTPS: {lines}")
+        expect(browser.driver.execute_script("return location.protocol") == "https:",
+               "the pages came over HTTPS")
+    finally:
+        browser.quit()
+
+
 def main():
+    if sys.argv[1] == "--https":
+        https_session(int(sys.argv[2]))
+        return
     port = int(sys.argv[1])
     shots = sys.argv[2] if len(sys.argv) > 2 else None
     first_browser = Browser()

@@ -28,21 +28,23 @@ int HttpProbe::connectFrom() const {
 
 int HttpProbe::send(const QByteArray& method, const QByteArray& target,
                     const QByteArray& body) const {
-    return sendRequest(method, target, body, "application/x-www-form-urlencoded");
+    return sendRequest(method, target, body, "application/x-www-form-urlencoded", {});
 }
 
 HttpAnswer HttpProbe::request(const QByteArray& method, const QByteArray& target,
-                              const QByteArray& body, const QByteArray& contentType) const {
-    const int s = sendRequest(method, target, body, contentType);
+                              const QByteArray& body, const QByteArray& contentType,
+                              const QByteArray& headers) const {
+    const int s = sendRequest(method, target, body, contentType, headers);
     return s < 0 ? HttpAnswer{} : receive(s);
 }
 
 int HttpProbe::sendRequest(const QByteArray& method, const QByteArray& target,
-                           const QByteArray& body, const QByteArray& contentType) const {
+                           const QByteArray& body, const QByteArray& contentType,
+                           const QByteArray& headers) const {
     const int s = connectFrom();
     if (s < 0)
         return -1;
-    QByteArray request = method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    QByteArray request = method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers;
     if (method == "POST")
         request += "Content-Type: " + contentType +
                    "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";

@@ -18,10 +18,12 @@ public:
     explicit HttpProbe(int port, QByteArray from = "127.0.0.1")
         : m_port(port), m_from(std::move(from)) {}
 
-    // A whole request: `target` goes on the request line exactly as given.
+    // A whole request: `target` goes on the request line exactly as given; `headers` are
+    // further header lines, each ended by CR LF.
     HttpAnswer request(const QByteArray& method, const QByteArray& target,
                        const QByteArray& body = {},
-                       const QByteArray& contentType = "application/x-www-form-urlencoded") const;
+                       const QByteArray& contentType = "application/x-www-form-urlencoded",
+                       const QByteArray& headers = {}) const;
     HttpAnswer get(const QByteArray& target) const { return request("GET", target); }
     HttpAnswer post(const QByteArray& form) const { return request("POST", "/", form); }
 
@@ -30,11 +32,12 @@ public:
     int send(const QByteArray& method, const QByteArray& target, const QByteArray& body = {}) const;
     // Reads the whole answer from a socket that `send` returned, and closes it.
     static HttpAnswer receive(int socket);
+    // A connection from the probe's address that has sent nothing yet; -1 on failure.
+    int connectFrom() const;
 
 private:
-    int connectFrom() const;
     int sendRequest(const QByteArray& method, const QByteArray& target, const QByteArray& body,
-                    const QByteArray& contentType) const;
+                    const QByteArray& contentType, const QByteArray& headers) const;
 
     int m_port;
     QByteArray m_from;

@@ -19,6 +19,10 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 // A file's bytes, or "(missing)" when it cannot be read.
 QByteArray readFile(const QString& path);
 
+// A self-signed certificate for 127.0.0.1 and its key, as PEM files (made by openssl);
+// false when they cannot be made.
+bool makeCertificate(const QString& certificateFile, const QString& keyFile);
+
 // Entries of a /proc directory: /proc/self/task counts threads, /proc/self/fd descriptors.
 int entriesIn(const char* directory);
 // Threads of this process that carry the name.

@@ -2,6 +2,7 @@
 
 #include "Console.h"
 #include "Fakes.h"
+#include "Journal.h"
 #include "PosixSerialDevice.h"
 #include "SimulatedExchange.h"
 #include "Terminal.h"
@@ -12,7 +13,8 @@
 #include <memory>
 
 // The terminal's logic on a real pseudo-terminal with the simulated exchange at the far
-// end; only the timers, the console and the message boxes are fakes.
+// end; only the timers, the console and the message boxes are fakes. The terminal reports
+// to `journal`.
 struct TerminalRig {
     sim::SimulatedExchange exchange;
     Vars vars;
@@ -22,13 +24,13 @@ struct TerminalRig {
     RecordingMessages messages;
     std::unique_ptr<Terminal> terminal;
 
-    TerminalRig() {
+    explicit TerminalRig(Journal& journal = Journal::none()) {
         if (!exchange.start())
             qFatal("simulator: %s", exchange.errorText().c_str());
         // Through Qt's lock, as in WindowRig: other threads read the environment meanwhile.
         qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
         terminal = std::make_unique<Terminal>(vars, PosixSerialDevice::create(), replyWait,
-                                              consoleTrim, console, messages);
+                                              consoleTrim, console, messages, journal);
     }
     bool open() { return terminal->OpenComPort(QStringLiteral("Com1"), 1); }
 };

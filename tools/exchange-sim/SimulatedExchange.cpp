@@ -29,6 +29,8 @@ constexpr char kFloodPadding[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ";
 constexpr std::size_t kChunkBytes = 4096;
 constexpr std::size_t kWriteBudget = 64 * 1024;
 
+using SteadyClock = std::chrono::steady_clock;
+
 bool isControl(char byte) {
     const auto value = static_cast<unsigned char>(byte);
     return value < 0x20 || value == 0x7F;
@@ -68,6 +70,19 @@ void closeFd(int& fd) {
 }
 
 } // namespace
+
+// Every flood line unless the flood is paced; then the first goes at once and one more
+// with each 1/linesPerSecond of a second.
+long SimulatedExchange::Output::lastDue(SteadyClock::time_point now) const {
+    if (linesPerSecond <= 0)
+        return floodLast;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - paceStart);
+    return std::min(floodLast, 1 + static_cast<long>(elapsed.count() * linesPerSecond / 1'000'000));
+}
+
+bool SimulatedExchange::Output::sendable(SteadyClock::time_point now) const {
+    return !text.empty() || floodNext <= lastDue(now);
+}
 
 SimulatedExchange::SimulatedExchange() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
@@ -165,13 +180,13 @@ void SimulatedExchange::silenceNext(int commands) {
     silence_ += std::max(commands, 0);
 }
 
-void SimulatedExchange::flood(int lines) {
+void SimulatedExchange::flood(int lines, int linesPerSecond) {
     {
         std::lock_guard lock(mutex_);
         if (!lineUp_ || lines <= 0)
             return;
         // The leading CR LF puts the first line at the start of a line.
-        queue_.push_back({"\r\n", 1, lines});
+        queue_.push_back({"\r\n", 1, lines, std::max(linesPerSecond, 0), SteadyClock::now()});
     }
     wake();
 }
@@ -228,17 +243,18 @@ void SimulatedExchange::wake() const {
 }
 
 // The service loop: sleeps in poll() until there is input, room for pending
-// output, or a control request. Asks for POLLOUT only while output is pending,
-// so a full line with nobody reading costs nothing.
+// output, a control request or the next line of a paced flood. Asks for POLLOUT
+// only while output is pending, so a full line with nobody reading costs nothing.
 void SimulatedExchange::run() {
     while (serviceControl()) {
+        const bool pending = outputPending();
         pollfd fds[2] = {
             {.fd = wakeFd_, .events = POLLIN, .revents = 0},
             {.fd = masterFd_,
-             .events = static_cast<short>(POLLIN | (outputPending() ? POLLOUT : 0)),
+             .events = static_cast<short>(POLLIN | (pending ? POLLOUT : 0)),
              .revents = 0},
         };
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+        if (::poll(fds, 2, pending ? -1 : msUntilDue()) < 0 && errno != EINTR)
             return;
         if (masterFd_ >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
             readInput();
@@ -358,7 +374,21 @@ bool SimulatedExchange::outputPending() const {
     if (outPos_ < out_.size())
         return true;
     std::lock_guard lock(mutex_);
-    return !queue_.empty();
+    return !queue_.empty() && queue_.front().sendable(SteadyClock::now());
+}
+
+// How long the service thread may sleep before the next line of a paced flood
+// is due; -1 (no limit) when nothing waits for its time.
+int SimulatedExchange::msUntilDue() const {
+    std::lock_guard lock(mutex_);
+    if (queue_.empty() || queue_.front().linesPerSecond <= 0)
+        return -1;
+    const Output& front = queue_.front();
+    const long rate = front.linesPerSecond;
+    const auto due = front.paceStart + std::chrono::microseconds(
+                                           ((front.floodNext - 1) * 1'000'000 + rate - 1) / rate);
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - SteadyClock::now());
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0));
 }
 
 // Writes until the line is full or the budget is spent; partial writes leave
@@ -380,19 +410,23 @@ void SimulatedExchange::writeOutput() {
 }
 
 // Moves up to a chunk of queued output into out_, producing flood lines only
-// as they are needed. False when there is nothing left to send.
+// as they are needed. False when there is nothing to send now.
 bool SimulatedExchange::refill() {
     out_.clear();
     outPos_ = 0;
     std::lock_guard lock(mutex_);
+    const auto now = SteadyClock::now();
     while (!queue_.empty() && out_.size() < kChunkBytes) {
         Output& front = queue_.front();
         out_ += front.text;
         front.text.clear();
-        for (; front.floodNext <= front.floodLast && out_.size() < kChunkBytes; ++front.floodNext)
+        const long last = front.lastDue(now);
+        for (; front.floodNext <= last && out_.size() < kChunkBytes; ++front.floodNext)
             appendFloodLine(out_, front.floodNext);
         if (front.floodNext > front.floodLast)
             queue_.pop_front();
+        else if (front.floodNext > last)
+            break; // the rest of a paced flood is not due yet
     }
     return !out_.empty();
 }

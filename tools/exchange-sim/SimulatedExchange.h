@@ -43,9 +43,11 @@ public:
     void sendUnsolicited(const std::string& line);
     // The next `commands` commands get no reply at all, not even a prompt.
     void silenceNext(int commands = 1);
-    // Sends `lines` numbered lines as fast as the line takes them, with no
-    // prompt at the end. They are produced lazily, one chunk at a time.
-    void flood(int lines);
+    // Sends `lines` numbered lines with no prompt at the end: as fast as the
+    // line takes them or, with `linesPerSecond` above 0, at that pace from
+    // this call on, as a slower line would bring them. They are produced
+    // lazily, one chunk at a time.
+    void flood(int lines, int linesPerSecond = 0);
     // After `wholeReplies` more commands have had their whole reply, the
     // next reply stops in the middle: its lines come, its prompt never does.
     void breakReplyAfter(int wholeReplies);
@@ -65,11 +67,19 @@ public:
 
 private:
     // A piece of pending output: literal text, followed by flood lines
-    // floodNext..floodLast when floodNext <= floodLast.
+    // floodNext..floodLast when floodNext <= floodLast, paced from paceStart
+    // when linesPerSecond is above 0.
     struct Output {
         std::string text;
         long floodNext = 1;
         long floodLast = 0;
+        int linesPerSecond = 0;
+        std::chrono::steady_clock::time_point paceStart{};
+
+        // The last flood line that may be sent by `now`.
+        long lastDue(std::chrono::steady_clock::time_point now) const;
+        // Something of it may be sent by `now`.
+        bool sendable(std::chrono::steady_clock::time_point now) const;
     };
 
     bool fail(const std::string& what, int error = errno);
@@ -81,6 +91,7 @@ private:
     void finishCommand(std::deque<std::string>& finished);
     void stopOutput();
     bool outputPending() const;
+    int msUntilDue() const;
     void writeOutput();
     bool refill();
     void closeLine();

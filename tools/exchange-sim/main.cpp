@@ -30,7 +30,8 @@ constexpr char kUsage[] =
     "Control lines on stdin:\n"
     "  alarm TEXT   send TEXT as an unsolicited line\n"
     "  silent [N]   give no reply to the next N commands (default 1)\n"
-    "  flood N      send N numbered lines; 0x01 from the terminal stops them\n"
+    "  flood N [R]  send N numbered lines, as fast as the line takes them or R\n"
+    "               lines a second; 0x01 from the terminal stops them\n"
     "  cut [N]      after N whole replies (default 0), break the next one off\n"
     "               before its prompt\n"
     "  hangup       close the line, like pulling the cable\n"
@@ -111,15 +112,21 @@ bool execute(sim::SimulatedExchange& exchange, std::string_view line, const std:
             std::fprintf(stderr, "exchange-sim: cut needs a count of 0 or more\n");
         else
             exchange.breakReplyAfter(count);
-    } else if (word == "silent" || word == "flood") {
-        const int count = parseCount(rest, word == "silent" ? 1 : 0);
+    } else if (word == "silent") {
+        const int count = parseCount(rest, 1);
         if (count <= 0)
-            std::fprintf(stderr, "exchange-sim: %s needs a positive count\n",
-                         word == "flood" ? "flood" : "silent");
-        else if (word == "silent")
-            exchange.silenceNext(count);
+            std::fprintf(stderr, "exchange-sim: silent needs a positive count\n");
         else
-            exchange.flood(count);
+            exchange.silenceNext(count);
+    } else if (word == "flood") {
+        const auto space = rest.find(' ');
+        const int count = parseCount(rest.substr(0, space), 0);
+        const int rate =
+            space == std::string_view::npos ? 0 : parseCount(rest.substr(space + 1), -1);
+        if (count <= 0 || rate < 0)
+            std::fprintf(stderr, "exchange-sim: flood needs a positive count and rate\n");
+        else
+            exchange.flood(count, rate);
     } else if (!word.empty()) {
         std::fprintf(stderr, "exchange-sim: unknown control line: %.*s\n",
                      static_cast<int>(line.size()), line.data());

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "JournalReport.h"
+#include "Sqlite.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// Which records a search asks for.
+struct JournalFilter {
+    enum class Origins { All, Console, Web, Address, Lines };
+
+    std::int64_t from = 0; // milliseconds since 1970, both ends included
+    std::int64_t to = 0;
+    Origins origins = Origins::All;
+    QString address; // for Origins::Address
+    QString text;    // searched in commands and reply lines; empty: no search
+};
+
+// One record as the journal's file holds it.
+struct JournalRow {
+    std::int64_t id = 0;
+    std::int64_t time = 0;
+    RecordKind kind = RecordKind::Command;
+    std::optional<Origin> origin;
+    QString address;
+    QString text;
+    std::optional<int> what; // how it ended, why refused, which event
+    std::optional<std::int64_t> sent;
+    std::optional<std::int64_t> ended;
+};
+
+// Reads the journal's file on its own connection (read-only), beside the writer.
+class JournalQuery {
+public:
+    struct Found {
+        std::vector<JournalRow> rows; // the newest that matched, oldest first
+        bool more = false;            // more matched than were asked for
+    };
+
+    explicit JournalQuery(const QString& path);
+
+    bool isOpen() const { return m_db.isOpen(); }
+    // Why the file could not be read.
+    QString problem() const { return m_db.errorText(); }
+    // At most `limit` records, the newest that match. Text is compared with SQL's LIKE:
+    // Latin letters without regard to case.
+    Found find(const JournalFilter& filter, int limit);
+    // Every web client address that the journal holds, in order.
+    QStringList webAddresses() const;
+    // A record's lines in arrival order, at most `limit`.
+    QStringList lines(std::int64_t record, int limit) const;
+    // Hands a record's lines to `take` one by one, in arrival order, until it returns false.
+    void eachLine(std::int64_t record, const std::function<bool(const QString&)>& take) const;
+    std::int64_t lineCount(std::int64_t record) const;
+
+private:
+    Sqlite::Connection m_db;
+};

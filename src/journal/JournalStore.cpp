@@ -1,0 +1,333 @@
+#include "JournalStore.h"
+
+#include "Cp1251.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <sqlite3.h>
+
+namespace {
+
+constexpr int BUSY_TIMEOUT_MS = 10000;              // another program holding the file
+constexpr std::int64_t WAL_KEPT_BYTES = 16LL << 20; // the WAL file is cut back to this
+constexpr int PRUNE_STEP_RECORDS = 500;             // records deleted in one transaction
+constexpr std::int64_t PRUNE_TO_PERCENT = 90;       // a file over its size is cut to this
+
+const char* const SCHEMA = R"(
+CREATE TABLE records(
+  id INTEGER PRIMARY KEY,
+  time INTEGER NOT NULL,
+  kind INTEGER NOT NULL,
+  origin INTEGER,
+  address TEXT NOT NULL DEFAULT '',
+  text TEXT NOT NULL DEFAULT '',
+  what INTEGER,
+  sent INTEGER,
+  ended INTEGER);
+CREATE INDEX records_time ON records(time);
+CREATE INDEX records_origin ON records(origin, address, time);
+CREATE INDEX records_unfinished ON records(id) WHERE kind = 1 AND what IS NULL;
+CREATE TABLE lines(
+  record INTEGER NOT NULL,
+  number INTEGER NOT NULL,
+  time INTEGER NOT NULL,
+  text TEXT NOT NULL,
+  PRIMARY KEY(record, number)) WITHOUT ROWID;
+PRAGMA user_version = 1;
+)";
+
+QByteArray utf8(QByteArrayView cp1251) {
+    return Cp1251::toUnicode(cp1251).toUtf8();
+}
+
+} // namespace
+
+JournalStore::JournalStore(QString path, Limits limits)
+    : m_path(std::move(path)), m_limits(limits) {}
+
+bool JournalStore::fail(const QString& what) {
+    m_damaged = m_damaged || Sqlite::isDamage(m_db.errorCode());
+    m_problem = what.isEmpty() ? m_db.errorText() : what;
+    if (m_db.isOpen())
+        m_db.exec("ROLLBACK");
+    return false;
+}
+
+bool JournalStore::open(std::int64_t now) {
+    if (prepare())
+        return true;
+    if (!m_damaged)
+        return false;
+    return setAside(now) && prepare();
+}
+
+bool JournalStore::replaceDamaged(std::int64_t now) {
+    return setAside(now) && prepare();
+}
+
+bool JournalStore::prepare() {
+    closeFile();
+    m_problem.clear();
+    m_damaged = false;
+    if (m_db.open(m_path, false) != SQLITE_OK)
+        return fail({});
+    sqlite3_busy_timeout(m_db.handle(), BUSY_TIMEOUT_MS);
+    // The version first: a later version's file is left exactly as it is.
+    const std::int64_t version = m_db.integer("PRAGMA user_version");
+    if (version < 0)
+        return fail({});
+    if (version > SCHEMA_VERSION)
+        return fail(
+            QStringLiteral("журнал записан более новой версией KORVANT (схема %1)").arg(version));
+    if (version == 0 && !isEmpty())
+        return false;
+    if (m_db.exec("PRAGMA journal_mode = WAL") != SQLITE_OK)
+        return fail({});
+    if (version == 0 && !createSchema())
+        return false;
+    m_db.exec("PRAGMA synchronous = NORMAL"); // WAL: a crash of the program loses nothing committed
+    m_db.exec(QByteArray("PRAGMA journal_size_limit = " + QByteArray::number(WAL_KEPT_BYTES))
+                  .constData());
+    if (m_limits.maxPages > 0)
+        m_db.exec(QByteArray("PRAGMA max_page_count = " + QByteArray::number(m_limits.maxPages))
+                      .constData());
+    m_insertRecord = Sqlite::Statement(m_db, "INSERT INTO records(time, kind, origin, address, "
+                                             "text, what) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+    m_insertLine = Sqlite::Statement(
+        m_db, "INSERT INTO lines(record, number, time, text) VALUES(?1, ?2, ?3, ?4)");
+    m_setSent = Sqlite::Statement(m_db, "UPDATE records SET sent = ?2 WHERE id = ?1");
+    m_setEnd = Sqlite::Statement(
+        m_db, "UPDATE records SET what = ?2, ended = ?3 WHERE id = ?1 AND what IS NULL");
+    m_setGroupEnd = Sqlite::Statement(m_db, "UPDATE records SET ended = ?2 WHERE id = ?1");
+    if (!m_insertRecord.isValid() || !m_insertLine.isValid() || !m_setSent.isValid() ||
+        !m_setEnd.isValid() || !m_setGroupEnd.isValid())
+        return fail({});
+    m_commandRows.fill({});
+    m_group = 0;
+    m_lineNumber = 0;
+    return endUnfinished(0, false);
+}
+
+// A file without a version is new, unless it holds tables: then it is not a journal, and
+// it is left as it is.
+bool JournalStore::isEmpty() {
+    const std::int64_t tables = m_db.integer("SELECT count(*) FROM sqlite_master");
+    if (tables < 0)
+        return fail({});
+    if (tables > 0) {
+        m_damaged = true;
+        return fail(QStringLiteral("это не файл журнала"));
+    }
+    return true;
+}
+
+bool JournalStore::createSchema() {
+    if (!begin() || m_db.exec(SCHEMA) != SQLITE_OK)
+        return fail({});
+    return commit();
+}
+
+// Renames the file aside, with its WAL and index files, under the day's date; a name that
+// is taken gets a number.
+bool JournalStore::setAside(std::int64_t now) {
+    closeFile();
+    const QString base = m_path + QStringLiteral(".damaged-") +
+                         QDateTime::fromMSecsSinceEpoch(now).toString(QStringLiteral("yyyy-MM-dd"));
+    QString aside = base;
+    for (int n = 2; QFile::exists(aside) || QFile::exists(aside + QStringLiteral("-wal")); ++n)
+        aside = base + QLatin1Char('-') + QString::number(n);
+    for (const QString& suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        if (QFile::exists(m_path + suffix) && !QFile::rename(m_path + suffix, aside + suffix)) {
+            m_damaged = false;
+            m_problem = QStringLiteral("файл повреждён, и его не удалось переименовать в %1")
+                            .arg(aside + suffix);
+            return false;
+        }
+    }
+    m_renamedAside = aside;
+    return true;
+}
+
+bool JournalStore::begin() {
+    return m_db.exec("BEGIN IMMEDIATE") == SQLITE_OK || fail({});
+}
+
+bool JournalStore::commit() {
+    return m_db.exec("COMMIT") == SQLITE_OK || fail({});
+}
+
+bool JournalStore::write(const std::vector<JournalReport>& reports, std::uint64_t lost,
+                         std::int64_t now) {
+    QElapsedTimer transaction;
+    transaction.start();
+    if (!begin() || (lost > 0 && !recordLost(lost, now)))
+        return false;
+    for (const JournalReport& report : reports) {
+        if (!apply(report))
+            return fail({});
+        if (transaction.elapsed() >= TRANSACTION_MS) {
+            if (!commit() || !begin())
+                return false;
+            transaction.restart();
+        }
+    }
+    if (m_group && m_setGroupEnd.bind(1, m_group).bind(2, m_groupLast).run() != SQLITE_DONE)
+        return fail({});
+    return commit();
+}
+
+bool JournalStore::apply(const JournalReport& report) {
+    using Kind = JournalReport::Kind;
+    if (report.kind == Kind::Line && report.command == 0)
+        return lineWithoutCommand(report);
+    if (!closeGroup())
+        return false;
+    const std::int64_t row = rowOf(report.command); // 0 when its report was lost
+    switch (report.kind) {
+    case Kind::Queued:
+        if (!insertRecord(RecordKind::Command, report))
+            return false;
+        m_commandRows[report.command % m_commandRows.size()] = {report.command, m_db.lastRow()};
+        return true;
+    case Kind::Sent:
+        return row == 0 || m_setSent.bind(1, row).bind(2, report.time).run() == SQLITE_DONE;
+    case Kind::Ended:
+        return row == 0 ||
+               m_setEnd.bind(1, row).bind(2, report.what).bind(3, report.time).run() == SQLITE_DONE;
+    case Kind::Line:
+        return row == 0 || insertLine(row, report);
+    case Kind::Refused:
+        return insertRecord(RecordKind::Refusal, report);
+    case Kind::Web:
+        return insertRecord(RecordKind::Web, report);
+    case Kind::Port:
+        return insertRecord(RecordKind::Port, report);
+    }
+    return true;
+}
+
+std::int64_t JournalStore::rowOf(Journal::Record command) const {
+    const CommandRow& slot = m_commandRows[command % m_commandRows.size()];
+    return command != 0 && slot.command == command ? slot.row : 0;
+}
+
+bool JournalStore::insertRecord(RecordKind kind, const JournalReport& report) {
+    const bool hasOrigin =
+        kind == RecordKind::Command || kind == RecordKind::Refusal || kind == RecordKind::Web;
+    const bool hasWhat =
+        kind == RecordKind::Refusal || kind == RecordKind::Web || kind == RecordKind::Port;
+    m_insertRecord.bind(1, report.time).bind(2, int(kind));
+    if (hasOrigin)
+        m_insertRecord.bind(3, int(report.origin));
+    m_insertRecord.bindText(4, report.address.view()).bindText(5, utf8(report.text.view()));
+    if (hasWhat)
+        m_insertRecord.bind(6, report.what);
+    return m_insertRecord.run() == SQLITE_DONE;
+}
+
+bool JournalStore::insertLine(std::int64_t record, const JournalReport& report) {
+    m_insertLine.bind(1, record).bind(2, ++m_lineNumber).bind(3, report.time);
+    return m_insertLine.bindText(4, utf8(report.text.view())).run() == SQLITE_DONE;
+}
+
+// A line without command joins the open group when it follows the group's last line
+// within LINE_GROUP_GAP_MS; otherwise it begins a group of its own.
+bool JournalStore::lineWithoutCommand(const JournalReport& report) {
+    const std::int64_t gap = report.time - m_groupLast;
+    if (!m_group || gap < 0 || gap > LINE_GROUP_GAP_MS) {
+        if (!closeGroup() || !insertRecord(RecordKind::Lines, report))
+            return false;
+        m_group = m_db.lastRow();
+    }
+    m_groupLast = report.time;
+    return insertLine(m_group, report);
+}
+
+bool JournalStore::closeGroup() {
+    if (!m_group)
+        return true;
+    const std::int64_t group = std::exchange(m_group, 0);
+    return m_setGroupEnd.bind(1, group).bind(2, m_groupLast).run() == SQLITE_DONE;
+}
+
+bool JournalStore::recordLost(std::uint64_t lost, std::int64_t now) {
+    JournalReport report;
+    report.time = now;
+    report.text.assign(QByteArray::number(qulonglong(lost)));
+    return (closeGroup() && insertRecord(RecordKind::Lost, report)) || fail({});
+}
+
+bool JournalStore::endUnfinished(std::int64_t now, bool known) {
+    Sqlite::Statement end(m_db, "UPDATE records SET what = ?1, ended = ?2 "
+                                "WHERE kind = 1 AND what IS NULL");
+    end.bind(1, int(CommandEnd::ProgramEnded));
+    if (known)
+        end.bind(2, now);
+    return end.run() == SQLITE_DONE || fail({});
+}
+
+bool JournalStore::prune(std::int64_t now) {
+    Sqlite::Statement old(m_db, "SELECT id FROM records WHERE time < ?1 ORDER BY time LIMIT ?2");
+    do
+        old.bind(1, now - m_limits.keepMs).bind(2, PRUNE_STEP_RECORDS);
+    while (deleteRecords(old, 0));
+    if (!m_problem.isEmpty() || !tooBig())
+        return m_problem.isEmpty();
+    m_group = 0; // the newest records may go too: a line that follows begins a new group
+    Sqlite::Statement oldest(m_db, "SELECT id FROM records ORDER BY id LIMIT ?1");
+    const std::int64_t target = m_limits.maxBytes * PRUNE_TO_PERCENT / 100;
+    do
+        oldest.bind(1, PRUNE_STEP_RECORDS);
+    while (deleteRecords(oldest, target) && usedBytes() > target);
+    return m_problem.isEmpty();
+}
+
+// Deletes the records that `select` names, with their lines, in one transaction, and stops
+// early once the file holds no more than `enough` bytes (0: never). False when there were
+// none (or on failure, which sets problem()).
+bool JournalStore::deleteRecords(Sqlite::Statement& select, std::int64_t enough) {
+    std::vector<std::int64_t> ids;
+    while (select.step() == SQLITE_ROW)
+        ids.push_back(select.integer(0));
+    select.reset();
+    if (ids.empty() || !begin())
+        return false;
+    Sqlite::Statement lines(m_db, "DELETE FROM lines WHERE record = ?1");
+    Sqlite::Statement records(m_db, "DELETE FROM records WHERE id = ?1");
+    for (const std::int64_t id : ids) {
+        if (lines.bind(1, id).run() != SQLITE_DONE || records.bind(1, id).run() != SQLITE_DONE)
+            return fail({});
+        if (enough > 0 && usedBytes() <= enough)
+            break;
+    }
+    return commit();
+}
+
+std::int64_t JournalStore::usedBytes() const {
+    return (m_db.integer("PRAGMA page_count", 0) - m_db.integer("PRAGMA freelist_count", 0)) *
+           m_db.integer("PRAGMA page_size", 0);
+}
+
+bool JournalStore::tooBig() const {
+    return usedBytes() > m_limits.maxBytes;
+}
+
+void JournalStore::close(std::int64_t now) {
+    if (!m_db.isOpen())
+        return;
+    if (begin() && closeGroup() && endUnfinished(now, true))
+        commit();
+    closeFile();
+}
+
+// The statements first: a connection closes only once none is left.
+void JournalStore::closeFile() {
+    m_insertRecord = {};
+    m_insertLine = {};
+    m_setSent = {};
+    m_setEnd = {};
+    m_setGroupEnd = {};
+    m_db.close();
+}

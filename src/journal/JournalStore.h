@@ -1,0 +1,101 @@
+#pragma once
+
+#include "JournalReport.h"
+#include "Sqlite.h"
+
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+// The journal's file, on the writer thread alone. One SQLite database in WAL mode:
+//   records  one row per command, group of lines without command, refusal or event:
+//            its time, kind, origin, address, text (command, first line, device), what
+//            (how it ended, why refused, which event), when it was sent and when it ended
+//   lines    every reply line under its record, numbered in arrival order, with its time
+// Times are milliseconds since 1970 (UTC). The schema's version is PRAGMA user_version.
+class JournalStore {
+public:
+    static constexpr int SCHEMA_VERSION = 1;
+    static constexpr std::int64_t DAY_MS = 24LL * 3600 * 1000;
+    // Lines without command that follow each other this closely form one record.
+    static constexpr std::int64_t LINE_GROUP_GAP_MS = 1000;
+    static constexpr std::int64_t TRANSACTION_MS =
+        250; // a transaction is committed after at most this
+
+    struct Limits {
+        std::int64_t keepMs = 90 * DAY_MS;            // records older than this are pruned
+        std::int64_t maxBytes = 1024LL * 1024 * 1024; // and the oldest beyond this size
+        int maxPages = 0;                             // SQLite's own page limit (0 = none)
+    };
+
+    JournalStore(QString path, Limits limits);
+
+    // Opens the file, or begins it. A file that is damaged or not a journal is renamed
+    // aside first (renamedAside() names it) and a new one is begun; commands that an
+    // earlier run left without an end are ended with ProgramEnded. `now` dates a name
+    // set aside. False when the journal cannot be kept; problem() says why.
+    bool open(std::int64_t now);
+    // Writes the reports in order, in transactions of at most TRANSACTION_MS; `lost`
+    // reports that could not be queued are recorded first. False on failure (problem()),
+    // damaged() tells whether the file is found damaged.
+    bool write(const std::vector<JournalReport>& reports, std::uint64_t lost, std::int64_t now);
+    // Drops the records older than the time kept and, while the file holds more than its
+    // size, the oldest ones.
+    bool prune(std::int64_t now);
+    bool tooBig() const;
+    // Ends the commands left without an end and closes the file.
+    void close(std::int64_t now);
+    // After a failure that found the file damaged: sets it aside and begins a new one.
+    bool replaceDamaged(std::int64_t now);
+
+    const QString& path() const { return m_path; }
+    const QString& problem() const { return m_problem; }
+    bool damaged() const { return m_damaged; }
+    const QString& renamedAside() const { return m_renamedAside; }
+
+private:
+    bool fail(const QString& what);
+    bool prepare();
+    void closeFile();
+    bool isEmpty();
+    bool createSchema();
+    bool setAside(std::int64_t now);
+    bool begin();
+    bool commit();
+    bool apply(const JournalReport& report);
+    bool insertRecord(RecordKind kind, const JournalReport& report);
+    bool insertLine(std::int64_t record, const JournalReport& report);
+    bool lineWithoutCommand(const JournalReport& report);
+    bool closeGroup();
+    bool recordLost(std::uint64_t lost, std::int64_t now);
+    bool endUnfinished(std::int64_t now, bool known);
+    bool deleteRecords(Sqlite::Statement& select, std::int64_t enough);
+    std::int64_t usedBytes() const;
+    std::int64_t rowOf(Journal::Record command) const;
+
+    QString m_path;
+    Limits m_limits;
+    Sqlite::Connection m_db;
+    QString m_problem;
+    QString m_renamedAside;
+    bool m_damaged = false;
+
+    Sqlite::Statement m_insertRecord;
+    Sqlite::Statement m_insertLine;
+    Sqlite::Statement m_setSent;
+    Sqlite::Statement m_setEnd;
+    Sqlite::Statement m_setGroupEnd;
+
+    // A command is reported about only while it is queued or at the head of the queue, and
+    // the queue holds at most 255: the newest commands' rows are enough to find it.
+    struct CommandRow {
+        Journal::Record command = 0;
+        std::int64_t row = 0;
+    };
+    std::array<CommandRow, 1024> m_commandRows{};
+    std::int64_t m_lineNumber = 0; // numbers this run's lines within their records
+    std::int64_t m_group = 0;      // the open group of lines without command, if any
+    std::int64_t m_groupLast = 0;  // the time of its last line
+};

@@ -1,0 +1,223 @@
+#include "OperatorJournal.h"
+
+#include <QDateTime>
+#include <QDir>
+
+#include <chrono>
+#include <pthread.h>
+
+OperatorJournal::OperatorJournal(Settings settings, QObject* parent)
+    : QObject(parent), m_path(settings.path), m_clock(std::move(settings.clock)),
+      m_store(settings.path, settings.limits) {
+    m_messages.setHandler(this);
+    // The whole room at once: a report never grows the queue by copying it (on the window
+    // thread). Its pages are touched, and so held, only as far as a backlog reaches.
+    m_queue.reserve(QUEUE_RECORDS);
+    m_writer = std::thread([this] { run(); });
+}
+
+OperatorJournal::~OperatorJournal() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_writer.join();
+    m_messages.setHandler(nullptr);
+}
+
+std::int64_t OperatorJournal::systemClock() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+Journal::Record OperatorJournal::commandQueued(Origin origin, QByteArrayView address,
+                                               QByteArrayView text) {
+    const Record command = ++m_lastCommand;
+    JournalReport queued{JournalReport::Kind::Queued, 0, origin, 0, command, {}, {}};
+    queued.text.assign(text);
+    queued.address.assign(address);
+    report(queued);
+    return command;
+}
+
+void OperatorJournal::commandSent(Record command) {
+    report({JournalReport::Kind::Sent, 0, Origin::Console, 0, command, {}, {}});
+}
+
+void OperatorJournal::commandEnded(Record command, CommandEnd end) {
+    report({JournalReport::Kind::Ended, std::uint8_t(end), Origin::Console, 0, command, {}, {}});
+}
+
+void OperatorJournal::replyLine(Record command, QByteArrayView line) {
+    JournalReport reply{JournalReport::Kind::Line, 0, Origin::Console, 0, command, {}, {}};
+    reply.text.assign(line);
+    report(reply);
+}
+
+void OperatorJournal::commandRefused(Refusal why, Origin origin, QByteArrayView address,
+                                     QByteArrayView text) {
+    JournalReport refused{JournalReport::Kind::Refused, std::uint8_t(why), origin, 0, 0, {}, {}};
+    refused.text.assign(text);
+    refused.address.assign(address);
+    report(refused);
+}
+
+void OperatorJournal::webEvent(WebEvent event, QByteArrayView address) {
+    JournalReport web{JournalReport::Kind::Web, std::uint8_t(event), Origin::Web, 0, 0, {}, {}};
+    web.address.assign(address);
+    report(web);
+}
+
+void OperatorJournal::portEvent(PortEvent event, QByteArrayView device) {
+    JournalReport port{
+        JournalReport::Kind::Port, std::uint8_t(event), Origin::Console, 0, 0, {}, {}};
+    port.text.assign(device);
+    report(port);
+}
+
+void OperatorJournal::report(JournalReport report) {
+    report.time = m_clock();
+    bool wake = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_recording)
+            return;
+        if (m_queue.size() >= QUEUE_RECORDS) {
+            ++m_lost;
+            return;
+        }
+        m_queue.push_back(report);
+        ++m_reported;
+        wake = m_queue.size() == 1 || m_queue.size() == WRITE_AT_RECORDS;
+    }
+    if (wake)
+        m_wake.notify_one();
+}
+
+void OperatorJournal::flush() {
+    std::unique_lock lock(m_mutex);
+    const std::uint64_t target = m_reported;
+    m_hurry = true;
+    m_wake.notify_one();
+    m_written.wait(lock, [&] { return m_done >= target || !m_recording; });
+}
+
+bool OperatorJournal::isRecording() const {
+    std::lock_guard lock(m_mutex);
+    return m_recording;
+}
+
+QString OperatorJournal::problem() const {
+    std::lock_guard lock(m_mutex);
+    return m_problem;
+}
+
+std::size_t OperatorJournal::waitingReports() const {
+    std::lock_guard lock(m_mutex);
+    return m_queue.size();
+}
+
+// The writer: sleeps until reports come (or the daily pruning is due), gathers them for
+// at most GATHER_MS, and writes them in one go.
+void OperatorJournal::run() {
+    pthread_setname_np(pthread_self(), "journal");
+    if (!openStore())
+        return;
+    std::vector<JournalReport> batch;
+    batch.reserve(QUEUE_RECORDS); // it takes the queue's place after each batch
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        const auto untilPrune =
+            std::chrono::milliseconds(std::max<std::int64_t>(0, m_nextPrune - m_clock()));
+        m_wake.wait_for(lock, untilPrune, [&] { return m_stopping || !m_queue.empty(); });
+        m_wake.wait_for(lock, std::chrono::milliseconds(GATHER_MS), [&] {
+            return m_stopping || m_hurry || m_queue.size() >= WRITE_AT_RECORDS;
+        });
+        batch.swap(m_queue);
+        const std::uint64_t lost = std::exchange(m_lost, 0);
+        m_hurry = false;
+        const bool stopping = m_stopping;
+        lock.unlock();
+        if (!writeBatch(batch, lost) || !pruneWhenDue())
+            return;
+        {
+            std::lock_guard done(m_mutex);
+            m_done += batch.size();
+        }
+        m_written.notify_all();
+        batch.clear();
+        if (stopping) {
+            m_store.close(m_clock());
+            return;
+        }
+        lock.lock();
+    }
+}
+
+bool OperatorJournal::openStore() {
+    const bool opened = m_store.open(m_clock());
+    if (!m_store.renamedAside().isEmpty())
+        tellSetAside();
+    if (!opened) {
+        stopRecording(m_store.problem());
+        return false;
+    }
+    m_nextPrune = m_clock(); // at start-up
+    return pruneWhenDue();
+}
+
+// A file found damaged while writing is set aside, and the batch goes into the new one.
+bool OperatorJournal::writeBatch(const std::vector<JournalReport>& batch, std::uint64_t lost) {
+    if (batch.empty() && lost == 0)
+        return true;
+    if (m_store.write(batch, lost, m_clock()))
+        return true;
+    if (m_store.damaged() && m_store.replaceDamaged(m_clock())) {
+        tellSetAside();
+        if (m_store.write(batch, lost, m_clock()))
+            return true;
+    }
+    stopRecording(m_store.problem());
+    return false;
+}
+
+// At start-up, once a day after that, and whenever the file has grown past its size.
+bool OperatorJournal::pruneWhenDue() {
+    const std::int64_t now = m_clock();
+    if (now < m_nextPrune && !m_store.tooBig())
+        return true;
+    if (now >= m_nextPrune)
+        m_nextPrune = now + JournalStore::DAY_MS;
+    if (m_store.prune(now))
+        return true;
+    stopRecording(m_store.problem());
+    return false;
+}
+
+// The journal stops for the rest of the run: what waits is dropped, and nothing more is
+// taken.
+void OperatorJournal::stopRecording(const QString& reason) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_recording = false;
+        m_problem = reason;
+        m_queue.clear();
+    }
+    m_written.notify_all();
+    tell(QStringLiteral("Журнал не ведётся: %1: %2").arg(QDir::toNativeSeparators(m_path), reason));
+}
+
+void OperatorJournal::tellSetAside() {
+    tell(QStringLiteral("Файл журнала %1 повреждён: он сохранён как %2, начат новый журнал.")
+             .arg(QDir::toNativeSeparators(m_path),
+                  QDir::toNativeSeparators(m_store.renamedAside())));
+}
+
+void OperatorJournal::tell(const QString& text) {
+    m_messages.post(PostedMessage{WM_JOURNALTROUBLE, 0, 0, text.toStdString()});
+}
+
+void OperatorJournal::handleMessage(const PostedMessage& message) {
+    if (message.message == WM_JOURNALTROUBLE)
+        emit trouble(QString::fromStdString(message.data));
+}

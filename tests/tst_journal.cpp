@@ -1,0 +1,725 @@
+#include "DispatcherRig.h"
+#include "Fakes.h"
+#include "JournalQuery.h"
+#include "JournalTexts.h"
+#include "OperatorJournal.h"
+#include "Probes.h"
+#include "ProgramWindows.h"
+#include "Sqlite.h"
+#include "TerminalRig.h"
+#include "WebCommand.h"
+
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const std::int64_t START = QDateTime(QDate(2024, 12, 9), QTime(3, 12)).toMSecsSinceEpoch();
+constexpr std::int64_t DAY = JournalStore::DAY_MS;
+
+// The journal's clock, moved by the test; readable from any thread.
+class WallClock {
+public:
+    std::int64_t now() const { return m_ms; }
+    void set(std::int64_t ms) { m_ms = ms; }
+    void advance(std::int64_t ms) { m_ms += ms; }
+    JournalClock function() {
+        return [this] { return m_ms.load(); };
+    }
+
+private:
+    std::atomic<std::int64_t> m_ms{START};
+};
+
+struct JournalFile {
+    QTemporaryDir folder;
+    WallClock clock;
+    QString path() const { return folder.filePath(QStringLiteral("Journal.db")); }
+    OperatorJournal::Settings settings(JournalStore::Limits limits = {}) {
+        return {path(), clock.function(), limits};
+    }
+};
+
+const char* const END_NAMES[] = {"waiting",    "Prompt",   "Silence", "Reopened",    "SwitchedOff",
+                                 "PortClosed", "PortLost", "NotSent", "ProgramEnded"};
+
+// A record in one line: its time after START, origin and subject; how a command ended and
+// whether it went to the line, or why it was refused; then each of its lines in brackets.
+QString described(const JournalRow& row, const JournalQuery& query) {
+    QString text = QStringLiteral("+%1 %2: %3")
+                       .arg(row.time - START)
+                       .arg(JournalTexts::origin(row), JournalTexts::subject(row));
+    if (row.kind == RecordKind::Command)
+        text +=
+            QStringLiteral(" - %1 %2")
+                .arg(QLatin1String(END_NAMES[row.what.value_or(0)]), row.sent ? "sent" : "unsent");
+    if (row.kind == RecordKind::Refusal)
+        text += QStringLiteral(" - ") + JournalTexts::end(row);
+    for (const QString& line : query.lines(row.id, 1000))
+        text += QLatin1Char('[') + line + QLatin1Char(']');
+    return text;
+}
+
+// Every record up to `days` after START.
+JournalFilter everything(int days) {
+    JournalFilter filter;
+    filter.to = START + days * DAY;
+    return filter;
+}
+
+QStringList records(const QString& path, const QString& device = {}) {
+    JournalQuery query(path);
+    QStringList all;
+    for (const JournalRow& row : query.find(everything(1000), 100000).rows) {
+        QString text = described(row, query);
+        all << (device.isEmpty() ? text : text.replace(device, QStringLiteral("<device>")));
+    }
+    return all;
+}
+
+// The simulated exchange's reply to a command, as the journal holds its lines.
+QString reply(const QString& command, int number) {
+    return QStringLiteral("[%1][КОМАНДА ВЫПОЛНЕНА][END %2][<]")
+        .arg(command)
+        .arg(number, 4, 10, QLatin1Char('0'));
+}
+
+const QString OPENED = QStringLiteral("+0 Порт: порт открыт: Com1 <device>");
+const QString CLOSED = QStringLiteral("+0 Порт: порт закрыт: Com1 <device>");
+
+// The terminal on the simulated exchange, reporting to a journal; driven by steps.
+struct LineRig : JournalFile {
+    OperatorJournal journal{settings()};
+    TerminalRig line{journal};
+    std::vector<std::shared_ptr<WebCommand>> webReplies;
+
+    bool consoleHas(const QString& text) {
+        return QTest::qWaitFor([&] { return line.console.lines.contains(text); });
+    }
+    bool settled() {
+        return QTest::qWaitFor([&] {
+            return !line.terminal->dispatcher().commandInProgress() &&
+                   line.terminal->queue().count() == 0 && line.terminal->windowMessages().isEmpty();
+        });
+    }
+    bool run(const QString& step) {
+        const QString word = step.section(QLatin1Char(' '), 0, 0);
+        const QString rest = step.section(QLatin1Char(' '), 1);
+        Dispatcher& dispatcher = line.terminal->dispatcher();
+        if (word == QLatin1String("open"))
+            return line.open();
+        if (word == QLatin1String("queue"))
+            dispatcher.QueueCommand(rest.toLatin1());
+        else if (word == QLatin1String("web")) {
+            webReplies.push_back(std::make_shared<WebCommand>());
+            dispatcher.appendWeb(rest.section(' ', 1).toLatin1(),
+                                 rest.section(' ', 0, 0).toLatin1(), webReplies.back());
+        } else if (word == QLatin1String("silent"))
+            line.exchange.silenceNext(1);
+        else if (word == QLatin1String("cut"))
+            line.exchange.breakReplyAfter(0);
+        else if (word == QLatin1String("received"))
+            return QTest::qWaitFor(
+                [&] { return line.exchange.commandsReceived() >= rest.toInt(); });
+        else if (word == QLatin1String("console"))
+            return consoleHas(rest);
+        else if (word == QLatin1String("alarm")) {
+            line.exchange.sendUnsolicited(rest.toStdString());
+            return consoleHas(rest);
+        } else if (word == QLatin1String("wait"))
+            return line.replyWait.elapse() &&
+                   QTest::qWaitFor([&] { return line.terminal->windowMessages().isEmpty(); });
+        else if (word == QLatin1String("answered"))
+            return settled();
+        else if (word == QLatin1String("close"))
+            line.terminal->closePort();
+        else if (word == QLatin1String("hangup")) {
+            line.exchange.hangUp();
+            return QTest::qWaitFor([&] { return !line.terminal->portIsOpen(); });
+        } else if (word == QLatin1String("off")) // as the web server's switch reports it
+            journal.commandEnded(line.terminal->queue().head().record, CommandEnd::SwitchedOff);
+        else if (word == QLatin1String("tick"))
+            clock.advance(rest.toLongLong());
+        else
+            return false;
+        return true;
+    }
+    QStringList written() {
+        journal.flush();
+        return records(path(), QString::fromStdString(line.exchange.linePath()));
+    }
+};
+
+// The dispatcher on fakes, reporting to a journal.
+struct DispatchRig : JournalFile {
+    OperatorJournal journal{settings()};
+    DispatcherRig on{journal};
+};
+
+// What the journal window's table shows in a column, top to bottom.
+QStringList column(const TFormJournal& form, int column) {
+    QStringList texts;
+    const QAbstractItemModel* model = form.DBGrid1->model();
+    for (int row = 0; row < model->rowCount(); ++row)
+        texts << model->data(model->index(row, column)).toString();
+    return texts;
+}
+
+// A command reported as the dispatcher reports it, answered after `ms`.
+void answered(OperatorJournal& journal, WallClock& clock, Origin origin, const char* address,
+              const char* text, const QList<QByteArray>& lines, int ms) {
+    const auto record = journal.commandQueued(origin, address, text);
+    journal.commandSent(record);
+    for (const QByteArray& line : lines)
+        journal.replyLine(record, line);
+    clock.advance(ms);
+    journal.commandEnded(record, CommandEnd::Prompt);
+}
+
+// Yesterday's command, then today's: two commands, one from the web, a group of lines
+// without command, a web command from a second address, a refused one.
+void prepare(OperatorJournal& journal, WallClock& clock) {
+    clock.set(START - DAY + 7 * 3600 * 1000);
+    answered(journal, clock, Origin::Console, "", "OLD-CMD", {"OLD"}, 100);
+    clock.set(START);
+    answered(journal, clock, Origin::Console, "", "RTM-RRT", {"RTM-RRT", "END 0001", "<"}, 250);
+    clock.advance(1000);
+    answered(journal, clock, Origin::Web, "127.0.0.2", "SSD-RSP:2345", {"SSD-RSP:2345", "<"}, 120);
+    clock.advance(5000);
+    journal.replyLine(0, "ALARM-7 TRUNK DOWN");
+    clock.advance(200);
+    journal.replyLine(0, "alarm-8 100%");
+    clock.advance(5000);
+    answered(journal, clock, Origin::Web, "127.0.0.3", "RTM-RRT", {"RTM-RRT", "<"}, 80);
+    journal.commandRefused(Refusal::NotPermitted, Origin::Web, "127.0.0.3", "ZZZ-ZZZ");
+    journal.flush();
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+} // namespace
+
+class TestJournal : public QObject {
+    Q_OBJECT
+private slots:
+    void commandRecords_data();
+    void commandRecords();
+    void refusalsAndWebEvents_data();
+    void refusalsAndWebEvents();
+    void reportsFromManyThreads();
+    void overflowIsCountedAndRecorded();
+    void faults_data();
+    void faults();
+    void killDuringFlood();
+    void pruneByAge_data();
+    void pruneByAge();
+    void pruneBySize();
+    void windowFilters_data();
+    void windowFilters();
+    void windowShowsTheNewestWhenMoreMatch();
+    void windowExport();
+};
+
+void TestJournal::commandRecords_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("prompt") << QStringList{"open", "queue RTM-RRT", "answered"}
+                            << QStringList{OPENED,
+                                           "+0 Пульт: RTM-RRT - Prompt sent" + reply("RTM-RRT", 1)};
+    QTest::newRow("silence: the wait's empty line")
+        << QStringList{"open", "silent", "queue A-B", "received 1", "wait", "answered"}
+        << QStringList{OPENED, "+0 Пульт: A-B - Silence sent[]"};
+    QTest::newRow("a reply cut off, then silence")
+        << QStringList{"open", "cut", "queue C-D", "console END 0001", "wait", "answered"}
+        << QStringList{OPENED, "+0 Пульт: C-D - Silence sent[C-D][КОМАНДА ВЫПОЛНЕНА][END 0001][]"};
+    QTest::newRow("port closed while awaited; the wait runs on")
+        << QStringList{"open", "silent", "queue A-B", "received 1", "close", "wait", "answered"}
+        << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent[]", CLOSED};
+    QTest::newRow("line lost while awaited")
+        << QStringList{"open", "silent", "queue A-B", "received 1", "hangup"}
+        << QStringList{OPENED, "+0 Пульт: A-B - PortLost sent",
+                       "+0 Порт: связь потеряна: Com1 <device>"};
+    QTest::newRow("reopened: the queued entry thrown away")
+        << QStringList{"open", "silent", "queue A-B", "queue C-D", "received 1", "close", "open"}
+        << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent", "+0 Пульт: C-D - Reopened unsent",
+                       CLOSED, OPENED};
+    QTest::newRow("its turn came with no port open")
+        << QStringList{"open",  "silent", "queue A-B", "queue C-D", "received 1",
+                       "close", "wait",   "wait",      "answered"}
+        << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent[]",
+                       "+0 Пульт: C-D - NotSent unsent[]", CLOSED};
+    QTest::newRow("web entry released at switch-off; later lines still its own")
+        << QStringList{"open", "silent",  "web 127.0.0.2 RTM-RRT", "received 1", "off",
+                       "wait", "answered"}
+        << QStringList{OPENED, "+0 Web 127.0.0.2: RTM-RRT - SwitchedOff sent[]"};
+    QTest::newRow("web commands from two addresses, each with its own reply")
+        << QStringList{"open", "web 127.0.0.2 ONE-ONE", "web 127.0.0.3 TWO-TWO", "answered"}
+        << QStringList{OPENED, "+0 Web 127.0.0.2: ONE-ONE - Prompt sent" + reply("ONE-ONE", 1),
+                       "+0 Web 127.0.0.3: TWO-TWO - Prompt sent" + reply("TWO-TWO", 2)};
+    QTest::newRow("alarms close together are one record")
+        << QStringList{"open", "alarm ALARM 1", "tick 900", "alarm ALARM 2"}
+        << QStringList{OPENED, "+0 Без команды: ALARM 1[ALARM 1][ALARM 2]"};
+    QTest::newRow("a pause between alarms parts them")
+        << QStringList{"open", "alarm ALARM 1", "tick 1001", "alarm ALARM 2"}
+        << QStringList{OPENED, "+0 Без команды: ALARM 1[ALARM 1]",
+                       "+1001 Без команды: ALARM 2[ALARM 2]"};
+    QTest::newRow("a command between alarms parts them")
+        << QStringList{"open", "alarm ALARM 1", "queue RTM-RRT", "answered", "alarm ALARM 2"}
+        << QStringList{OPENED, "+0 Без команды: ALARM 1[ALARM 1]",
+                       "+0 Пульт: RTM-RRT - Prompt sent" + reply("RTM-RRT", 1),
+                       "+0 Без команды: ALARM 2[ALARM 2]"};
+    QTest::newRow("an alarm during a reply is in the reply, as the console shows it")
+        << QStringList{"open",          "silent", "queue A-B", "received 1",
+                       "alarm ALARM 3", "wait",   "answered"}
+        << QStringList{OPENED, "+0 Пульт: A-B - Silence sent[ALARM 3][]"};
+}
+
+void TestJournal::commandRecords() {
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, expected);
+    LineRig rig;
+    for (const QString& step : steps)
+        QVERIFY2(rig.run(step), qPrintable(step));
+    QCOMPARE(rig.written(), expected);
+}
+
+void TestJournal::refusalsAndWebEvents_data() {
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("queue full, console") << "fill console EXTRA"
+                                         << "+0 Пульт: EXTRA - отказ: очередь заполнена";
+    QTest::newRow("queue full, web") << "fill web EXTRA"
+                                     << "+0 Web 127.0.0.9: EXTRA - отказ: очередь заполнена";
+    QTest::newRow("port not open") << "noport"
+                                   << "+0 Пульт: EXTRA - отказ: порт не открыт";
+    const QList<std::pair<Refusal, QString>> refusals{
+        {Refusal::NotPermitted, "отказ: команда не разрешена"},
+        {Refusal::CrossSite, "отказ: запрос с чужого сайта"},
+        {Refusal::Host, "отказ: чужое имя сервера"},
+        {Refusal::ShareFull, "отказ: доля очереди пользователя заполнена"}};
+    for (const auto& [why, text] : refusals)
+        QTest::newRow(qPrintable(text))
+            << QStringLiteral("refuse %1").arg(int(why)) << "+0 Web 127.0.0.9: EXTRA - " + text;
+    const QList<std::pair<WebEvent, QString>> events{
+        {WebEvent::Admitted, "подключение"},
+        {WebEvent::LoggedIn, "вход"},
+        {WebEvent::WrongPassword, "неверный пароль"},
+        {WebEvent::SlotExpired, "место освобождено по времени"}};
+    for (const auto& [event, text] : events)
+        QTest::newRow(qPrintable(text))
+            << QStringLiteral("event %1").arg(int(event)) << "+0 Web 127.0.0.9: " + text;
+    QTest::newRow("server on") << "server 5"
+                               << "+0 Web: сервер Web включён";
+    QTest::newRow("server off") << "server 6"
+                                << "+0 Web: сервер Web выключен";
+}
+
+// A refused command is recorded once, as refused and never as queued; an event names
+// its address and nothing more.
+void TestJournal::refusalsAndWebEvents() {
+    QFETCH(QString, action);
+    QFETCH(QString, expected);
+    DispatchRig rig;
+    rig.on.vars.PortOpen = 1;
+    const QStringList words = action.split(QLatin1Char(' '));
+    if (words[0] == QLatin1String("fill")) {
+        for (int i = 0; i < CommandQueue::CAPACITY; ++i)
+            rig.on.dispatcher.appendConsole("FILL");
+        if (words[1] == QLatin1String("console"))
+            QCOMPARE(rig.on.dispatcher.appendConsole("EXTRA"), Dispatcher::Append::QueueFull);
+        else
+            QCOMPARE(
+                rig.on.dispatcher.appendWeb("EXTRA", "127.0.0.9", std::make_shared<WebCommand>()),
+                Dispatcher::Append::QueueFull);
+    } else if (words[0] == QLatin1String("noport")) {
+        rig.on.vars.PortOpen = 0;
+        rig.on.dispatcher.QueueCommand("EXTRA");
+    } else if (words[0] == QLatin1String("refuse")) {
+        rig.journal.commandRefused(Refusal(words[1].toInt()), Origin::Web, "127.0.0.9", "EXTRA");
+    } else {
+        rig.journal.webEvent(WebEvent(words[1].toInt()),
+                             words[0] == QLatin1String("event") ? "127.0.0.9" : "");
+    }
+    rig.journal.flush();
+    const QStringList all = records(rig.path()).filter(QRegularExpression("^(?!.*FILL)"));
+    QCOMPARE(all, QStringList{expected});
+}
+
+// Web requests report from their own threads while the window thread reports lines.
+void TestJournal::reportsFromManyThreads() {
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    constexpr int THREADS = 4;
+    constexpr int EACH = 500;
+    std::vector<std::thread> users;
+    for (int t = 0; t < THREADS; ++t)
+        users.emplace_back([&, t] {
+            const QByteArray address = "127.0.0." + QByteArray::number(t + 2);
+            for (int i = 0; i < EACH; ++i) {
+                journal.webEvent(WebEvent::Admitted, address);
+                journal.commandRefused(Refusal::NotPermitted, Origin::Web, address, "X");
+            }
+        });
+    for (int i = 0; i < EACH; ++i)
+        journal.replyLine(0, "LINE");
+    for (auto& user : users)
+        user.join();
+    journal.flush();
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    QCOMPARE(int(db.integer("SELECT count(*) FROM records WHERE kind IN (3, 4)")),
+             2 * THREADS * EACH);
+    QCOMPARE(int(db.integer("SELECT count(*) FROM records WHERE kind = 4 AND "
+                            "address = '127.0.0.5'")),
+             EACH);
+    QCOMPARE(int(db.integer("SELECT count(*) FROM lines")), EACH);
+}
+
+// While the file is held by another program, the queue holds QUEUE_RECORDS reports and
+// no more; the rest are counted, and the count is written once the file is free again.
+void TestJournal::overflowIsCountedAndRecorded() {
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    journal.replyLine(0, "OPENED");
+    journal.flush();
+    Sqlite::Connection blocker;
+    QCOMPARE(blocker.open(file.path(), false), SQLITE_OK);
+    QCOMPARE(blocker.exec("BEGIN IMMEDIATE"), SQLITE_OK);
+    for (std::size_t i = 0; i < OperatorJournal::WRITE_AT_RECORDS; ++i)
+        journal.replyLine(0, "TAKEN");
+    QTRY_COMPARE(journal.waitingReports(), std::size_t(0)); // the writer waits on the file
+    QVERIFY2(journal.isRecording(), qPrintable(journal.problem()));
+    constexpr std::size_t BEYOND = 100;
+    for (std::size_t i = 0; i < OperatorJournal::QUEUE_RECORDS + BEYOND; ++i)
+        journal.replyLine(0, "HELD");
+    QCOMPARE(journal.waitingReports(), OperatorJournal::QUEUE_RECORDS);
+    QCOMPARE(blocker.exec("COMMIT"), SQLITE_OK);
+    blocker.close();
+    journal.flush();
+    QVERIFY(journal.isRecording());
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    QCOMPARE(db.integer("SELECT count(*) FROM lines WHERE text = 'HELD'"),
+             std::int64_t(OperatorJournal::QUEUE_RECORDS));
+    QCOMPARE(db.integer("SELECT text FROM records WHERE kind = 6"), std::int64_t(BEYOND));
+}
+
+void TestJournal::faults_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("recording");
+    QTest::newRow("read-only folder") << "read-only" << false;
+    QTest::newRow("a file that is not a database") << "garbage" << true;
+    QTest::newRow("another program's database") << "foreign" << true;
+    QTest::newRow("a journal of a later version") << "newer" << false;
+    QTest::newRow("full disk") << "full" << false;
+}
+
+// Each fault is told once, naming the file; a damaged file is kept aside, whole, and a new
+// journal begun; a file that cannot be kept stops the journal, its window says so, and the
+// terminal goes on.
+void TestJournal::faults() {
+    QFETCH(QString, fault);
+    QFETCH(bool, recording);
+    JournalFile file;
+    QString path = file.path();
+    JournalStore::Limits limits;
+    if (fault == QLatin1String("read-only")) {
+        // Root writes into any folder whatever its permissions, but not into /proc.
+        const QString folder = file.folder.filePath(QStringLiteral("locked"));
+        QVERIFY(QDir().mkdir(folder) && ::chmod(QFile::encodeName(folder), 0555) == 0);
+        path = ::geteuid() == 0 ? QStringLiteral("/proc/korvant-journal/Journal.db")
+                                : folder + QStringLiteral("/Journal.db");
+    } else if (fault == QLatin1String("garbage")) {
+        QVERIFY(writeFile(path, QByteArray(5000, '\x5a') + "this is not a database"));
+    } else if (fault == QLatin1String("foreign") || fault == QLatin1String("newer")) {
+        Sqlite::Connection other;
+        QCOMPARE(other.open(path, false), SQLITE_OK);
+        QCOMPARE(other.exec(fault == QLatin1String("newer") ? "PRAGMA user_version = 99"
+                                                            : "CREATE TABLE other(x)"),
+                 SQLITE_OK);
+    } else {
+        limits.maxPages = 16;
+    }
+    const QByteArray before = fileBytes(path);
+
+    Vars vars;
+    RecordingMessages messages;
+    OperatorJournal journal({path, file.clock.function(), limits});
+    ProgramWindows windows(vars, messages, std::make_unique<FakeSerialDevice>(), file.folder.path(),
+                           {}, journal);
+    for (int i = 0; i < 5000; ++i)
+        journal.replyLine(0, QByteArray("LINE ") + QByteArray::number(i));
+    journal.flush();
+    QTRY_COMPARE(messages.shown.size(), 1);
+    QCOMPARE(journal.isRecording(), recording);
+    QVERIFY2(messages.shown[0].startsWith(recording ? "failure:Файл журнала " + path
+                                                    : "failure:Журнал не ведётся: " + path),
+             qPrintable(messages.shown[0]));
+    windows.form1.Journal1Click();
+    QCOMPARE(windows.formJournal.Label6->text().startsWith(QStringLiteral("Журнал не ведётся: ")),
+             !recording);
+    // The terminal goes on, and nothing more is told.
+    QVERIFY(windows.form1.terminal().OpenComPort(QStringLiteral("Com1"), 1));
+    windows.form1.terminal().dispatcher().QueueCommand("RTM-RRT");
+    journal.flush();
+    QTest::qWait(20);
+    QCOMPARE(messages.shown.size(), 1);
+
+    const QString aside = path + QStringLiteral(".damaged-2024-12-09");
+    if (recording) {
+        QCOMPARE(fileBytes(aside), before);
+        JournalQuery query(path);
+        QCOMPARE(query.find(everything(1), 10).rows.size(), std::size_t(3)); // lines, port, command
+    } else {
+        QVERIFY(!QFile::exists(aside));
+        if (fault == QLatin1String("newer"))
+            QCOMPARE(fileBytes(path), before);
+    }
+    if (fault == QLatin1String("full")) {
+        Sqlite::Connection db;
+        QCOMPARE(db.open(path, true), SQLITE_OK);
+        Sqlite::Statement check(db, "PRAGMA integrity_check");
+        QCOMPARE(check.step(), SQLITE_ROW);
+        QCOMPARE(check.text(0), QStringLiteral("ok"));
+    }
+}
+
+// A separate process floods the journal and is killed in the middle: the file is whole,
+// and holds the flood's lines without a gap, at least as far as had arrived a second before.
+void TestJournal::killDuringFlood() {
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("Journal.db"));
+    QProcess child;
+    child.start(QStringLiteral(JOURNAL_FLOOD_PATH), {path});
+    QVERIFY(child.waitForStarted());
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::pair<qint64, long long>> arrived; // (when, how many lines)
+    while (arrived.empty() || arrived.back().second < 50000) {
+        QVERIFY2(child.waitForReadyRead(20000), "the flood stopped");
+        while (child.canReadLine())
+            arrived.emplace_back(clock.elapsed(), child.readLine().trimmed().toLongLong());
+    }
+    const qint64 killedAt = clock.elapsed();
+    ::kill(pid_t(child.processId()), SIGKILL);
+    QVERIFY(child.waitForFinished());
+    long long secondBefore = 0;
+    for (const auto& [when, count] : arrived)
+        if (when <= killedAt - 1000)
+            secondBefore = count;
+
+    Sqlite::Connection db;
+    QCOMPARE(db.open(path, false), SQLITE_OK);
+    Sqlite::Statement check(db, "PRAGMA integrity_check");
+    QCOMPARE(check.step(), SQLITE_ROW);
+    QCOMPARE(check.text(0), QStringLiteral("ok"));
+    Sqlite::Statement lines(db, "SELECT text FROM lines ORDER BY record, number");
+    long long kept = 0;
+    while (lines.step() == SQLITE_ROW) {
+        const QString expected = QStringLiteral("FLOOD %1 ABCDEFGHIJKLMNOPQRSTUVWXYZ")
+                                     .arg(kept + 1, 7, 10, QLatin1Char('0'));
+        QCOMPARE(lines.text(0), expected);
+        ++kept;
+    }
+    QVERIFY2(secondBefore > 0 && kept >= secondBefore,
+             qPrintable(QStringLiteral("%1 lines kept, %2 had arrived a second before the kill")
+                            .arg(kept)
+                            .arg(secondBefore)));
+}
+
+void TestJournal::pruneByAge_data() {
+    QTest::addColumn<QList<int>>("ages"); // days before START
+    QTest::addColumn<int>("daysLater");   // 0: a new start at START
+    QTest::addColumn<QStringList>("kept");
+    QTest::newRow("at start-up") << QList<int>{120, 91, 89, 0} << 0
+                                 << QStringList{"AGE 89", "AGE 0"};
+    QTest::newRow("once a day") << QList<int>{120, 91, 89, 0} << 1 << QStringList{"AGE 0"};
+    QTest::newRow("nothing old") << QList<int>{30, 0} << 1 << QStringList{"AGE 30", "AGE 0"};
+}
+
+void TestJournal::pruneByAge() {
+    QFETCH(QList<int>, ages);
+    QFETCH(int, daysLater);
+    QFETCH(QStringList, kept);
+    JournalFile file;
+    {
+        OperatorJournal journal(file.settings());
+        for (const int age : ages) {
+            file.clock.set(START - age * DAY);
+            journal.commandRefused(Refusal::QueueFull, Origin::Console, {},
+                                   "AGE " + QByteArray::number(age));
+        }
+        journal.flush();
+    }
+    file.clock.set(START);
+    OperatorJournal journal(file.settings());
+    journal.replyLine(0, "STARTED"); // written once the start-up pruning is done
+    journal.flush();
+    file.clock.advance(daysLater * DAY + 1);
+    journal.replyLine(0, "WAKE"); // the journal looks at its clock when it has work
+    journal.flush();
+    QStringList subjects;
+    JournalQuery query(file.path());
+    for (const JournalRow& row : query.find(everything(2), 100).rows)
+        if (row.kind == RecordKind::Refusal)
+            subjects << row.text;
+    QCOMPARE(subjects, kept);
+}
+
+// Past its size the file loses its oldest records, and stops growing.
+void TestJournal::pruneBySize() {
+    JournalFile file;
+    JournalStore::Limits limits;
+    limits.maxBytes = 1 << 20;
+    OperatorJournal journal(file.settings(limits));
+    for (int batch = 0; batch < 60; ++batch) {
+        for (int i = 0; i < 500; ++i)
+            journal.replyLine(0, "BATCH " + QByteArray::number(batch) + " LINE " +
+                                     QByteArray::number(i) + " ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+        file.clock.advance(2000); // each batch a record of its own
+        journal.flush();
+    }
+    QVERIFY(journal.isRecording());
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    const auto used = (db.integer("PRAGMA page_count") - db.integer("PRAGMA freelist_count")) *
+                      db.integer("PRAGMA page_size");
+    QCOMPARE_LE(used, limits.maxBytes);
+    QCOMPARE(int(db.integer("SELECT count(*) FROM lines WHERE text LIKE 'BATCH 59 %'")), 500);
+    QCOMPARE(int(db.integer("SELECT count(*) FROM lines WHERE text LIKE 'BATCH 0 %'")), 0);
+}
+
+void TestJournal::windowFilters_data() {
+    QTest::addColumn<QString>("origin");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("fromYesterday");
+    QTest::addColumn<QStringList>("subjects");
+    QTest::addColumn<QString>("pane"); // the newest record's lines
+    const QStringList today{"RTM-RRT", "SSD-RSP:2345", "ALARM-7 TRUNK DOWN", "RTM-RRT", "ZZZ-ZZZ"};
+    QTest::newRow("today, at first") << "Все"
+                                     << "" << false << today << "";
+    QTest::newRow("from yesterday") << "Все"
+                                    << "" << true << QStringList{"OLD-CMD"} + today << "";
+    QTest::newRow("console") << "Пульт"
+                             << "" << false << QStringList{"RTM-RRT"} << "RTM-RRT\nEND 0001\n<";
+    QTest::newRow("web") << "Web"
+                         << "" << false << QStringList{"SSD-RSP:2345", "RTM-RRT", "ZZZ-ZZZ"} << "";
+    QTest::newRow("one web address") << "Web 127.0.0.3"
+                                     << "" << false << QStringList{"RTM-RRT", "ZZZ-ZZZ"} << "";
+    QTest::newRow("lines without command")
+        << "Строки без команды"
+        << "" << false << QStringList{"ALARM-7 TRUNK DOWN"} << "ALARM-7 TRUNK DOWN\nalarm-8 100%";
+    QTest::newRow("text in a command, any case")
+        << "Все"
+        << "ssd-rsp" << false << QStringList{"SSD-RSP:2345"} << "SSD-RSP:2345\n<";
+    QTest::newRow("text in a reply line only")
+        << "Все"
+        << "END 0001" << false << QStringList{"RTM-RRT"} << "RTM-RRT\nEND 0001\n<";
+    QTest::newRow("text outside the range") << "Все"
+                                            << "OLD" << false << QStringList{} << "";
+    QTest::newRow("an underscore is no wildcard") << "Все"
+                                                  << "SSD_RSP" << false << QStringList{} << "";
+    QTest::newRow("text and origin together")
+        << "Web"
+        << "RTM" << false << QStringList{"RTM-RRT"} << "RTM-RRT\n<";
+}
+
+void TestJournal::windowFilters() {
+    QFETCH(QString, origin);
+    QFETCH(QString, text);
+    QFETCH(bool, fromYesterday);
+    QFETCH(QStringList, subjects);
+    QFETCH(QString, pane);
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    prepare(journal, file.clock);
+    RecordingMessages messages;
+    TFormJournal form(journal, messages);
+    form.Journal1Click();
+    QCOMPARE(form.DateTimePicker1->dateTime(), QDateTime(QDate(2024, 12, 9), QTime(0, 0)));
+    form.ComboBox1->setCurrentIndex(form.ComboBox1->findText(origin));
+    QCOMPARE(form.ComboBox1->currentText(), origin);
+    form.Edit1->setText(text);
+    if (fromYesterday)
+        form.DateTimePicker1->setDateTime(QDateTime(QDate(2024, 12, 8), QTime(0, 0)));
+    form.BitBtn1Click();
+    QCOMPARE(column(form, 2), subjects);
+    QCOMPARE(form.Memo1->toPlainText(), pane);
+    QCOMPARE(form.Label5->text(), subjects.isEmpty()
+                                      ? QStringLiteral("Записей нет")
+                                      : QStringLiteral("Записей: %1").arg(subjects.size()));
+}
+
+void TestJournal::windowShowsTheNewestWhenMoreMatch() {
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    for (int i = 0; i <= TFormJournal::MAX_RECORDS; ++i)
+        journal.webEvent(WebEvent::Admitted, "127.0.0." + QByteArray::number(i % 200));
+    answered(journal, file.clock, Origin::Console, "", "NEWEST", {"LAST"}, 10);
+    journal.flush();
+    RecordingMessages messages;
+    TFormJournal form(journal, messages);
+    form.Journal1Click();
+    const QStringList subjects = column(form, 2);
+    QCOMPARE(subjects.size(), TFormJournal::MAX_RECORDS);
+    QCOMPARE(subjects.last(), QStringLiteral("NEWEST"));
+    QCOMPARE(form.Memo1->toPlainText(), QStringLiteral("LAST"));
+    QVERIFY2(form.Label5->text().contains(QStringLiteral("совпало больше")),
+             qPrintable(form.Label5->text()));
+}
+
+// The records shown go to the file chosen: a header line each, then its lines as they came.
+void TestJournal::windowExport() {
+    struct Chooser final : SaveFileChooser {
+        QString file;
+        QString suggested;
+        QString chooseFile(QWidget*, const QString& offered) override {
+            suggested = offered;
+            return file;
+        }
+    } chooser;
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    prepare(journal, file.clock);
+    RecordingMessages messages;
+    TFormJournal form(journal, messages);
+    form.setSaveChooser(&chooser);
+    form.Journal1Click();
+    form.Edit1->setText(QStringLiteral("RTM"));
+    form.BitBtn1Click();
+    chooser.file = file.folder.filePath(QStringLiteral("export.txt"));
+    form.BitBtn2Click();
+    QCOMPARE(chooser.suggested, file.folder.filePath(QStringLiteral("Journal-2024-12-09.txt")));
+    QCOMPARE(QString::fromUtf8(fileBytes(chooser.file)),
+             QStringLiteral("09.12.2024 03:12:00.000  Пульт  RTM-RRT  ответ завершён  0,250 с\n"
+                            "RTM-RRT\nEND 0001\n<\n\n"
+                            "09.12.2024 03:12:11.570  Web 127.0.0.3  RTM-RRT  ответ завершён  "
+                            "0,080 с\nRTM-RRT\n<\n\n"));
+    // A file that cannot be written is told, naming it.
+    chooser.file = file.folder.filePath(QStringLiteral("no/such/folder/export.txt"));
+    form.BitBtn2Click();
+    QCOMPARE(messages.shown.size(), 1);
+    QVERIFY(messages.shown[0].startsWith("failure:Не удалось записать " + chooser.file));
+}
+
+QTEST_MAIN(TestJournal)
+#include "tst_journal.moc"
