@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <set>
@@ -67,17 +68,39 @@ QByteArray clientAddress(MHD_Connection* connection) {
     return text;
 }
 
-// Queues the response; the server library leaves the body out for HEAD and adds the
-// Content-Length and a Date. It compresses nothing and does not look at Range.
-MHD_Result send(MHD_Connection* connection, WebResponse response) {
-    auto* body = new QByteArray(response.body.value_or(QByteArray()));
+MHD_Response* textResponse(const QByteArray& text) {
+    auto* body = new QByteArray(text);
     MHD_Response* out = MHD_create_response_from_buffer_with_free_callback_cls(
         size_t(body->size()), body->data(),
         [](void* kept) { delete static_cast<QByteArray*>(kept); }, body);
-    if (!out) {
+    if (!out)
         delete body;
-        return MHD_NO;
+    return out;
+}
+
+// A file goes out from a descriptor of its own, which the server library reads as it sends
+// and closes at the end.
+MHD_Response* fileResponse(const ResponseFile& file) {
+    const std::int64_t size = file.size();
+    const int descriptor = ::fcntl(file.descriptor(), F_DUPFD_CLOEXEC, 0);
+    if (size < 0 || descriptor < 0) {
+        if (descriptor >= 0)
+            ::close(descriptor);
+        return nullptr;
     }
+    MHD_Response* out = MHD_create_response_from_fd64(std::uint64_t(size), descriptor);
+    if (!out)
+        ::close(descriptor);
+    return out;
+}
+
+// Queues the response; the server library leaves the body out for HEAD and adds the
+// Content-Length and a Date. It compresses nothing and does not look at Range.
+MHD_Result send(MHD_Connection* connection, WebResponse response) {
+    MHD_Response* out = response.file ? fileResponse(*response.file)
+                                      : textResponse(response.body.value_or(QByteArray()));
+    if (!out)
+        return MHD_NO;
     MHD_add_response_header(out, MHD_HTTP_HEADER_CONTENT_TYPE, HttpServer::CONTENT_TYPE);
     MHD_add_response_header(out, MHD_HTTP_HEADER_CONNECTION, "close");
     if (response.status == MHD_HTTP_METHOD_NOT_ALLOWED)

@@ -34,33 +34,32 @@ QByteArray PageFolder::fileName(QByteArrayView documentPath) {
 }
 
 // Opened without blocking (a fifo waits for no writer) and without becoming a terminal's
-// controlling process; then checked through the open descriptor, which is what is read.
-std::optional<QByteArray> PageFolder::serve(QByteArrayView documentPath) const {
+// controlling process; then checked through the open descriptor, which is what is sent.
+std::shared_ptr<const ResponseFile> PageFolder::serve(QByteArrayView documentPath) const {
     const QByteArray name = fileName(documentPath);
     if (name.contains('\0') || name.contains('\\'))
-        return std::nullopt;
+        return nullptr;
     const QDir working(m_workingDirectory);
     const QString folder = QFileInfo(working.filePath(QStringLiteral("WEB"))).canonicalFilePath();
     if (folder.isEmpty())
-        return std::nullopt;
+        return nullptr;
     const QByteArray path = QFile::encodeName(working.filePath(QFile::decodeName(name)));
     const int descriptor = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0)
-        return std::nullopt;
-    QFile file;
-    file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+        return nullptr;
+    auto file = std::make_shared<const ResponseFile>(descriptor);
     if (m_opened)
         m_opened();
     if (!isRegularFile(descriptor) || !realPathOf(descriptor).startsWith(folder + QLatin1Char('/')))
-        return std::nullopt;
-    return file.readAll();
+        return nullptr;
+    return file;
 }
 
 PageFolder::Read PageFolder::read(const QString& name) const {
     QFile file(QDir(m_workingDirectory).absoluteFilePath(name));
     if (!file.open(QIODevice::ReadOnly))
-        return {std::nullopt,
+        return {nullptr,
                 QStringLiteral("Cannot open file \"%1\". %2")
                     .arg(QDir::toNativeSeparators(file.fileName()), file.errorString())};
-    return {file.readAll(), {}};
+    return {std::make_shared<const ResponseFile>(::fcntl(file.handle(), F_DUPFD_CLOEXEC, 0)), {}};
 }

@@ -53,7 +53,7 @@ WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
 // Any other file of the page folder; the slot's time-out is left alone.
 WebResponse RequestHandler::documentRequest(const WebRequest& request) {
     if (auto file = m_pages.serve(request.path))
-        return {200, std::move(file)};
+        return {200, std::nullopt, std::move(file)};
     return page(PageFolder::NO_PAGE);
 }
 
@@ -145,7 +145,7 @@ WebResponse RequestHandler::page(const char* name) const {
 
 WebResponse RequestHandler::page(const QString& name) const {
     auto read = m_pages.read(name);
-    if (!read.bytes)
+    if (!read.file)
         return {500, Cp1251::fromUnicode(read.error)};
-    return {200, std::move(read.bytes)};
+    return {200, std::nullopt, std::move(read.file)};
 }
