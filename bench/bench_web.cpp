@@ -93,7 +93,8 @@ int main(int argc, char* argv[]) {
     Vars vars;
     MessageBoxes messages;
     TForm1 form(vars, messages, PosixSerialDevice::create());
-    TFormWeb web(form.terminal().dispatcher(), vars, messages, folder.path(), {}, &form);
+    TFormWeb web(form.terminal().dispatcher(), vars, messages, folder.path(), {},
+                 Journal::none(), &form);
     form.setWebWindow(&web);
     form.show();
     if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1) || !web.service().isListening())

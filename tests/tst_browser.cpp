@@ -64,7 +64,8 @@ void TestBrowser::webUserSession() {
     Vars vars;
     RecordingMessages messages;
     TForm1 form1(vars, messages, PosixSerialDevice::create());
-    TFormWeb web(form1.terminal().dispatcher(), vars, messages, dir.path(), settings, &form1);
+    TFormWeb web(form1.terminal().dispatcher(), vars, messages, dir.path(), settings,
+                 Journal::none(), &form1);
     form1.setWebWindow(&web);
     QVERIFY(web.service().isListening());
     QVERIFY(form1.terminal().OpenComPort(QStringLiteral("Com1"), 1));

@@ -488,7 +488,8 @@ void TestJournal::faults() {
     if (recording) {
         QCOMPARE(fileBytes(aside), before);
         JournalQuery query(path);
-        QCOMPARE(query.find(everything(1), 10).rows.size(), std::size_t(3)); // lines, port, command
+        QCOMPARE(query.find(everything(1), 10).rows.size(),
+                 std::size_t(4)); // lines, the web server on, port, command
     } else {
         QVERIFY(!QFile::exists(aside));
         if (fault == QLatin1String("newer"))

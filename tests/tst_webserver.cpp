@@ -131,6 +131,7 @@ private slots:
     void everyUserGetsItsOwnReply();
     void fullQueueSaysSo();
     void waitingCommandsDoNotStarveTheServer();
+    void oneUserTakesOnlyItsShareOfTheQueue();
     void browserThatGivesUpLeavesNothingBehind();
     void switchOffReleasesWaitingRequests();
     void reopenedPortReleasesWaitingRequest();
@@ -524,19 +525,20 @@ void TestWebServer::fullQueueSaysSo() {
     QCOMPARE(rig.terminal->queue().count(), CommandQueue::CAPACITY);
 }
 
-// Sixteen commands of one user wait for a silent exchange; a new user's login page and a
+// Sixteen commands of two users wait for a silent exchange; a new user's login page and a
 // known user's file still come at once.
 void TestWebServer::waitingCommandsDoNotStarveTheServer() {
     WebRig rig;
     rig.permit({"RTM-RRT"});
     QVERIFY(rig.open());
     rig.exchange.silenceNext(100);
-    const HttpProbe waiting = rig.loggedIn(1);
+    const HttpProbe users[] = {rig.loggedIn(1), rig.loggedIn(4)};
     const HttpProbe known = rig.client(2);
     known.get("/");
     std::vector<std::future<HttpAnswer>> answers;
-    for (int n = 0; n < 16; ++n)
-        answers.push_back(rig.later([&] { return waiting.post("Command=RTM-RRT"); }));
+    for (const HttpProbe& waiting : users)
+        for (int n = 0; n < RequestHandler::COMMANDS_PER_ADDRESS; ++n)
+            answers.push_back(rig.later([&] { return waiting.post("Command=RTM-RRT"); }));
     QTRY_COMPARE(rig.terminal->queue().count(), 16);
     // The best of three tries: a starved server answers none of them, a busy machine may
     // slow one down.
@@ -559,6 +561,43 @@ void TestWebServer::waitingCommandsDoNotStarveTheServer() {
     rig.web->switchOff(); // releases them all
     for (auto& answer : answers)
         QCOMPARE(rig.await(answer).body, PAGES["Command.html"]);
+}
+
+// One user's commands take at most their share of the queue: the next one is refused at
+// once, while the console and another user still queue theirs, and the share is free again
+// as each command ends, however it ends.
+void TestWebServer::oneUserTakesOnlyItsShareOfTheQueue() {
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.open());
+    rig.exchange.silenceNext(100);
+    const HttpProbe user = rig.loggedIn(1), other = rig.loggedIn(2);
+    std::vector<std::future<HttpAnswer>> answers;
+    for (int n = 0; n < RequestHandler::COMMANDS_PER_ADDRESS; ++n)
+        answers.push_back(rig.later([&] { return user.post("Command=RTM-RRT"); }));
+    QTRY_COMPARE(rig.terminal->queue().count(), RequestHandler::COMMANDS_PER_ADDRESS);
+    const QByteArray queueFull = ReplyPage::build({"\xCE\xF7\xE5\xF0\xE5\xE4\xFC \xEA\xEE\xEC\xE0\xED\xE4 "
+                                                   "\xE7\xE0\xEF\xEE\xEB\xED\xE5\xED\xE0"});
+    QCOMPARE(user.post("Command=RTM-RRT").body, queueFull);
+    QCOMPARE(rig.terminal->queue().count(), RequestHandler::COMMANDS_PER_ADDRESS);
+    answers.push_back(rig.later([&] { return other.post("Command=RTM-RRT"); }));
+    QCOMPARE(rig.terminal->dispatcher().appendConsole("CON-SOLE"), Dispatcher::Append::Queued);
+    QTRY_COMPARE(rig.terminal->queue().count(), RequestHandler::COMMANDS_PER_ADDRESS + 2);
+    // The command in progress ends by silence: its place is the user's again.
+    QTRY_COMPARE(rig.replyWait.starts, 1);
+    QVERIFY(rig.replyWait.elapse());
+    rig.terminal->windowMessages().deliverPending();
+    const auto ready = [&] {
+        return std::ranges::count_if(
+            answers, [](auto& answer) { return answer.wait_for(0s) == std::future_status::ready; });
+    };
+    QTRY_COMPARE(ready(), 1); // one of the user's, whichever went first
+    answers.push_back(rig.later([&] { return user.post("Command=RTM-RRT"); }));
+    QTRY_COMPARE(rig.terminal->queue().count(), RequestHandler::COMMANDS_PER_ADDRESS + 2);
+    QCOMPARE(ready(), 1);
+    rig.web->switchOff();
+    for (auto& answer : answers)
+        QCOMPARE(rig.await(answer).status, 200);
 }
 
 // The browser closes its connection while its command waits: the command still runs, its

@@ -55,7 +55,7 @@ struct Windows {
         write("WEB/index.html", "login page");
         form1 = std::make_unique<TForm1>(vars, messages, std::make_unique<FakeSerialDevice>());
         web = std::make_unique<TFormWeb>(form1->terminal().dispatcher(), vars, messages, dir.path(),
-                                         HttpSettings{port}, form1.get());
+                                         HttpSettings{port}, Journal::none(), form1.get());
         form1->setWebWindow(web.get());
     }
     ~Windows() {

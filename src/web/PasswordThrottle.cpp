@@ -25,6 +25,17 @@ void PasswordThrottle::checked(QByteArrayView address, bool right, time_point at
         m_addresses.erase(key); // nothing left to remember
 }
 
+void PasswordThrottle::withdrawn(QByteArrayView address) {
+    std::lock_guard lock(m_mutex);
+    const auto known = m_addresses.find(ClientAddress(address).bytes());
+    if (known == m_addresses.end())
+        return;
+    Tries& tries = known->second;
+    tries.waiting = std::max(0, tries.waiting - 1);
+    if (tries.wrong == 0 && tries.waiting == 0)
+        m_addresses.erase(known);
+}
+
 std::size_t PasswordThrottle::remembered() const {
     std::lock_guard lock(m_mutex);
     return m_addresses.size();

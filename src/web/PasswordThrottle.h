@@ -31,6 +31,9 @@ public:
     time_point turn(QByteArrayView address, time_point now);
     // The password of `address` was checked at `at` and found right or wrong.
     void checked(QByteArrayView address, bool right, time_point at);
+    // A turn of `address` that was given out and will never be checked (the request went
+    // away, or the server was switched off): it counts as no try.
+    void withdrawn(QByteArrayView address);
 
     // Addresses remembered now.
     std::size_t remembered() const;

@@ -73,13 +73,14 @@ void selectRow(QListWidget* box, int row) {
 } // namespace
 
 TFormWeb::TFormWeb(Dispatcher& dispatcher, Vars& vars, OperatorMessages& messages,
-                   const QString& workingDirectory, const HttpSettings& settings, QWidget* parent)
+                   const QString& workingDirectory, const HttpSettings& settings,
+                   Journal& journal, QWidget* parent)
     : QWidget(parent, Qt::Window), m_vars(vars), m_messages(messages),
       m_workingDirectory(workingDirectory) {
     setObjectName(QStringLiteral("TFormWeb"));
     setWindowTitle(QStringLiteral("FormWeb"));
     m_service = std::make_unique<WebService>(dispatcher, vars, workingDirectory, settings,
-                                             m_expiryTimer, SlotClock::now);
+                                             m_webTimer, SlotClock::now, journal);
     connect(m_service.get(), &WebService::slotsChanged, this, &TFormWeb::showSlots);
     buildControls();
     FormCreate();
