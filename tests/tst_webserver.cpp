@@ -1,6 +1,9 @@
 #include "HttpProbe.h"
 #include "Probes.h"
 #include "TerminalRig.h"
+#include "Cp1251.h"
+#include "PasswordThrottle.h"
+#include "RequestGuards.h"
 #include "WebService.h"
 
 #include <QElapsedTimer>
@@ -55,13 +58,14 @@ struct WebRig : TerminalRig {
     QTemporaryDir dir;
     FakeTimer expiry;
     FakeClock clock;
+    RecordingJournal journal;
     std::unique_ptr<WebService> web;
 
     explicit WebRig(const HttpSettings& settings = {}) {
         for (auto page = PAGES.begin(); page != PAGES.end(); ++page)
             write("WEB/" + page.key(), page.value());
         web = std::make_unique<WebService>(terminal->dispatcher(), vars, dir.path(), settings,
-                                           expiry, clock.function());
+                                           expiry, clock.function(), journal);
         if (!web->switchOn().isEmpty())
             qFatal("the web server does not listen");
     }
@@ -131,6 +135,11 @@ private slots:
     void everyUserGetsItsOwnReply();
     void fullQueueSaysSo();
     void waitingCommandsDoNotStarveTheServer();
+    // Guards.
+    void requestsOfOtherSitesAreRefused_data();
+    void requestsOfOtherSitesAreRefused();
+    void passwordGuessesAreCheckedOneEvery2s();
+    void passwordsWaitingHoldNoThread();
     void oneUserTakesOnlyItsShareOfTheQueue();
     void browserThatGivesUpLeavesNothingBehind();
     void switchOffReleasesWaitingRequests();
@@ -561,6 +570,156 @@ void TestWebServer::waitingCommandsDoNotStarveTheServer() {
     rig.web->switchOff(); // releases them all
     for (auto& answer : answers)
         QCOMPARE(rig.await(answer).body, PAGES["Command.html"]);
+}
+
+void TestWebServer::requestsOfOtherSitesAreRefused_data() {
+    QTest::addColumn<QByteArray>("headers"); // %PORT% stands for the server's port
+    QTest::addColumn<QString>("refusal");    // empty: handled as ever
+    const QString site = QStringLiteral("another page"), host = QStringLiteral("name");
+    QTest::newRow("none of the headers (a script)") << QByteArray() << QString();
+    QTest::newRow("typed or bookmarked") << QByteArray("Sec-Fetch-Site: none\r\n") << QString();
+    QTest::newRow("the terminal's own form")
+        << QByteArray("Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:%PORT%\r\n")
+        << QString();
+    QTest::newRow("own origin, older browser")
+        << QByteArray("Host: 127.0.0.1:%PORT%\r\nOrigin: http://127.0.0.1:%PORT%\r\n")
+        << QString();
+    QTest::newRow("this computer's name")
+        << QByteArray("Host: LOCALHOST:%PORT%\r\nOrigin: http://localhost:%PORT%\r\n")
+        << QString();
+    QTest::newRow("a name the operator listed")
+        << QByteArray("Host: Terminal.Example.:%PORT%\r\n") << QString();
+    QTest::newRow("a picture of another site")
+        << QByteArray("Sec-Fetch-Site: cross-site\r\n") << site;
+    QTest::newRow("a form of a sibling site")
+        << QByteArray("Sec-Fetch-Site: same-site\r\nOrigin: http://127.0.0.2:%PORT%\r\n") << site;
+    QTest::newRow("another origin, older browser")
+        << QByteArray("Origin: http://evil.example\r\n") << site;
+    QTest::newRow("own host, another port")
+        << QByteArray("Origin: http://127.0.0.1:1\r\n") << site;
+    QTest::newRow("own host, another scheme")
+        << QByteArray("Origin: https://127.0.0.1:%PORT%\r\n") << site;
+    QTest::newRow("a page with no origin to give") << QByteArray("Origin: null\r\n") << site;
+    QTest::newRow("a rebound name")
+        << QByteArray("Host: attacker.example:%PORT%\r\nSec-Fetch-Site: same-origin\r\n"
+                      "Origin: http://attacker.example:%PORT%\r\n")
+        << host;
+}
+
+// A refused request takes no slot, compares no password, queues nothing, restarts no
+// timer; the journal has the refusal, and a command's text only when it was one.
+void TestWebServer::requestsOfOtherSitesAreRefused() {
+    QFETCH(QByteArray, headers);
+    QFETCH(QString, refusal);
+    qputenv(RequestGuards::HOSTS_VARIABLE, "other.example, terminal.example");
+    WebRig rig;
+    qunsetenv(RequestGuards::HOSTS_VARIABLE);
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.open());
+    headers.replace("%PORT%", QByteArray::number(rig.web->port()));
+    const HttpProbe user = rig.loggedIn(1), stranger = rig.client(2);
+    rig.clock.advance(1s);
+    const auto before = rig.web->webSlots().table()[0].deadline;
+    const auto send = [&](const HttpProbe& probe, const QByteArray& method,
+                          const QByteArray& target, const QByteArray& form) {
+        auto answer = rig.later([&] {
+            return probe.request(method, target, form, "application/x-www-form-urlencoded",
+                                 headers);
+        });
+        return rig.await(answer);
+    };
+    const HttpAnswer command = send(user, "POST", "/", "Command=RTM-RRT");
+    const HttpAnswer password = send(stranger, "GET", "/?Password=pw", {});
+    const HttpAnswer file = send(user, "GET", "/img/logo.gif", {});
+    if (refusal.isEmpty()) {
+        QCOMPARE(command.body, ReplyPage::build({"RTM-RRT", DONE, "END 0001", "<"}));
+        QCOMPARE(password.body, PAGES["index.html"]);
+        QCOMPARE(file.body, PAGES["img/logo.gif"]);
+        return;
+    }
+    const QByteArray reason = refusal == QLatin1String("name")
+                                  ? Cp1251::fromUnicode(QStringLiteral("переменная ")) +
+                                        RequestGuards::HOSTS_VARIABLE
+                                  : Cp1251::fromUnicode(QStringLiteral("с другой страницы"));
+    for (const HttpAnswer& answer : {command, password})
+        QVERIFY2(answer.status == 403 && answer.body.contains(reason), answer.body.constData());
+    QCOMPARE(file.status, refusal == QLatin1String("name") ? 403 : 200);
+    QCOMPARE(rig.exchange.commandsReceived(), 0);
+    QCOMPARE(rig.terminal->queue().count(), 0);
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 1);
+    QCOMPARE(rig.web->webSlots().table()[0].deadline, before);
+    const QList<QByteArray> reports = rig.journal.reports();
+    const QByteArray why = QByteArray::number(
+        int(refusal == QLatin1String("name") ? Refusal::Host : Refusal::CrossSite));
+    QVERIFY(reports.contains("refused " + why + " 127.0.0.2" +
+                             (refusal == QLatin1String("name") ? " attacker.example:" +
+                                                                     QByteArray::number(rig.web->port())
+                                                               : QByteArray())));
+    if (refusal != QLatin1String("name"))
+        QVERIFY(reports.contains("refused " + why + " 127.0.0.1 RTM-RRT"));
+    for (const QByteArray& report : reports)
+        QVERIFY2(!report.endsWith(" pw"), report.constData()); // never a password
+}
+
+// After three wrong passwords an address gets one check every 2 s, however many requests
+// it sends at once; each waits for its turn, and a right one among them lets the user in
+// when its turn comes.
+void TestWebServer::passwordGuessesAreCheckedOneEvery2s() {
+    WebRig rig;
+    rig.passwords({"pw"});
+    const HttpProbe guesser = rig.client(1);
+    QCOMPARE(guesser.get("/").body, PAGES["index.html"]);
+    for (int n = 0; n < PasswordThrottle::FREE_TRIES; ++n)
+        QCOMPARE(guesser.post("Password=no").body, PAGES["index1.html"]);
+    std::vector<int> waiting;
+    for (const QByteArray& form : {"Password=no1", "Password=no2", "Password=no3", "Password=pw"}) {
+        waiting.push_back(guesser.send("POST", "/", form));
+        QTRY_COMPARE(rig.web->passwordsWaiting(), waiting.size());
+    }
+    for (std::size_t turn = 1; turn <= waiting.size(); ++turn) {
+        QTRY_COMPARE(rig.expiry.interval(), 2000); // the web timer waits for the next turn
+        QVERIFY(rig.expiry.isEnabled());
+        rig.clock.advance(1999ms);
+        QVERIFY(rig.expiry.elapse()); // fired a moment early: nothing is checked yet
+        QCOMPARE(rig.web->passwordsWaiting(), waiting.size() - turn + 1);
+        rig.clock.advance(1ms);
+        QVERIFY(rig.expiry.elapse());
+        QCOMPARE(rig.web->passwordsWaiting(), waiting.size() - turn);
+    }
+    for (std::size_t n = 0; n < waiting.size(); ++n)
+        QCOMPARE(HttpProbe::receive(waiting[n]).body,
+                 PAGES[n + 1 < waiting.size() ? "index1.html" : "Command.html"]);
+    QCOMPARE(rig.web->webSlots().table()[0].state, SlotLoggedIn);
+    // Another address was never slowed.
+    QCOMPARE(rig.client(2).get("/").body, PAGES["index.html"]);
+    QCOMPARE(rig.client(2).post("Password=pw").body, PAGES["Command.html"]);
+}
+
+// Passwords waiting for their turn hold no thread; the server's limit on one address's
+// connections bounds them, while other addresses are served at once; the switch-off
+// answers them all with the login page, unchecked.
+void TestWebServer::passwordsWaitingHoldNoThread() {
+    WebRig rig;
+    rig.passwords({"pw"});
+    const HttpProbe guesser = rig.client(1);
+    guesser.get("/");
+    for (int n = 0; n < PasswordThrottle::FREE_TRIES; ++n)
+        guesser.post("Password=no");
+    const int threads = entriesIn("/proc/self/task");
+    std::vector<int> waiting;
+    for (unsigned n = 0; n < HttpServer::CONNECTIONS_PER_ADDRESS; ++n) {
+        waiting.push_back(guesser.send("POST", "/", "Password=pw"));
+        QTRY_COMPARE(rig.web->passwordsWaiting(), waiting.size());
+    }
+    QCOMPARE(guesser.post("Password=pw").status, 0); // one connection too many: refused
+    QCOMPARE(rig.web->passwordsWaiting(), waiting.size());
+    QCOMPARE(entriesIn("/proc/self/task"), threads);
+    QCOMPARE(rig.client(2).get("/").body, PAGES["index.html"]);
+    rig.web->switchOff();
+    QCOMPARE(rig.web->passwordsWaiting(), std::size_t(0));
+    for (const int socket : waiting)
+        QCOMPARE(HttpProbe::receive(socket).body, PAGES["index.html"]);
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 0);
 }
 
 // One user's commands take at most their share of the queue: the next one is refused at

@@ -95,18 +95,13 @@ WebAnswer RequestHandler::passwordRequest(const WebSlots::Admission& client,
     if (request.parameterText.isEmpty())
         return WebResponse{};
     const QByteArray password = WebParameters::valueOf(request.parameterText);
-    if (!takeWaitingPlace(client.address))
-        return page(PageFolder::LOGIN);
     const auto turn = m_parts.throttle.turn(request.address, now);
-    if (turn <= now) {
-        releaseWaitingPlace(client.address);
+    if (turn <= now)
         return checkPassword(client, password, now);
-    }
     auto answer = std::make_shared<PendingResponse>();
     {
         std::lock_guard lock(m_waitMutex);
         if (m_released) {
-            m_turnsOf.erase(client.address.bytes());
             m_parts.throttle.withdrawn(request.address);
             return page(PageFolder::LOGIN);
         }
@@ -115,26 +110,6 @@ WebAnswer RequestHandler::passwordRequest(const WebSlots::Admission& client,
     if (m_turnWaiting)
         m_turnWaiting();
     return answer;
-}
-
-// A place for one more password of the address among those that wait for their turn.
-bool RequestHandler::takeWaitingPlace(const ClientAddress& address) {
-    std::lock_guard lock(m_waitMutex);
-    int& turns = m_turnsOf[address.bytes()];
-    if (turns >= WAITING_PASSWORDS_PER_ADDRESS || m_turns.size() >= WAITING_PASSWORDS) {
-        if (turns == 0)
-            m_turnsOf.erase(address.bytes());
-        return false;
-    }
-    ++turns;
-    return true;
-}
-
-void RequestHandler::releaseWaitingPlace(const ClientAddress& address) {
-    std::lock_guard lock(m_waitMutex);
-    const auto turns = m_turnsOf.find(address.bytes());
-    if (turns != m_turnsOf.end() && --turns->second <= 0)
-        m_turnsOf.erase(turns);
 }
 
 WebResponse RequestHandler::checkPassword(const WebSlots::Admission& client,
@@ -159,6 +134,11 @@ std::optional<SlotClock::time_point> RequestHandler::nextTurn() const {
     return m_turns.begin()->first;
 }
 
+std::size_t RequestHandler::passwordsWaiting() const {
+    std::lock_guard lock(m_waitMutex);
+    return m_turns.size();
+}
+
 // A password whose slot changed while it waited (it expired, or another request of the
 // address logged in) is not checked: it gets the page of the slot's state.
 void RequestHandler::checkDueTurns(SlotClock::time_point now) {
@@ -171,7 +151,6 @@ void RequestHandler::checkDueTurns(SlotClock::time_point now) {
         m_turns.erase(m_turns.begin(), end);
     }
     for (Turn& turn : due) {
-        releaseWaitingPlace(turn.client.address);
         switch (m_parts.table.state(turn.client)) {
         case SlotConnected:
             turn.answer->complete(checkPassword(turn.client, turn.password, now));
@@ -277,7 +256,6 @@ void RequestHandler::releaseWaiting() {
         m_released = true;
         waiting.swap(m_waiting);
         turns.swap(m_turns);
-        m_turnsOf.clear();
         m_commandsOf.clear();
     }
     for (const auto& command : waiting)

@@ -47,12 +47,6 @@ public:
     // Commands of one address waiting in the queue or in progress at once: the console and
     // the other users always find room.
     static constexpr int COMMANDS_PER_ADDRESS = 8;
-    // Passwords waiting for their turn, of one address and of all: a request that finds
-    // its address's (or all) places taken gets the login page back, its password unchecked.
-    // One address holds at most 16 connections, but a connection that closes while its
-    // password waits leaves its turn behind, so the turns have bounds of their own.
-    static constexpr int WAITING_PASSWORDS_PER_ADDRESS = 16;
-    static constexpr std::size_t WAITING_PASSWORDS = 256;
 
     using Clock = std::function<SlotClock::time_point()>;
 
@@ -82,6 +76,8 @@ public:
     std::optional<SlotClock::time_point> nextTurn() const;
     // Checks the passwords whose turn has come (window thread) and completes their answers.
     void checkDueTurns(SlotClock::time_point now);
+    // Passwords waiting for their turn now.
+    std::size_t passwordsWaiting() const;
     // Called, on the server's thread, each time a password starts waiting for its turn.
     void onTurnWaiting(std::function<void()> observer) { m_turnWaiting = std::move(observer); }
 
@@ -93,8 +89,6 @@ private:
     };
 
     std::optional<WebResponse> refusal(const WebRequest& request);
-    bool takeWaitingPlace(const ClientAddress& address);
-    void releaseWaitingPlace(const ClientAddress& address);
     WebResponse documentRequest(const WebRequest& request);
     WebAnswer passwordRequest(const WebSlots::Admission& client, const WebRequest& request);
     WebResponse checkPassword(const WebSlots::Admission& client, const QByteArray& password,
@@ -117,7 +111,8 @@ private:
     mutable std::mutex m_waitMutex;
     std::set<std::shared_ptr<WebCommand>> m_waiting;
     std::map<QByteArray, int> m_commandsOf; // commands waiting or in progress, by address
-    std::map<QByteArray, int> m_turnsOf;    // passwords waiting for their turn, by address
+    // Each waiting password holds its connection, suspended, until its turn: the server's
+    // connection limits bound them.
     std::multimap<SlotClock::time_point, Turn> m_turns;
     bool m_released = false;
 };

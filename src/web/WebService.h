@@ -57,6 +57,8 @@ public:
     // The port listened on (the one chosen when any free port was asked for).
     int port() const { return m_server.port(); }
     HttpServer& server() { return m_server; }
+    // Passwords waiting for their turn to be checked.
+    std::size_t passwordsWaiting() const { return m_handler ? m_handler->passwordsWaiting() : 0; }
 
 signals:
     void slotsChanged(); // the table changed; ConnectionCount may have changed
