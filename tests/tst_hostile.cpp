@@ -1,6 +1,7 @@
 #include "Fakes.h"
 #include "HttpProbe.h"
 #include "HttpServer.h"
+#include "PasswordThrottle.h"
 #include "Probes.h"
 
 #include <QElapsedTimer>
@@ -10,6 +11,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
@@ -35,6 +38,9 @@ constexpr bool MEMORY_MEASURED = true;
 #endif
 
 const QByteArray LOGIN_PAGE = "login page";
+const QByteArray WRONG_PASSWORD_PAGE = "wrong password page";
+// How long one address guesses passwords as fast as it can.
+constexpr std::chrono::milliseconds GUESSING{4000};
 
 // The program under attack, in a working folder of its own with the login page.
 struct Target {
@@ -119,6 +125,7 @@ class TestHostile : public QObject {
 private slots:
     void attackStaysWithinItsBounds_data();
     void attackStaysWithinItsBounds();
+    void passwordGuessingIsSlowed();
 };
 
 void TestHostile::attackStaysWithinItsBounds_data() {
@@ -194,6 +201,40 @@ void TestHostile::attackStaysWithinItsBounds() {
     for (const int socket : held)
         ::close(socket);
     qInfo("ended %lld ms after the close", static_cast<long long>(exit));
+    QVERIFY(exit >= 0 && exit < EXIT_MS);
+}
+
+// One address sends wrong passwords as fast as it can on every connection it may hold:
+// after the free tries it gets one answer every 2 s, and the program still ends at once.
+void TestHostile::passwordGuessingIsSlowed() {
+    Target target;
+    QVERIFY(writeFile(target.dir.filePath("Password"), "1234\r\n"));
+    QVERIFY(writeFile(target.dir.filePath("WEB/index1.html"), WRONG_PASSWORD_PAGE));
+    QVERIFY(target.start());
+    const HttpProbe guesser(target.port, "127.0.5.1");
+    QCOMPARE(guesser.get("/").body, LOGIN_PAGE);
+    std::atomic<int> answered{0};
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::thread> connections;
+    for (unsigned n = 0; n < HttpServer::CONNECTIONS_PER_ADDRESS; ++n)
+        connections.emplace_back([&] {
+            while (clock.elapsed() < GUESSING.count())
+                if (guesser.post("Password=0000").body == WRONG_PASSWORD_PAGE &&
+                    clock.elapsed() < GUESSING.count())
+                    ++answered;
+        });
+    while (clock.elapsed() < GUESSING.count())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the attack's own length
+    const qint64 exit = target.close(); // answers what still waits
+    for (std::thread& connection : connections)
+        connection.join();
+    const int bound = PasswordThrottle::FREE_TRIES + int(GUESSING / PasswordThrottle::PAUSE) + 1;
+    qInfo("%d wrong passwords answered in %lld ms (at most %d); ended %lld ms after the close",
+          answered.load(), static_cast<long long>(GUESSING.count()), bound,
+          static_cast<long long>(exit));
+    QVERIFY(answered >= PasswordThrottle::FREE_TRIES);
+    QVERIFY(answered <= bound);
     QVERIFY(exit >= 0 && exit < EXIT_MS);
 }
 
