@@ -352,6 +352,10 @@ void TestWebServer::slotsExpireOnTheWindowThread() {
     QCOMPARE(rig.web->webSlots().ConnectionCount(), 0);
     QTRY_VERIFY(!rig.expiry.isEnabled());
     QCOMPARE(files.get("/img/logo.gif").body, PAGES["index.html"]); // admitted anew
+    const QList<QByteArray> journal{"web 5", "web 1 127.0.0.1", "web 2 127.0.0.1",
+                                    "web 1 127.0.0.2", "web 4 127.0.0.2", "web 4 127.0.0.1",
+                                    "web 1 127.0.0.1"};
+    QCOMPARE(rig.journal.reports(), journal); // on, admitted, logged in, expired
 }
 
 void TestWebServer::listenFailureIsReported() {
@@ -690,6 +694,8 @@ void TestWebServer::passwordGuessesAreCheckedOneEvery2s() {
         QCOMPARE(HttpProbe::receive(waiting[n]).body,
                  PAGES[n + 1 < waiting.size() ? "index1.html" : "Command.html"]);
     QCOMPARE(rig.web->webSlots().table()[0].state, SlotLoggedIn);
+    QCOMPARE(rig.journal.reports().count("web 3 127.0.0.1"), 6); // every wrong one, no text
+    QVERIFY(rig.journal.reports().endsWith("web 2 127.0.0.1"));
     // Another address was never slowed.
     QCOMPARE(rig.client(2).get("/").body, PAGES["index.html"]);
     QCOMPARE(rig.client(2).post("Password=pw").body, PAGES["Command.html"]);
