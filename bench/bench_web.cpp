@@ -3,8 +3,8 @@
 // a logged-in browser and from the console, median and 95th percentile; 4 users sending 50
 // commands each at the same time, every reply checked against its command; and the
 // processor time spent while 4 requests wait for a silent exchange, and the program's
-// threads while 4 and while 200 connections wait (the 4 users with 16 commands each, the
-// most their addresses may have open, and 136 connections that sent half a request head).
+// threads while 4 and while 200 connections wait (the 4 users with 8 commands each, their
+// whole share of the queue, and 168 connections that sent half a request head).
 // The console path's round trip includes appending the reply to the console and painting
 // it; the web path's includes the HTTP exchange, whose own cost the page file round trip
 // shows.
@@ -93,7 +93,8 @@ int main(int argc, char* argv[]) {
     Vars vars;
     MessageBoxes messages;
     TForm1 form(vars, messages, PosixSerialDevice::create());
-    TFormWeb web(form.terminal().dispatcher(), vars, messages, folder.path(), {}, &form);
+    TFormWeb web(form.terminal().dispatcher(), vars, messages, folder.path(), {}, Journal::none(),
+                 &form);
     form.setWebWindow(&web);
     form.show();
     if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1) || !web.service().isListening())
@@ -167,7 +168,7 @@ int main(int argc, char* argv[]) {
 
     // Requests wait for an exchange that does not answer; the browsers are open sockets of
     // this process, so every thread counted is the program's.
-    const int perUser = int(HttpServer::CONNECTIONS_PER_ADDRESS);
+    const int perUser = RequestHandler::COMMANDS_PER_ADDRESS;
     simulator.write(QByteArray("silent ") + QByteArray::number(USERS * perUser) + "\n");
     simulator.waitForBytesWritten(1000);
     Bench::sleepInEventLoop(500);

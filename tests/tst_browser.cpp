@@ -20,8 +20,9 @@
 // A web user's session in a real browser: the program's windows run here, with the
 // simulated exchange on COM1 and the project's own page folder, while
 // tests/browser/web_pages.py drives headless Chromium against the web server: the whole
-// session over HTTP, and a login, a command and its reply over HTTPS with a certificate
-// made for the test. KORVANT_SCREENSHOTS names a folder for the pictures of the pages
+// session over HTTP (with another site's page that tries to send commands as the logged-in
+// user), and a login, a command and its reply over HTTPS with a certificate made for the
+// test. KORVANT_SCREENSHOTS names a folder for the pictures of the pages
 // (scripts/screenshot).
 class TestBrowser : public QObject {
     Q_OBJECT
@@ -64,7 +65,8 @@ void TestBrowser::webUserSession() {
     Vars vars;
     RecordingMessages messages;
     TForm1 form1(vars, messages, PosixSerialDevice::create());
-    TFormWeb web(form1.terminal().dispatcher(), vars, messages, dir.path(), settings, &form1);
+    TFormWeb web(form1.terminal().dispatcher(), vars, messages, dir.path(), settings,
+                 Journal::none(), &form1);
     form1.setWebWindow(&web);
     QVERIFY(web.service().isListening());
     QVERIFY(form1.terminal().OpenComPort(QStringLiteral("Com1"), 1));
@@ -90,6 +92,9 @@ void TestBrowser::webUserSession() {
     QCOMPARE(session.exitCode(), 0);
     QVERIFY(messages.shown.isEmpty());
     QVERIFY(form1.Memo1->toPlainText().isEmpty()); // web replies never reach the console
+    QVERIFY(exchange.commandsReceived() > 0);
+    QVERIFY2(!QByteArray::fromStdString(exchange.received()).contains("6666"),
+             exchange.received().c_str()); // no command of another site's page
     QCOMPARE(web.service().webSlots().ConnectionCount(), places);
 }
 

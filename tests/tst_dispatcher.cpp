@@ -40,6 +40,7 @@ private slots:
     void webAndConsoleGetTheirOwnReplies();
     void webAtHeadReleasedBeforeNextWrite();
     void captureKeepsAtMost256Lines();
+    void releasedWebCommandCollectsNoMoreLines();
     void portOpenDiscardsQueue();
     void switchOffTakesOutWaitingWeb_data();
     void switchOffTakesOutWaitingWeb();
@@ -218,6 +219,20 @@ void TestDispatcher::captureKeepsAtMost256Lines() {
     QCOMPARE(lines.size(), WebCommand::CAPTURE_LINES);
     QCOMPARE(lines.first(), QByteArray("0"));
     QCOMPARE(lines.last(), QByteArray("255"));
+}
+
+// A web request released while its command is still on the line (the server was switched
+// off) has answered with what it had: lines that still come change nothing of it.
+void TestDispatcher::releasedWebCommandCollectsNoMoreLines() {
+    Rig rig;
+    auto reply = rig.web("WEB");
+    rig.deliver();
+    rig.dispatcher.captureLine(line("BEFORE"));
+    reply->finish(WebCommand::Outcome::Abandoned);
+    rig.dispatcher.captureLine(line("AFTER"));
+    rig.replyEnds();
+    QCOMPARE(reply->outcome(), WebCommand::Outcome::Abandoned);
+    QCOMPARE(reply->lines(), QList<QByteArray>{"BEFORE"});
 }
 
 void TestDispatcher::portOpenDiscardsQueue() {

@@ -154,6 +154,9 @@ void TestEndToEnd::webReplyGoesToItsRequestOnly() {
     QCOMPARE(lines.last(), QByteArray("<"));
     QVERIFY(!rig.console.lines.contains(QStringLiteral("WEB-CMD")));
     QVERIFY(rig.console.lines.contains(QStringLiteral("CON-CMD")));
+    rig.exchange.sendUnsolicited("LATE"); // after the reply has ended: the console's
+    QVERIFY(rig.consoleHas(QStringLiteral("LATE")));
+    QCOMPARE(reply->lines(), lines);
     QCOMPARE(rig.vars.WebReplyReady, 1);
 }
 

@@ -1,15 +1,19 @@
 #include "Fakes.h"
 #include "HttpProbe.h"
 #include "HttpServer.h"
+#include "PasswordThrottle.h"
 #include "Probes.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+#include <atomic>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -34,6 +38,9 @@ constexpr bool MEMORY_MEASURED = true;
 #endif
 
 const QByteArray LOGIN_PAGE = "login page";
+const QByteArray WRONG_PASSWORD_PAGE = "wrong password page";
+// How long one address guesses passwords as fast as it can.
+constexpr std::chrono::milliseconds GUESSING{4000};
 
 // The program under attack, in a working folder of its own with the login page.
 struct Target {
@@ -118,6 +125,7 @@ class TestHostile : public QObject {
 private slots:
     void attackStaysWithinItsBounds_data();
     void attackStaysWithinItsBounds();
+    void passwordGuessingIsSlowed();
 };
 
 void TestHostile::attackStaysWithinItsBounds_data() {
@@ -126,24 +134,28 @@ void TestHostile::attackStaysWithinItsBounds_data() {
     QTest::addColumn<long long>("total"); // bytes streamed on one connection
     QTest::addColumn<int>("slow");        // slow connections held open meanwhile
     QTest::addColumn<int>("addresses");   // that they come from
+    QTest::addColumn<int>("fetches");     // a known client's requests of a 64 MB page file
     const QByteArray post = "POST / HTTP/1.1\r\nHost: x\r\n"
                             "Content-Type: application/x-www-form-urlencoded\r\n";
     const QByteArray bytes(64 * 1024, 'a');
     QTest::newRow("a request line of 64 MB without its end")
-        << QByteArray("GET /") << bytes << 64 * MB << 0 << 1;
+        << QByteArray("GET /") << bytes << 64 * MB << 0 << 1 << 0;
     QTest::newRow("64 MB of header lines")
         << QByteArray("GET / HTTP/1.1\r\nHost: x\r\n") << QByteArray("X-a: b\r\n").repeated(8192)
-        << 64 * MB << 0 << 1;
+        << 64 * MB << 0 << 1 << 0;
     QTest::newRow("a chunked body of 256 MB") << post + "Transfer-Encoding: chunked\r\n\r\n"
                                               << "10000\r\n" + bytes + "\r\n"
-                                              << 256 * MB << 0 << 1;
+                                              << 256 * MB << 0 << 1 << 0;
     QTest::newRow("a declared body of 1 GB") << post + "Content-Length: 1073741824\r\n\r\n"
-                                             << bytes << 1024 * MB << 0 << 1;
+                                             << bytes << 1024 * MB << 0 << 1 << 0;
     QTest::newRow("400 slow connections from one address")
-        << QByteArray() << QByteArray() << 0LL << 400 << 1;
+        << QByteArray() << QByteArray() << 0LL << 400 << 1 << 0;
     // 20 addresses × 15 take all 256 places: a newcomer waits for one to free.
     QTest::newRow("300 slow connections from 20 addresses")
-        << QByteArray() << QByteArray() << 0LL << 300 << 20;
+        << QByteArray() << QByteArray() << 0LL << 300 << 20 << 0;
+    QTest::newRow("a 64 MB page fetched on 16 connections that read nothing")
+        << QByteArray() << QByteArray() << 0LL << 0 << 1
+        << int(HttpServer::CONNECTIONS_PER_ADDRESS);
 }
 
 void TestHostile::attackStaysWithinItsBounds() {
@@ -152,6 +164,7 @@ void TestHostile::attackStaysWithinItsBounds() {
     QFETCH(long long, total);
     QFETCH(int, slow);
     QFETCH(int, addresses);
+    QFETCH(int, fetches);
     Target target;
     QVERIFY(target.start());
     QVERIFY(writeFile(target.proc("clear_refs"), "5")); // the peak starts from here
@@ -159,7 +172,17 @@ void TestHostile::attackStaysWithinItsBounds() {
 
     if (total > 0)
         stream(target.port, head, piece, total);
-    const std::vector<int> held = slowConnections(target.port, slow, addresses);
+    std::vector<int> held = slowConnections(target.port, slow, addresses);
+    if (fetches > 0) {
+        QFile big(target.dir.filePath("WEB/big.bin"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(64 * MB));
+        big.close();
+        const HttpProbe known(target.port, "127.0.4.1");
+        QCOMPARE(known.get("/").body, LOGIN_PAGE); // admitted: its files are served
+        for (int n = 0; n < fetches; ++n)
+            held.push_back(known.send("GET", "/big.bin"));
+        QTest::qWait(300); // the server has taken every request by then
+    }
     const int accepted = std::min<int>(slow, addresses * int(HttpServer::CONNECTIONS_PER_ADDRESS));
     if (accepted < int(HttpServer::CONNECTION_LIMIT)) { // places are left for a newcomer
         QElapsedTimer clock;
@@ -178,6 +201,40 @@ void TestHostile::attackStaysWithinItsBounds() {
     for (const int socket : held)
         ::close(socket);
     qInfo("ended %lld ms after the close", static_cast<long long>(exit));
+    QVERIFY(exit >= 0 && exit < EXIT_MS);
+}
+
+// One address sends wrong passwords as fast as it can on every connection it may hold:
+// after the free tries it gets one answer every 2 s, and the program still ends at once.
+void TestHostile::passwordGuessingIsSlowed() {
+    Target target;
+    QVERIFY(writeFile(target.dir.filePath("Password"), "1234\r\n"));
+    QVERIFY(writeFile(target.dir.filePath("WEB/index1.html"), WRONG_PASSWORD_PAGE));
+    QVERIFY(target.start());
+    const HttpProbe guesser(target.port, "127.0.5.1");
+    QCOMPARE(guesser.get("/").body, LOGIN_PAGE);
+    std::atomic<int> answered{0};
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<std::thread> connections;
+    for (unsigned n = 0; n < HttpServer::CONNECTIONS_PER_ADDRESS; ++n)
+        connections.emplace_back([&] {
+            while (clock.elapsed() < GUESSING.count())
+                if (guesser.post("Password=0000").body == WRONG_PASSWORD_PAGE &&
+                    clock.elapsed() < GUESSING.count())
+                    ++answered;
+        });
+    while (clock.elapsed() < GUESSING.count())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the attack's own length
+    const qint64 exit = target.close();                             // answers what still waits
+    for (std::thread& connection : connections)
+        connection.join();
+    const int bound = PasswordThrottle::FREE_TRIES + int(GUESSING / PasswordThrottle::PAUSE) + 1;
+    qInfo("%d wrong passwords answered in %lld ms (at most %d); ended %lld ms after the close",
+          answered.load(), static_cast<long long>(GUESSING.count()), bound,
+          static_cast<long long>(exit));
+    QVERIFY(answered >= PasswordThrottle::FREE_TRIES);
+    QVERIFY(answered <= bound);
     QVERIFY(exit >= 0 && exit < EXIT_MS);
 }
 

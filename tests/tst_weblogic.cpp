@@ -1,6 +1,8 @@
 #include "Fakes.h"
 #include "PageFolder.h"
+#include "PasswordThrottle.h"
 #include "Probes.h"
+#include "RequestGuards.h"
 #include "RequestHandler.h"
 #include "WebAccessList.h"
 #include "WebParameters.h"
@@ -23,6 +25,13 @@ using Outcome = WebSlots::Outcome;
 
 QByteArray address(int n) {
     return "10.0.0." + QByteArray::number(n);
+}
+
+const QByteArray NOTHING = "(nothing served)";
+
+QByteArray served(const PageFolder& pages, QByteArrayView path) {
+    const auto file = pages.serve(path);
+    return file ? file->readAll() : NOTHING;
 }
 
 } // namespace
@@ -49,6 +58,8 @@ private slots:
     // Page folder.
     void onlyFilesInsideTheFolderAreServed_data();
     void onlyFilesInsideTheFolderAreServed();
+    void servedFileIsTheOneChecked_data();
+    void servedFileIsTheOneChecked();
     void fileNameIsCutAt80();
     void unreadablePageNamesFileAndReason();
     void replyPageBytes();
@@ -62,6 +73,13 @@ private slots:
     void staleRequestNeverTouchesNewcomer();
     void freeAllEmptiesTheTable();
     void concurrentAdmissionsNeverShareASlot();
+    // Guards and the password throttle.
+    void guards_data();
+    void guards();
+    void passwordChecksAreSpaced_data();
+    void passwordChecksAreSpaced();
+    void throttleRemembersAtMost256Addresses();
+    void simultaneousPasswordsGetThreeFreeTries();
 };
 
 void TestWebLogic::parseListFile_data() {
@@ -271,45 +289,78 @@ void TestWebLogic::valueOf() {
 
 void TestWebLogic::onlyFilesInsideTheFolderAreServed_data() {
     QTest::addColumn<QByteArray>("path");
-    QTest::addColumn<QString>("served");
-    QTest::newRow("a picture") << QByteArray("/img/logo.gif") << "WEB/img/logo.gif";
-    QTest::newRow("a page") << QByteArray("/Command.html") << "WEB/Command.html";
-    QTest::newRow("missing") << QByteArray("/nothing.gif") << "";
-    QTest::newRow("up and out") << QByteArray("/../secret.txt") << "";
-    QTest::newRow("up and back in")
-        << QByteArray("/img/../Command.html") << "WEB/img/../Command.html";
-    QTest::newRow("far up") << QByteArray("/../../../../../../etc/passwd") << "";
-    QTest::newRow("double slash is not absolute") << QByteArray("//etc/passwd") << "";
-    QTest::newRow("still encoded dots name no folder") << QByteArray("/%2e%2e/secret.txt") << "";
-    QTest::newRow("backslashes") << QByteArray("/..\\secret.txt") << "";
-    QTest::newRow("backslash to a file that exists") << QByteArray("/img\\logo.gif") << "";
-    QTest::newRow("NUL byte") << QByteArray("/Command.html\0.gif", 18) << "";
-    QTest::newRow("a folder") << QByteArray("/img") << "";
-    QTest::newRow("a folder with slash") << QByteArray("/img/") << "";
-    QTest::newRow("the folder itself") << QByteArray("") << "";
-    QTest::newRow("a link inside that leads out") << QByteArray("/out.txt") << "";
-    QTest::newRow("a folder link that leads out") << QByteArray("/outside/secret.txt") << "";
+    QTest::addColumn<QByteArray>("served"); // NOTHING when no file is served
+    QTest::newRow("a picture") << QByteArray("/img/logo.gif") << QByteArray("GIF");
+    QTest::newRow("a page") << QByteArray("/Command.html") << QByteArray("command");
+    QTest::newRow("missing") << QByteArray("/nothing.gif") << NOTHING;
+    QTest::newRow("up and out") << QByteArray("/../secret.txt") << NOTHING;
+    QTest::newRow("up and back in") << QByteArray("/img/../Command.html") << QByteArray("command");
+    QTest::newRow("far up") << QByteArray("/../../../../../../etc/passwd") << NOTHING;
+    QTest::newRow("double slash is not absolute") << QByteArray("//etc/passwd") << NOTHING;
+    QTest::newRow("still encoded dots name no folder")
+        << QByteArray("/%2e%2e/secret.txt") << NOTHING;
+    QTest::newRow("backslashes") << QByteArray("/..\\secret.txt") << NOTHING;
+    QTest::newRow("backslash to a file that exists") << QByteArray("/img\\logo.gif") << NOTHING;
+    QTest::newRow("NUL byte") << QByteArray("/Command.html\0.gif", 18) << NOTHING;
+    QTest::newRow("a folder") << QByteArray("/img") << NOTHING;
+    QTest::newRow("a folder with slash") << QByteArray("/img/") << NOTHING;
+    QTest::newRow("the folder itself") << QByteArray("") << NOTHING;
+    QTest::newRow("a fifo") << QByteArray("/fifo") << NOTHING;
+    QTest::newRow("a link inside that leads out") << QByteArray("/out.txt") << NOTHING;
+    QTest::newRow("a folder link that leads out") << QByteArray("/outside/secret.txt") << NOTHING;
+    QTest::newRow("a sibling folder whose name begins like it")
+        << QByteArray("/../WEB2/page.html") << NOTHING;
     QTest::newRow("a link inside to a file inside")
-        << QByteArray("/alias.html") << "WEB/alias.html";
+        << QByteArray("/alias.html") << QByteArray("command");
 }
 
 void TestWebLogic::onlyFilesInsideTheFolderAreServed() {
     QFETCH(QByteArray, path);
-    QFETCH(QString, served);
+    QFETCH(QByteArray, served);
     QTemporaryDir dir;
     QDir root(dir.path());
-    QVERIFY(root.mkpath("WEB/img"));
+    QVERIFY(root.mkpath("WEB/img") && root.mkpath("WEB2"));
     QVERIFY(writeFile(root.filePath("WEB/img/logo.gif"), "GIF"));
     QVERIFY(writeFile(root.filePath("WEB/Command.html"), "command"));
+    QVERIFY(writeFile(root.filePath("WEB2/page.html"), "a sibling's page"));
     QVERIFY(writeFile(root.filePath("secret.txt"), "secret"));
+    QCOMPARE(::mkfifo(QFile::encodeName(root.filePath("WEB/fifo")).constData(), 0600), 0);
     QVERIFY(QFile::link(root.filePath("secret.txt"), root.filePath("WEB/out.txt")));
     QVERIFY(QFile::link(root.path(), root.filePath("WEB/outside")));
     QVERIFY(QFile::link(root.filePath("WEB/Command.html"), root.filePath("WEB/alias.html")));
     const PageFolder pages(dir.path());
-    const auto file = pages.servable(path);
-    QCOMPARE(file.value_or(QString()), served);
-    if (file)
-        QVERIFY(pages.read(*file).bytes);
+    QCOMPARE(::served(pages, path), served);
+}
+
+// The file is checked once it is open: a link swapped before the open leads to the file it
+// now names, and is refused when that lies outside; swapped after the open, it changes
+// nothing of what is served. The outside file is never served.
+void TestWebLogic::servedFileIsTheOneChecked_data() {
+    QTest::addColumn<bool>("swapBeforeOpen");
+    QTest::addColumn<QByteArray>("served");
+    QTest::newRow("swapped before the open") << true << NOTHING;
+    QTest::newRow("swapped after the open") << false << QByteArray("command");
+}
+
+void TestWebLogic::servedFileIsTheOneChecked() {
+    QFETCH(bool, swapBeforeOpen);
+    QFETCH(QByteArray, served);
+    QTemporaryDir dir;
+    QDir root(dir.path());
+    QVERIFY(root.mkpath("WEB"));
+    QVERIFY(writeFile(root.filePath("WEB/Command.html"), "command"));
+    QVERIFY(writeFile(root.filePath("secret.txt"), "secret"));
+    const QString link = root.filePath("WEB/link.html");
+    QVERIFY(QFile::link(root.filePath("WEB/Command.html"), link));
+    const auto pointOutside = [&] {
+        QVERIFY(QFile::remove(link) && QFile::link(root.filePath("secret.txt"), link));
+    };
+    PageFolder pages(dir.path());
+    if (swapBeforeOpen)
+        pointOutside();
+    else
+        pages.onOpened(pointOutside);
+    QCOMPARE(::served(pages, "/link.html"), served);
 }
 
 void TestWebLogic::fileNameIsCutAt80() {
@@ -320,14 +371,14 @@ void TestWebLogic::fileNameIsCutAt80() {
     QVERIFY(QDir(dir.path()).mkpath("WEB"));
     QVERIFY(writeFile(dir.filePath("WEB/" + QString(76, 'p')), "cut"));
     const PageFolder pages(dir.path());
-    QCOMPARE(pages.servable(path).value_or(QString()), "WEB/" + QString(76, 'p'));
+    QCOMPARE(::served(pages, path), QByteArray("cut"));
 }
 
 void TestWebLogic::unreadablePageNamesFileAndReason() {
     QTemporaryDir dir;
     const PageFolder pages(dir.path());
     const auto read = pages.read(QString::fromLatin1(PageFolder::LOGIN));
-    QVERIFY(!read.bytes);
+    QVERIFY(!read.file);
     QCOMPARE(read.error,
              QStringLiteral("Cannot open file \"%1/WEB/index.html\". No such file or directory")
                  .arg(dir.path()));
@@ -395,7 +446,7 @@ void TestWebLogic::fifthAddressIsFullUntilASlotFrees() {
     QCOMPARE(table.ConnectionCount(), 4);
     clock.advance(WebSlots::CONNECTED_TIMEOUT - 4s); // the first slot's time has come
     QCOMPARE(table.nextDeadline().value(), clock.now());
-    QCOMPARE(table.expire(clock.now()), 1);
+    QCOMPARE(int(table.expire(clock.now()).size()), 1);
     const auto fifth = table.admit(address(5), clock.now());
     QCOMPARE(fifth.outcome, Outcome::Admitted);
     QCOMPARE(fifth.slot, 0);
@@ -434,14 +485,14 @@ void TestWebLogic::deadlinesAndRestarts() {
     clock.advance(20s);
     table.restart(client, clock.now()); // a wrong password: 30 s from now
     QCOMPARE(table.nextDeadline().value(), clock.now() + 30s);
-    QCOMPARE(table.expire(clock.now() + 29s), 0);
+    QCOMPARE(int(table.expire(clock.now() + 29s).size()), 0);
     table.NextConnect(client, clock.now());
     QCOMPARE(table.state(client), SlotLoggedIn);
     QCOMPARE(table.nextDeadline().value(), clock.now() + 5min);
     clock.advance(4min);
     table.restart(client, clock.now()); // a request for "/": 5 more minutes
-    QCOMPARE(table.expire(clock.now() + 5min - 1ms), 0);
-    QCOMPARE(table.expire(clock.now() + 5min), 1);
+    QCOMPARE(int(table.expire(clock.now() + 5min - 1ms).size()), 0);
+    QCOMPARE(int(table.expire(clock.now() + 5min).size()), 1);
     QCOMPARE(table.state(client), SlotFree);
     QCOMPARE(table.ConnectionCount(), 0);
     QVERIFY(!table.nextDeadline());
@@ -452,7 +503,7 @@ void TestWebLogic::staleRequestNeverTouchesNewcomer() {
     WebSlots table;
     FakeClock clock;
     const auto old = table.admit(address(1), clock.now());
-    QCOMPARE(table.expire(clock.now() + 30s), 1);
+    QCOMPARE(int(table.expire(clock.now() + 30s).size()), 1);
     const auto newcomer = table.admit(address(2), clock.now() + 30s);
     QCOMPARE(newcomer.slot, old.slot);
     table.NextConnect(old, clock.now() + 31s);
@@ -510,8 +561,148 @@ void TestWebLogic::concurrentAdmissionsNeverShareASlot() {
         }
         QCOMPARE(admitted, WebSlots::SLOT_COUNT);
         QCOMPARE(table.ConnectionCount(), WebSlots::SLOT_COUNT);
-        QCOMPARE(table.expire(clock.now() + 1h), WebSlots::SLOT_COUNT);
+        QCOMPARE(int(table.expire(clock.now() + 1h).size()), WebSlots::SLOT_COUNT);
     }
+}
+
+void TestWebLogic::guards_data() {
+    QTest::addColumn<QByteArray>("host");
+    QTest::addColumn<QByteArray>("origin");
+    QTest::addColumn<QByteArray>("fetchSite");
+    QTest::addColumn<bool>("https");
+    QTest::addColumn<bool>("anotherSite");
+    QTest::addColumn<bool>("hostAllowed");
+    const QByteArray none;
+    QTest::newRow("no headers: a script") << none << none << none << false << false << true;
+    QTest::newRow("the user's own form") << QByteArray("10.1.2.3") << QByteArray("http://10.1.2.3")
+                                         << QByteArray("same-origin") << false << false << true;
+    QTest::newRow("address bar or bookmark")
+        << QByteArray("10.1.2.3:8080") << none << QByteArray("none") << false << false << true;
+    QTest::newRow("another site's picture")
+        << QByteArray("10.1.2.3") << none << QByteArray("cross-site") << false << true << true;
+    QTest::newRow("the same site, another origin")
+        << QByteArray("10.1.2.3") << QByteArray("http://10.1.2.3") << QByteArray("same-site")
+        << false << true << true;
+    QTest::newRow("Sec-Fetch-Site decides over Origin")
+        << QByteArray("10.1.2.3") << QByteArray("http://evil.example") << QByteArray("Same-Origin")
+        << false << false << true;
+    QTest::newRow("an old browser's own form, default port")
+        << QByteArray("10.1.2.3:80") << QByteArray("http://10.1.2.3") << none << false << false
+        << true;
+    QTest::newRow("an old browser: another host")
+        << QByteArray("10.1.2.3") << QByteArray("http://10.9.9.9") << none << false << true << true;
+    QTest::newRow("another port") << QByteArray("10.1.2.3:8080")
+                                  << QByteArray("http://10.1.2.3:8081") << none << false << true
+                                  << true;
+    QTest::newRow("another scheme") << QByteArray("10.1.2.3") << QByteArray("https://10.1.2.3")
+                                    << none << false << true << true;
+    QTest::newRow("over HTTPS, its own")
+        << QByteArray("10.1.2.3:443") << QByteArray("HTTPS://10.1.2.3") << none << true << false
+        << true;
+    QTest::newRow("a page without origin")
+        << QByteArray("10.1.2.3") << QByteArray("null") << none << false << true << true;
+    QTest::newRow("localhost in any case, a trailing dot")
+        << QByteArray("LocalHost.:8080") << QByteArray("http://localhost.:8080") << none << false
+        << false << true;
+    QTest::newRow("an IPv6 address") << QByteArray("[::1]:8080") << QByteArray("http://[::1]:8080")
+                                     << none << false << false << true;
+    QTest::newRow("a listed name")
+        << QByteArray("ops.exchange.test") << none << none << false << false << true;
+    QTest::newRow("a rebound name")
+        << QByteArray("evil.example:8080") << QByteArray("http://evil.example:8080") << none
+        << false << false << false;
+    QTest::newRow("a name that looks like an address")
+        << QByteArray("127.0.0.1.evil.example") << none << none << false << false << false;
+}
+
+void TestWebLogic::guards() {
+    QFETCH(QByteArray, host);
+    QFETCH(QByteArray, origin);
+    QFETCH(QByteArray, fetchSite);
+    QFETCH(bool, https);
+    QFETCH(bool, anotherSite);
+    QFETCH(bool, hostAllowed);
+    QCOMPARE(RequestGuards::fromAnotherSite({host, origin, fetchSite, https}), anotherSite);
+    qputenv(RequestGuards::HOSTS_VARIABLE, " other.test , OPS.exchange.test");
+    const auto names = RequestGuards::ownNames();
+    qunsetenv(RequestGuards::HOSTS_VARIABLE);
+    QVERIFY(names.contains("localhost") && names.contains("other.test"));
+    QCOMPARE(RequestGuards::hostAllowed(host, names), hostAllowed);
+}
+
+// Each step is a password sent at a time (ms) and, unless it is left waiting ("-"), checked
+// at its turn and found right ("r") or wrong ("w"); the turns are the times of the checks.
+void TestWebLogic::passwordChecksAreSpaced_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QList<int>>("turns");
+    QTest::newRow("three wrong are free, the fourth waits 2 s")
+        << QStringList{"0 w", "100 w", "200 w", "300 w", "400 w"}
+        << QList<int>{0, 100, 200, 2200, 4200};
+    QTest::newRow("the right one after three wrong is let in 2 s later, then all is free")
+        << QStringList{"0 w", "0 w", "0 w", "500 r", "2100 w", "2200 w"}
+        << QList<int>{0, 0, 0, 2000, 2100, 2200};
+    QTest::newRow("many at once: one check every 2 s")
+        << QStringList{"0 w", "0 w", "0 w", "100 -", "100 -", "100 -", "100 -"}
+        << QList<int>{0, 0, 0, 2000, 4000, 6000, 8000};
+    QTest::newRow("waiting ones count as tries")
+        << QStringList{"0 -", "0 -", "0 -", "0 -"} << QList<int>{0, 0, 0, 2000};
+    QTest::newRow("10 minutes without a try: the count is 0 again")
+        << QStringList{"0 w", "0 w", "0 w", "600000 w", "600001 w"}
+        << QList<int>{0, 0, 0, 600000, 600001};
+    QTest::newRow("9 minutes: still counted")
+        << QStringList{"0 w", "0 w", "0 w", "540000 w", "540001 w"}
+        << QList<int>{0, 0, 0, 540000, 542000};
+}
+
+void TestWebLogic::passwordChecksAreSpaced() {
+    QFETCH(QStringList, steps);
+    QFETCH(QList<int>, turns);
+    PasswordThrottle throttle;
+    const FakeClock::time_point start{};
+    QList<int> taken;
+    for (const QString& step : steps) {
+        const auto at = start + std::chrono::milliseconds(step.section(' ', 0, 0).toInt());
+        const auto turn = throttle.turn("10.0.0.1", at);
+        taken.append(
+            int(std::chrono::duration_cast<std::chrono::milliseconds>(turn - start).count()));
+        if (const QString result = step.section(' ', 1); result != "-")
+            throttle.checked("10.0.0.1", result == "r", turn);
+        QCOMPARE(throttle.turn("10.0.0.2", at), at); // another address is not slowed
+        throttle.checked("10.0.0.2", true, at);
+    }
+    QCOMPARE(taken, turns);
+}
+
+void TestWebLogic::throttleRemembersAtMost256Addresses() {
+    PasswordThrottle throttle;
+    const FakeClock::time_point start{};
+    const auto guesser = [](int n) {
+        return "10.0." + QByteArray::number(n / 250) + "." + QByteArray::number(n % 250);
+    };
+    for (int n = 0; n < 300; ++n)
+        for (int i = 0; i < PasswordThrottle::FREE_TRIES; ++i)
+            throttle.checked(guesser(n), false, start + std::chrono::seconds(n));
+    QCOMPARE(throttle.remembered(), PasswordThrottle::ADDRESSES);
+    const auto later = start + std::chrono::seconds(300);
+    QCOMPARE(throttle.turn(guesser(0), later), later);   // forgotten first
+    QVERIFY(throttle.turn(guesser(299), later) > later); // still slowed
+    QCOMPARE(throttle.remembered(), PasswordThrottle::ADDRESSES);
+}
+
+void TestWebLogic::simultaneousPasswordsGetThreeFreeTries() {
+    constexpr int THREADS = 16;
+    PasswordThrottle throttle;
+    const FakeClock::time_point now{};
+    std::atomic<int> atOnce{0};
+    std::vector<std::thread> requests;
+    for (int t = 0; t < THREADS; ++t)
+        requests.emplace_back([&] {
+            if (throttle.turn("10.0.0.1", now) == now)
+                ++atOnce;
+        });
+    for (auto& request : requests)
+        request.join();
+    QCOMPARE(atOnce.load(), PasswordThrottle::FREE_TRIES);
 }
 
 QTEST_GUILESS_MAIN(TestWebLogic)

@@ -1,5 +1,8 @@
+#include "Cp1251.h"
 #include "HttpProbe.h"
+#include "PasswordThrottle.h"
 #include "Probes.h"
+#include "RequestGuards.h"
 #include "TerminalRig.h"
 #include "WebService.h"
 
@@ -55,13 +58,14 @@ struct WebRig : TerminalRig {
     QTemporaryDir dir;
     FakeTimer expiry;
     FakeClock clock;
+    RecordingJournal journal;
     std::unique_ptr<WebService> web;
 
     explicit WebRig(const HttpSettings& settings = {}) {
         for (auto page = PAGES.begin(); page != PAGES.end(); ++page)
             write("WEB/" + page.key(), page.value());
         web = std::make_unique<WebService>(terminal->dispatcher(), vars, dir.path(), settings,
-                                           expiry, clock.function());
+                                           expiry, clock.function(), journal);
         if (!web->switchOn().isEmpty())
             qFatal("the web server does not listen");
     }
@@ -131,6 +135,12 @@ private slots:
     void everyUserGetsItsOwnReply();
     void fullQueueSaysSo();
     void waitingCommandsDoNotStarveTheServer();
+    // Guards.
+    void requestsOfOtherSitesAreRefused_data();
+    void requestsOfOtherSitesAreRefused();
+    void passwordGuessesAreCheckedOneEvery2s();
+    void passwordsWaitingHoldNoThread();
+    void oneUserTakesOnlyItsShareOfTheQueue();
     void browserThatGivesUpLeavesNothingBehind();
     void switchOffReleasesWaitingRequests();
     void reopenedPortReleasesWaitingRequest();
@@ -342,6 +352,10 @@ void TestWebServer::slotsExpireOnTheWindowThread() {
     QCOMPARE(rig.web->webSlots().ConnectionCount(), 0);
     QTRY_VERIFY(!rig.expiry.isEnabled());
     QCOMPARE(files.get("/img/logo.gif").body, PAGES["index.html"]); // admitted anew
+    const QList<QByteArray> journal{"web 5",           "web 1 127.0.0.1", "web 2 127.0.0.1",
+                                    "web 1 127.0.0.2", "web 4 127.0.0.2", "web 4 127.0.0.1",
+                                    "web 1 127.0.0.1"};
+    QCOMPARE(rig.journal.reports(), journal); // on, admitted, logged in, expired
 }
 
 void TestWebServer::listenFailureIsReported() {
@@ -524,19 +538,20 @@ void TestWebServer::fullQueueSaysSo() {
     QCOMPARE(rig.terminal->queue().count(), CommandQueue::CAPACITY);
 }
 
-// Sixteen commands of one user wait for a silent exchange; a new user's login page and a
+// Sixteen commands of two users wait for a silent exchange; a new user's login page and a
 // known user's file still come at once.
 void TestWebServer::waitingCommandsDoNotStarveTheServer() {
     WebRig rig;
     rig.permit({"RTM-RRT"});
     QVERIFY(rig.open());
     rig.exchange.silenceNext(100);
-    const HttpProbe waiting = rig.loggedIn(1);
+    const HttpProbe users[] = {rig.loggedIn(1), rig.loggedIn(4)};
     const HttpProbe known = rig.client(2);
     known.get("/");
     std::vector<std::future<HttpAnswer>> answers;
-    for (int n = 0; n < 16; ++n)
-        answers.push_back(rig.later([&] { return waiting.post("Command=RTM-RRT"); }));
+    for (const HttpProbe& waiting : users)
+        for (int n = 0; n < RequestHandler::COMMANDS_PER_ADDRESS; ++n)
+            answers.push_back(rig.later([&] { return waiting.post("Command=RTM-RRT"); }));
     QTRY_COMPARE(rig.terminal->queue().count(), 16);
     // The best of three tries: a starved server answers none of them, a busy machine may
     // slow one down.
@@ -559,6 +574,193 @@ void TestWebServer::waitingCommandsDoNotStarveTheServer() {
     rig.web->switchOff(); // releases them all
     for (auto& answer : answers)
         QCOMPARE(rig.await(answer).body, PAGES["Command.html"]);
+}
+
+void TestWebServer::requestsOfOtherSitesAreRefused_data() {
+    QTest::addColumn<QByteArray>("headers"); // %PORT% stands for the server's port
+    QTest::addColumn<QString>("refusal");    // empty: handled as ever
+    const QString site = QStringLiteral("another page"), host = QStringLiteral("name");
+    QTest::newRow("none of the headers (a script)") << QByteArray() << QString();
+    QTest::newRow("typed or bookmarked") << QByteArray("Sec-Fetch-Site: none\r\n") << QString();
+    QTest::newRow("the terminal's own form")
+        << QByteArray("Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:%PORT%\r\n")
+        << QString();
+    QTest::newRow("own origin, older browser")
+        << QByteArray("Host: 127.0.0.1:%PORT%\r\nOrigin: http://127.0.0.1:%PORT%\r\n") << QString();
+    QTest::newRow("this computer's name")
+        << QByteArray("Host: LOCALHOST:%PORT%\r\nOrigin: http://localhost:%PORT%\r\n") << QString();
+    QTest::newRow("a name the operator listed")
+        << QByteArray("Host: Terminal.Example.:%PORT%\r\n") << QString();
+    QTest::newRow("a picture of another site")
+        << QByteArray("Sec-Fetch-Site: cross-site\r\n") << site;
+    QTest::newRow("a form of a sibling site")
+        << QByteArray("Sec-Fetch-Site: same-site\r\nOrigin: http://127.0.0.2:%PORT%\r\n") << site;
+    QTest::newRow("another origin, older browser")
+        << QByteArray("Origin: http://evil.example\r\n") << site;
+    QTest::newRow("own host, another port") << QByteArray("Origin: http://127.0.0.1:1\r\n") << site;
+    QTest::newRow("own host, another scheme")
+        << QByteArray("Origin: https://127.0.0.1:%PORT%\r\n") << site;
+    QTest::newRow("a page with no origin to give") << QByteArray("Origin: null\r\n") << site;
+    QTest::newRow("a rebound name")
+        << QByteArray("Host: attacker.example:%PORT%\r\nSec-Fetch-Site: same-origin\r\n"
+                      "Origin: http://attacker.example:%PORT%\r\n")
+        << host;
+}
+
+// A refused request takes no slot, compares no password, queues nothing, restarts no
+// timer; the journal has the refusal, and a command's text only when it was one.
+void TestWebServer::requestsOfOtherSitesAreRefused() {
+    QFETCH(QByteArray, headers);
+    QFETCH(QString, refusal);
+    qputenv(RequestGuards::HOSTS_VARIABLE, "other.example, terminal.example");
+    WebRig rig;
+    qunsetenv(RequestGuards::HOSTS_VARIABLE);
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.open());
+    headers.replace("%PORT%", QByteArray::number(rig.web->port()));
+    const HttpProbe user = rig.loggedIn(1), stranger = rig.client(2);
+    rig.clock.advance(1s);
+    const auto before = rig.web->webSlots().table()[0].deadline;
+    const auto send = [&](const HttpProbe& probe, const QByteArray& method,
+                          const QByteArray& target, const QByteArray& form) {
+        auto answer = rig.later([&] {
+            return probe.request(method, target, form, "application/x-www-form-urlencoded",
+                                 headers);
+        });
+        return rig.await(answer);
+    };
+    const HttpAnswer command = send(user, "POST", "/", "Command=RTM-RRT");
+    const HttpAnswer password = send(stranger, "GET", "/?Password=pw", {});
+    const HttpAnswer file = send(user, "GET", "/img/logo.gif", {});
+    if (refusal.isEmpty()) {
+        QCOMPARE(command.body, ReplyPage::build({"RTM-RRT", DONE, "END 0001", "<"}));
+        QCOMPARE(password.body, PAGES["index.html"]);
+        QCOMPARE(file.body, PAGES["img/logo.gif"]);
+        return;
+    }
+    const QByteArray reason =
+        refusal == QLatin1String("name")
+            ? Cp1251::fromUnicode(QStringLiteral("переменная ")) + RequestGuards::HOSTS_VARIABLE
+            : Cp1251::fromUnicode(QStringLiteral("с другой страницы"));
+    for (const HttpAnswer& answer : {command, password})
+        QVERIFY2(answer.status == 403 && answer.body.contains(reason), answer.body.constData());
+    QCOMPARE(file.status, refusal == QLatin1String("name") ? 403 : 200);
+    QCOMPARE(rig.exchange.commandsReceived(), 0);
+    QCOMPARE(rig.terminal->queue().count(), 0);
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 1);
+    QCOMPARE(rig.web->webSlots().table()[0].deadline, before);
+    const QList<QByteArray> reports = rig.journal.reports();
+    const QByteArray why = QByteArray::number(
+        int(refusal == QLatin1String("name") ? Refusal::Host : Refusal::CrossSite));
+    QVERIFY(reports.contains("refused " + why + " 127.0.0.2" +
+                             (refusal == QLatin1String("name")
+                                  ? " attacker.example:" + QByteArray::number(rig.web->port())
+                                  : QByteArray())));
+    if (refusal != QLatin1String("name"))
+        QVERIFY(reports.contains("refused " + why + " 127.0.0.1 RTM-RRT"));
+    for (const QByteArray& report : reports)
+        QVERIFY2(!report.endsWith(" pw"), report.constData()); // never a password
+}
+
+// After three wrong passwords an address gets one check every 2 s, however many requests
+// it sends at once; each waits for its turn, and a right one among them lets the user in
+// when its turn comes.
+void TestWebServer::passwordGuessesAreCheckedOneEvery2s() {
+    WebRig rig;
+    rig.passwords({"pw"});
+    const HttpProbe guesser = rig.client(1);
+    QCOMPARE(guesser.get("/").body, PAGES["index.html"]);
+    for (int n = 0; n < PasswordThrottle::FREE_TRIES; ++n)
+        QCOMPARE(guesser.post("Password=no").body, PAGES["index1.html"]);
+    std::vector<int> waiting;
+    for (const QByteArray& form : {"Password=no1", "Password=no2", "Password=no3", "Password=pw"}) {
+        waiting.push_back(guesser.send("POST", "/", form));
+        QTRY_COMPARE(rig.web->passwordsWaiting(), waiting.size());
+    }
+    for (std::size_t turn = 1; turn <= waiting.size(); ++turn) {
+        QTRY_COMPARE(rig.expiry.interval(), 2000); // the web timer waits for the next turn
+        QVERIFY(rig.expiry.isEnabled());
+        rig.clock.advance(1999ms);
+        QVERIFY(rig.expiry.elapse()); // fired a moment early: nothing is checked yet
+        QCOMPARE(rig.web->passwordsWaiting(), waiting.size() - turn + 1);
+        rig.clock.advance(1ms);
+        QVERIFY(rig.expiry.elapse());
+        QCOMPARE(rig.web->passwordsWaiting(), waiting.size() - turn);
+    }
+    for (std::size_t n = 0; n < waiting.size(); ++n)
+        QCOMPARE(HttpProbe::receive(waiting[n]).body,
+                 PAGES[n + 1 < waiting.size() ? "index1.html" : "Command.html"]);
+    QCOMPARE(rig.web->webSlots().table()[0].state, SlotLoggedIn);
+    QCOMPARE(rig.journal.reports().count("web 3 127.0.0.1"), 6); // every wrong one, no text
+    QVERIFY(rig.journal.reports().endsWith("web 2 127.0.0.1"));
+    // Another address was never slowed.
+    QCOMPARE(rig.client(2).get("/").body, PAGES["index.html"]);
+    QCOMPARE(rig.client(2).post("Password=pw").body, PAGES["Command.html"]);
+}
+
+// Passwords waiting for their turn hold no thread; the server's limit on one address's
+// connections bounds them, while other addresses are served at once; the switch-off
+// answers them all with the login page, unchecked.
+void TestWebServer::passwordsWaitingHoldNoThread() {
+    WebRig rig;
+    rig.passwords({"pw"});
+    const HttpProbe guesser = rig.client(1);
+    guesser.get("/");
+    for (int n = 0; n < PasswordThrottle::FREE_TRIES; ++n)
+        guesser.post("Password=no");
+    const int threads = entriesIn("/proc/self/task");
+    std::vector<int> waiting;
+    for (unsigned n = 0; n < HttpServer::CONNECTIONS_PER_ADDRESS; ++n) {
+        waiting.push_back(guesser.send("POST", "/", "Password=pw"));
+        QTRY_COMPARE(rig.web->passwordsWaiting(), waiting.size());
+    }
+    QCOMPARE(guesser.post("Password=pw").status, 0); // one connection too many: refused
+    QCOMPARE(rig.web->passwordsWaiting(), waiting.size());
+    QCOMPARE(entriesIn("/proc/self/task"), threads);
+    QCOMPARE(rig.client(2).get("/").body, PAGES["index.html"]);
+    rig.web->switchOff();
+    QCOMPARE(rig.web->passwordsWaiting(), std::size_t(0));
+    for (const int socket : waiting)
+        QCOMPARE(HttpProbe::receive(socket).body, PAGES["index.html"]);
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 0);
+}
+
+// One user's commands take at most their share of the queue: the next one is refused at
+// once, while the console and another user still queue theirs, and the share is free again
+// as each command ends, however it ends.
+void TestWebServer::oneUserTakesOnlyItsShareOfTheQueue() {
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.open());
+    rig.exchange.silenceNext(100);
+    const HttpProbe user = rig.loggedIn(1), other = rig.loggedIn(2);
+    std::vector<std::future<HttpAnswer>> answers;
+    for (int n = 0; n < RequestHandler::COMMANDS_PER_ADDRESS; ++n)
+        answers.push_back(rig.later([&] { return user.post("Command=RTM-RRT"); }));
+    QTRY_COMPARE(rig.terminal->queue().count(), RequestHandler::COMMANDS_PER_ADDRESS);
+    const QByteArray queueFull =
+        ReplyPage::build({"\xCE\xF7\xE5\xF0\xE5\xE4\xFC \xEA\xEE\xEC\xE0\xED\xE4 "
+                          "\xE7\xE0\xEF\xEE\xEB\xED\xE5\xED\xE0"});
+    QCOMPARE(user.post("Command=RTM-RRT").body, queueFull);
+    QCOMPARE(rig.terminal->queue().count(), RequestHandler::COMMANDS_PER_ADDRESS);
+    answers.push_back(rig.later([&] { return other.post("Command=RTM-RRT"); }));
+    QCOMPARE(rig.terminal->dispatcher().appendConsole("CON-SOLE"), Dispatcher::Append::Queued);
+    QTRY_COMPARE(rig.terminal->queue().count(), RequestHandler::COMMANDS_PER_ADDRESS + 2);
+    // The command in progress ends by silence: its place is the user's again.
+    QTRY_COMPARE(rig.replyWait.starts, 1);
+    QVERIFY(rig.replyWait.elapse());
+    rig.terminal->windowMessages().deliverPending();
+    const auto ready = [&] {
+        return std::ranges::count_if(
+            answers, [](auto& answer) { return answer.wait_for(0s) == std::future_status::ready; });
+    };
+    QTRY_COMPARE(ready(), 1); // one of the user's, whichever went first
+    answers.push_back(rig.later([&] { return user.post("Command=RTM-RRT"); }));
+    QTRY_COMPARE(rig.terminal->queue().count(), RequestHandler::COMMANDS_PER_ADDRESS + 2);
+    QCOMPARE(ready(), 1);
+    rig.web->switchOff();
+    for (auto& answer : answers)
+        QCOMPARE(rig.await(answer).status, 200);
 }
 
 // The browser closes its connection while its command waits: the command still runs, its

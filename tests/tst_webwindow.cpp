@@ -55,7 +55,7 @@ struct Windows {
         write("WEB/index.html", "login page");
         form1 = std::make_unique<TForm1>(vars, messages, std::make_unique<FakeSerialDevice>());
         web = std::make_unique<TFormWeb>(form1->terminal().dispatcher(), vars, messages, dir.path(),
-                                         HttpSettings{port}, form1.get());
+                                         HttpSettings{port}, Journal::none(), form1.get());
         form1->setWebWindow(web.get());
     }
     ~Windows() {
@@ -124,6 +124,7 @@ private slots:
     void closeWritesChangedListsOnly_data();
     void closeWritesChangedListsOnly();
     void failedWriteKeepsListAndFlag();
+    void webMenuOnOpenWindowKeepsChanges();
     void webMenuShowsWindowAndClearsFlags();
     void gridLampAndSwitchFollowTheSlots();
     void listenFailureAtStartUp();
@@ -293,13 +294,20 @@ void TestWebWindow::permittedButtons() {
     web.ListBox2->item(1)->setSelected(true);
     w.click(web.SpeedButton3);
     w.click(web.SpeedButton3); // no duplicate check
-    QCOMPARE(w.shown(web.ListBox3), (QStringList{"RTM-RRT", "RTM-RRT"}));
-    QCOMPARE(w.selected(web.ListBox3), 1); // the new last entry
+    web.ListBox2->clearSelection();
+    web.ListBox2->item(0)->setSelected(true);
+    w.click(web.SpeedButton3);
+    QCOMPARE(w.shown(web.ListBox3), (QStringList{"RTM-RRT", "RTM-RRT", "SSD-RSP"}));
+    QCOMPARE(web.ListBox3->selectedItems().size(), 1); // the selection moved, not grew
+    QCOMPARE(w.selected(web.ListBox3), 2);             // to the new last entry
     QVERIFY(web.SpeedButton4->isEnabled());
     QCOMPARE(web.PermittedChanged, 1);
     QCOMPARE(w.shown(web.ListBox2).size(), 3); // the catalogue is unchanged
     QVERIFY(web.service().lists().commandPermitted("RTM-RRT"));
 
+    w.click(web.SpeedButton4); // the selected one goes
+    QCOMPARE(w.shown(web.ListBox3), (QStringList{"RTM-RRT", "RTM-RRT"}));
+    QVERIFY(!web.service().lists().commandPermitted("SSD-RSP"));
     web.ListBox3->item(0)->setSelected(true);
     w.click(web.SpeedButton4);
     QCOMPARE(w.shown(web.ListBox3), QStringList{"RTM-RRT"});
@@ -359,11 +367,13 @@ void TestWebWindow::closeWritesChangedListsOnly() {
     }
 }
 
+// A list that could not be written keeps its flag through the menu item "Web": every close
+// of the window tries again and says so again, until a write succeeds.
 void TestWebWindow::failedWriteKeepsListAndFlag() {
     Windows w;
     TFormWeb& web = *w.web;
     QVERIFY(QDir(w.dir.path()).mkdir("Password")); // the file cannot be made
-    w.form1->Web1Click();
+    w.form1->Web1->trigger();
     web.Edit1->setText("secret");
     w.click(web.SpeedButton1);
     web.close();
@@ -371,14 +381,36 @@ void TestWebWindow::failedWriteKeepsListAndFlag() {
     const QString box = w.messages.shown.first();
     QVERIFY2(box.startsWith("failure:") && box.contains(w.dir.filePath("Password")),
              qPrintable(box));
-    QCOMPARE(web.PasswordsChanged, 1); // the next close tries again
+    QCOMPARE(web.PasswordsChanged, 1);
     QCOMPARE(web.service().lists().entries(List::Passwords), EntryList{"secret"});
+    w.form1->Web1->trigger();
+    web.close();
+    QCOMPARE(w.messages.shown.size(), 2); // tried again, failed again
+    QCOMPARE(web.PasswordsChanged, 1);
     QVERIFY(QDir(w.dir.path()).rmdir("Password"));
-    web.show();
+    w.form1->Web1->trigger();
     web.close();
     QCOMPARE(w.read("Password"), QByteArray("secret\r\n"));
     QCOMPARE(web.PasswordsChanged, 0);
-    QCOMPARE(w.messages.shown.size(), 1);
+    QVERIFY(QFile::remove(w.dir.filePath("Password")));
+    w.form1->Web1->trigger();
+    web.close(); // written once: nothing to write any more
+    QCOMPARE(w.read("Password"), QByteArray("(missing)"));
+    QCOMPARE(w.messages.shown.size(), 2);
+}
+
+// "Web" while the window is open only brings it to the front: what was changed is still
+// written when it closes.
+void TestWebWindow::webMenuOnOpenWindowKeepsChanges() {
+    Windows w({{"CommandWeb", "OLD-OLD\r\n"}});
+    TFormWeb& web = *w.web;
+    w.form1->Web1->trigger();
+    web.ListBox3->item(0)->setSelected(true);
+    w.click(web.SpeedButton4);
+    w.form1->Web1->trigger();
+    QVERIFY(web.isVisible());
+    web.close();
+    QCOMPARE(w.read("CommandWeb"), QByteArray());
 }
 
 void TestWebWindow::webMenuShowsWindowAndClearsFlags() {

@@ -27,7 +27,8 @@ struct ProgramWindows {
                    OperatorJournal& journal)
         : form1(vars, messages, std::move(device), journal),
           form2(form1.terminal(), messages, &form1), form3(&form1),
-          formWeb(form1.terminal().dispatcher(), vars, messages, workingDirectory, http, &form1),
+          formWeb(form1.terminal().dispatcher(), vars, messages, workingDirectory, http, journal,
+                  &form1),
           formDel(&form1), formJournal(journal, messages, &form1) {
         form1.setWindows(&form2, &form3, &formDel);
         form1.setWebWindow(&formWeb);

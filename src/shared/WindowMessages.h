@@ -19,6 +19,7 @@ enum WindowMessage : int {
     WM_LINELOST = 1101,       // the port hung up or failed; the reader has stopped
     WM_WEBSLOTS = 1110,       // the web connection slots changed
     WM_WEBREPLYTAKEN = 1111,  // a web request has taken its reply
+    WM_WEBTURNS = 1112,       // a web password waits for its turn to be checked
     WM_JOURNALTROUBLE = 1120, // the journal's file failed or was set aside (data: the text)
     WM_JOURNALREAD = 1121,    // the journal window's reader has answers waiting
 };

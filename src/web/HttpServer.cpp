@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <netinet/in.h>
 #include <set>
@@ -67,17 +68,39 @@ QByteArray clientAddress(MHD_Connection* connection) {
     return text;
 }
 
-// Queues the response; the server library leaves the body out for HEAD and adds the
-// Content-Length and a Date. It compresses nothing and does not look at Range.
-MHD_Result send(MHD_Connection* connection, WebResponse response) {
-    auto* body = new QByteArray(response.body.value_or(QByteArray()));
+MHD_Response* textResponse(const QByteArray& text) {
+    auto* body = new QByteArray(text);
     MHD_Response* out = MHD_create_response_from_buffer_with_free_callback_cls(
         size_t(body->size()), body->data(),
         [](void* kept) { delete static_cast<QByteArray*>(kept); }, body);
-    if (!out) {
+    if (!out)
         delete body;
-        return MHD_NO;
+    return out;
+}
+
+// A file goes out from a descriptor of its own, which the server library reads as it sends
+// and closes at the end.
+MHD_Response* fileResponse(const ResponseFile& file) {
+    const std::int64_t size = file.size();
+    const int descriptor = ::fcntl(file.descriptor(), F_DUPFD_CLOEXEC, 0);
+    if (size < 0 || descriptor < 0) {
+        if (descriptor >= 0)
+            ::close(descriptor);
+        return nullptr;
     }
+    MHD_Response* out = MHD_create_response_from_fd64(std::uint64_t(size), descriptor);
+    if (!out)
+        ::close(descriptor);
+    return out;
+}
+
+// Queues the response; the server library leaves the body out for HEAD and adds the
+// Content-Length and a Date. It compresses nothing and does not look at Range.
+MHD_Result send(MHD_Connection* connection, WebResponse response) {
+    MHD_Response* out = response.file ? fileResponse(*response.file)
+                                      : textResponse(response.body.value_or(QByteArray()));
+    if (!out)
+        return MHD_NO;
     MHD_add_response_header(out, MHD_HTTP_HEADER_CONTENT_TYPE, HttpServer::CONTENT_TYPE);
     MHD_add_response_header(out, MHD_HTTP_HEADER_CONNECTION, "close");
     if (response.status == MHD_HTTP_METHOD_NOT_ALLOWED)
@@ -125,6 +148,9 @@ struct HttpServer::Run {
     bool https = false;
     HttpsPair pair; // the daemon reads it at its start
     MHD_Daemon* daemon = nullptr;
+    // The descriptor of the listening socket once the daemon was quiesced: it stays open,
+    // holding a socket that listens on nothing, until the daemon has stopped.
+    int quiesced = -1;
 
     // Held while the handler runs and while a connection is parked: once `refusing` is
     // set under it, no request reaches the handler and nothing is parked any more.
@@ -282,6 +308,8 @@ void HttpServer::Run::closeConnections() {
     for (const auto& resume : resumes)
         resume();
     MHD_stop_daemon(daemon);
+    if (quiesced >= 0)
+        ::close(quiesced);
 }
 
 HttpServer::HttpServer() = default;
@@ -314,7 +342,7 @@ QString HttpServer::listen(const Settings& settings, Handler handler) {
         {MHD_OPTION_END, 0, nullptr},
     };
     run->daemon = MHD_start_daemon(
-        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME |
+        MHD_USE_POLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME |
             (run->https ? MHD_USE_TLS : 0),
         0, nullptr, nullptr, &Run::onAccess, run.get(), MHD_OPTION_LISTEN_SOCKET, socket,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY_LIMIT, MHD_OPTION_CONNECTION_LIMIT,
@@ -336,11 +364,22 @@ void HttpServer::stop() {
     if (!m_run)
         return;
     m_run->refuseRequests();
-    // The polling thread no longer accepts: an accept it began just before fails on the
-    // closed socket, which it takes in its stride.
+    // The polling thread no longer polls the listening socket. It stops listening at once,
+    // and a socket that listens on nothing takes its place: the descriptor stays valid, so
+    // an accept the thread began just before fails harmlessly and never reaches another
+    // socket that took the number. (poll, not epoll: quiescing an epoll daemon from another
+    // thread races with its own removal of the socket, and the library aborts.)
     const MHD_socket listening = MHD_quiesce_daemon(m_run->daemon);
-    if (listening != MHD_INVALID_SOCKET)
-        ::close(listening);
+    if (listening != MHD_INVALID_SOCKET) {
+        ::shutdown(listening, SHUT_RDWR); // stops listening now, whoever still holds it
+        const int placeholder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (placeholder >= 0 && ::dup2(placeholder, listening) >= 0)
+            m_run->quiesced = listening;
+        else
+            ::close(listening); // no placeholder to be had: the port is freed all the same
+        if (placeholder >= 0)
+            ::close(placeholder);
+    }
     m_stopping.push_back(
         std::async(std::launch::async, [run = std::move(m_run)] { run->closeConnections(); }));
 }

@@ -2,6 +2,9 @@
 
 #include "Cp1251.h"
 #include "Dispatcher.h"
+#include "Journal.h"
+#include "PasswordThrottle.h"
+#include "RequestGuards.h"
 #include "WebAccessList.h"
 #include "WebCommand.h"
 #include "WebParameters.h"
@@ -22,15 +25,16 @@ QByteArray build(const QList<QByteArray>& lines) {
 
 } // namespace ReplyPage
 
-RequestHandler::RequestHandler(WebSlots& table, const WebAccessList& lists, const PageFolder& pages,
-                               Dispatcher& dispatcher, Clock clock)
-    : m_slots(table), m_lists(lists), m_pages(pages), m_dispatcher(dispatcher),
-      m_clock(std::move(clock)) {}
+RequestHandler::RequestHandler(Parts parts)
+    : m_parts(std::move(parts)), m_ownNames(RequestGuards::ownNames()) {}
 
 WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
-    const auto client = m_slots.admit(request.address, m_clock());
+    if (auto refused = refusal(request))
+        return std::move(*refused);
+    const auto client = m_parts.table.admit(request.address, m_parts.clock());
     switch (client.outcome) {
     case WebSlots::Outcome::Admitted:
+        m_parts.journal.webEvent(WebEvent::Admitted, request.address);
         return page(PageFolder::LOGIN);
     case WebSlots::Outcome::Full:
         return page(PageFolder::ALL_PLACES_TAKEN);
@@ -39,7 +43,7 @@ WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
     }
     if (request.path != "/")
         return documentRequest(request);
-    switch (m_slots.state(client)) {
+    switch (m_parts.table.state(client)) {
     case SlotConnected:
         return passwordRequest(client, request);
     case SlotLoggedIn:
@@ -50,62 +54,167 @@ WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
     return page(PageFolder::LOGIN); // the slot expired just after the admission
 }
 
+// The guards, before the request touches any slot: a Host that is no name of this computer
+// (any request), or a parameter text for "/" that another site's page sent. A refused value
+// is recorded only when it would have been a command: it might be a password otherwise.
+std::optional<WebResponse> RequestHandler::refusal(const WebRequest& request) {
+    if (!RequestGuards::hostAllowed(request.host, m_ownNames)) {
+        m_parts.journal.commandRefused(Refusal::Host, CommandSource::Web, request.address,
+                                       request.host.left(COMMAND_CAPACITY));
+        return WebResponse{403, RequestGuards::foreignHostPage()};
+    }
+    if (request.path != "/" || request.parameterText.isEmpty() ||
+        !RequestGuards::fromAnotherSite(
+            {request.host, request.origin, request.secFetchSite, request.https}))
+        return std::nullopt;
+    const bool command = m_parts.table.stateOf(request.address) == SlotLoggedIn;
+    m_parts.journal.commandRefused(
+        Refusal::CrossSite, CommandSource::Web, request.address,
+        command ? WebParameters::valueOf(request.parameterText).left(COMMAND_CAPACITY)
+                : QByteArray());
+    return WebResponse{403, RequestGuards::crossSitePage()};
+}
+
 // Any other file of the page folder; the slot's time-out is left alone.
 WebResponse RequestHandler::documentRequest(const WebRequest& request) {
-    if (const auto file = m_pages.servable(request.path))
-        return page(*file);
+    if (auto file = m_parts.pages.serve(request.path))
+        return {200, std::nullopt, std::move(file)};
     return page(PageFolder::NO_PAGE);
 }
 
-WebResponse RequestHandler::passwordRequest(const WebSlots::Admission& client,
-                                            const WebRequest& request) {
-    if (!m_lists.hasPasswords()) {
-        m_slots.NextConnect(client, m_clock());
-        return {};
+// A password is checked now, or, after too many wrong ones, when its address's turn comes;
+// the answer waits for the turn meanwhile.
+WebAnswer RequestHandler::passwordRequest(const WebSlots::Admission& client,
+                                          const WebRequest& request) {
+    const auto now = m_parts.clock();
+    if (!m_parts.lists.hasPasswords()) {
+        m_parts.table.NextConnect(client, now);
+        m_parts.journal.webEvent(WebEvent::LoggedIn, request.address);
+        return WebResponse{};
     }
     if (request.parameterText.isEmpty())
-        return {};
-    if (m_lists.passwordMatches(WebParameters::valueOf(request.parameterText))) {
-        m_slots.NextConnect(client, m_clock());
+        return WebResponse{};
+    const QByteArray password = WebParameters::valueOf(request.parameterText);
+    const auto turn = m_parts.throttle.turn(request.address, now);
+    if (turn <= now)
+        return checkPassword(client, password, now);
+    auto answer = std::make_shared<PendingResponse>();
+    {
+        std::lock_guard lock(m_waitMutex);
+        if (m_released) {
+            m_parts.throttle.withdrawn(request.address);
+            return page(PageFolder::LOGIN);
+        }
+        m_turns.emplace(turn, Turn{client, password, answer});
+    }
+    if (m_turnWaiting)
+        m_turnWaiting();
+    return answer;
+}
+
+WebResponse RequestHandler::checkPassword(const WebSlots::Admission& client,
+                                          const QByteArray& password, SlotClock::time_point now) {
+    const QByteArray address = client.address.bytes();
+    const bool right = m_parts.lists.passwordMatches(password);
+    m_parts.throttle.checked(address, right, now);
+    if (right) {
+        m_parts.table.NextConnect(client, now);
+        m_parts.journal.webEvent(WebEvent::LoggedIn, address);
         return page(PageFolder::COMMAND);
     }
-    m_slots.restart(client, m_clock());
+    m_parts.table.restart(client, now);
+    m_parts.journal.webEvent(WebEvent::WrongPassword, address);
     return page(PageFolder::WRONG_PASSWORD);
+}
+
+std::optional<SlotClock::time_point> RequestHandler::nextTurn() const {
+    std::lock_guard lock(m_waitMutex);
+    if (m_turns.empty())
+        return std::nullopt;
+    return m_turns.begin()->first;
+}
+
+std::size_t RequestHandler::passwordsWaiting() const {
+    std::lock_guard lock(m_waitMutex);
+    return m_turns.size();
+}
+
+// A password whose slot changed while it waited (it expired, or another request of the
+// address logged in) is not checked: it gets the page of the slot's state.
+void RequestHandler::checkDueTurns(SlotClock::time_point now) {
+    std::vector<Turn> due;
+    {
+        std::lock_guard lock(m_waitMutex);
+        const auto end = m_turns.upper_bound(now);
+        for (auto turn = m_turns.begin(); turn != end; ++turn)
+            due.push_back(std::move(turn->second));
+        m_turns.erase(m_turns.begin(), end);
+    }
+    for (Turn& turn : due) {
+        switch (m_parts.table.state(turn.client)) {
+        case SlotConnected:
+            turn.answer->complete(checkPassword(turn.client, turn.password, now));
+            break;
+        case SlotLoggedIn:
+            m_parts.throttle.withdrawn(turn.client.address.bytes());
+            turn.answer->complete(page(PageFolder::COMMAND));
+            break;
+        case SlotFree:
+            m_parts.throttle.withdrawn(turn.client.address.bytes());
+            turn.answer->complete(page(PageFolder::LOGIN));
+            break;
+        }
+    }
 }
 
 WebAnswer RequestHandler::commandRequest(const WebSlots::Admission& client,
                                          const WebRequest& request) {
-    m_slots.restart(client, m_clock());
+    m_parts.table.restart(client, m_parts.clock());
     if (request.parameterText.isEmpty())
-        return {};
+        return WebResponse{};
     const QByteArray value = WebParameters::valueOf(request.parameterText);
     if (value.isEmpty())
         return page(PageFolder::COMMAND);
     const QByteArray command = value.left(COMMAND_CAPACITY);
-    if (!m_lists.commandPermitted(command.left(HEAD_LENGTH)))
+    if (!m_parts.lists.commandPermitted(command.left(HEAD_LENGTH))) {
+        m_parts.journal.commandRefused(Refusal::NotPermitted, CommandSource::Web, request.address,
+                                       command);
         return page(PageFolder::NOT_PERMITTED);
-    return runCommand(command, request.address);
+    }
+    return runCommand(command, client.address);
 }
 
 // Queues the command; the answer is pending until its own reply has ended (or its entry
 // was thrown away, or the server was switched off), and then holds the lines it got.
-WebAnswer RequestHandler::runCommand(const QByteArray& command, const QByteArray& address) {
+WebAnswer RequestHandler::runCommand(const QByteArray& command, const ClientAddress& address) {
     auto reply = std::make_shared<WebCommand>();
     auto answer = std::make_shared<PendingResponse>();
-    reply->whenFinished([this, reply = reply.get(), answer] {
-        stopWaiting(reply);
+    reply->whenFinished([this, reply = reply.get(), answer, address] {
+        stopWaiting(reply, address);
         answer->complete(replyOf(*reply));
         if (m_replyTaken)
             m_replyTaken();
     });
-    if (!startWaiting(reply))
+    switch (startWaiting(reply, address)) {
+    case Start::Released:
         return page(PageFolder::COMMAND);
-    if (m_dispatcher.appendWeb(command, address, reply) == Dispatcher::Append::QueueFull) {
-        stopWaiting(reply.get());
-        return WebResponse{
-            200, ReplyPage::build({Cp1251::fromUnicode(QString::fromUtf8(QUEUE_FULL_TEXT))})};
+    case Start::ShareFull:
+        m_parts.journal.commandRefused(Refusal::ShareFull, CommandSource::Web, address.bytes(),
+                                       command);
+        return queueFullPage();
+    case Start::Waiting:
+        break;
+    }
+    if (m_parts.dispatcher.appendWeb(command, address.bytes(), reply) ==
+        Dispatcher::Append::QueueFull) {
+        stopWaiting(reply.get(), address);
+        return queueFullPage();
     }
     return answer;
+}
+
+WebResponse RequestHandler::queueFullPage() {
+    return {200, ReplyPage::build({Cp1251::fromUnicode(QString::fromUtf8(QUEUE_FULL_TEXT))})};
 }
 
 WebResponse RequestHandler::replyOf(const WebCommand& command) const {
@@ -115,28 +224,47 @@ WebResponse RequestHandler::replyOf(const WebCommand& command) const {
     return {200, ReplyPage::build(lines)};
 }
 
-bool RequestHandler::startWaiting(const std::shared_ptr<WebCommand>& command) {
+// The command waits for its reply unless the server was switched off or its address
+// already has its whole share of the queue.
+RequestHandler::Start RequestHandler::startWaiting(const std::shared_ptr<WebCommand>& command,
+                                                   const ClientAddress& address) {
     std::lock_guard lock(m_waitMutex);
     if (m_released)
-        return false;
+        return Start::Released;
+    int& commands = m_commandsOf[address.bytes()];
+    if (commands >= COMMANDS_PER_ADDRESS)
+        return Start::ShareFull;
+    ++commands;
     m_waiting.insert(command);
-    return true;
+    return Start::Waiting;
 }
 
-void RequestHandler::stopWaiting(const WebCommand* command) {
+void RequestHandler::stopWaiting(const WebCommand* command, const ClientAddress& address) {
     std::lock_guard lock(m_waitMutex);
-    std::erase_if(m_waiting, [command](const auto& waiting) { return waiting.get() == command; });
+    const auto erased = std::erase_if(
+        m_waiting, [command](const auto& waiting) { return waiting.get() == command; });
+    const auto commands = m_commandsOf.find(address.bytes());
+    if (erased > 0 && commands != m_commandsOf.end() && --commands->second <= 0)
+        m_commandsOf.erase(commands);
 }
 
+// Passwords that wait for their turn are never checked: they get the login page.
 void RequestHandler::releaseWaiting() {
     std::set<std::shared_ptr<WebCommand>> waiting;
+    std::multimap<SlotClock::time_point, Turn> turns;
     {
         std::lock_guard lock(m_waitMutex);
         m_released = true;
         waiting.swap(m_waiting);
+        turns.swap(m_turns);
+        m_commandsOf.clear();
     }
     for (const auto& command : waiting)
         command->finish(WebCommand::Outcome::Abandoned);
+    for (auto& [at, turn] : turns) {
+        m_parts.throttle.withdrawn(turn.client.address.bytes());
+        turn.answer->complete(page(PageFolder::LOGIN));
+    }
 }
 
 WebResponse RequestHandler::page(const char* name) const {
@@ -144,8 +272,8 @@ WebResponse RequestHandler::page(const char* name) const {
 }
 
 WebResponse RequestHandler::page(const QString& name) const {
-    auto read = m_pages.read(name);
-    if (!read.bytes)
+    auto read = m_parts.pages.read(name);
+    if (!read.file)
         return {500, Cp1251::fromUnicode(read.error)};
-    return {200, std::move(read.bytes)};
+    return {200, std::nullopt, std::move(read.file)};
 }

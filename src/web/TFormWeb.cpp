@@ -73,13 +73,14 @@ void selectRow(QListWidget* box, int row) {
 } // namespace
 
 TFormWeb::TFormWeb(Dispatcher& dispatcher, Vars& vars, OperatorMessages& messages,
-                   const QString& workingDirectory, const HttpSettings& settings, QWidget* parent)
+                   const QString& workingDirectory, const HttpSettings& settings, Journal& journal,
+                   QWidget* parent)
     : QWidget(parent, Qt::Window), m_vars(vars), m_messages(messages),
       m_workingDirectory(workingDirectory) {
     setObjectName(QStringLiteral("TFormWeb"));
     setWindowTitle(QStringLiteral("FormWeb"));
     m_service = std::make_unique<WebService>(dispatcher, vars, workingDirectory, settings,
-                                             m_expiryTimer, SlotClock::now);
+                                             m_webTimer, SlotClock::now, journal);
     connect(m_service.get(), &WebService::slotsChanged, this, &TFormWeb::showSlots);
     buildControls();
     FormCreate();
@@ -195,9 +196,16 @@ void TFormWeb::startServer() {
         m_messages.failure(failure);
 }
 
+// Opening the window starts a new round of changes. A list whose last write failed keeps
+// its flag, so that the next close writes it again; a window that is already open is only
+// brought to the front, its changes still to be written.
 void TFormWeb::Web1Click() {
-    PasswordsChanged = 0;
-    PermittedChanged = 0;
+    if (!isVisible()) {
+        if (!m_writeFailed[int(List::Passwords)])
+            PasswordsChanged = 0;
+        if (!m_writeFailed[int(List::Permitted)])
+            PermittedChanged = 0;
+    }
     show();
     raise();
     activateWindow();
@@ -278,6 +286,7 @@ void TFormWeb::saveList(List list, std::uint8_t& changed) {
     const QString failure =
         ListFiles::write(m_workingDirectory.filePath(name), m_service->lists().entries(list),
                          list == List::Passwords);
+    m_writeFailed[int(list)] = !failure.isEmpty();
     if (failure.isEmpty()) {
         changed = 0;
         return;

@@ -17,6 +17,7 @@ class QLineEdit;
 class QListWidget;
 class QTableWidget;
 class QToolButton;
+class Journal;
 class WebService;
 struct Vars;
 
@@ -33,9 +34,10 @@ public:
     static constexpr int PASSWORD_CHARACTERS = 16; // of a typed password
 
     // The list files and the page folder are looked up in `workingDirectory`; the server
-    // listens as `settings` say (see WebService::configuredSettings).
+    // listens as `settings` say (see WebService::configuredSettings) and reports to
+    // `journal`.
     TFormWeb(Dispatcher& dispatcher, Vars& vars, OperatorMessages& messages,
-             const QString& workingDirectory, const HttpSettings& settings,
+             const QString& workingDirectory, const HttpSettings& settings, Journal& journal,
              QWidget* parent = nullptr);
     ~TFormWeb() override;
 
@@ -91,6 +93,7 @@ private:
     Vars& m_vars;
     OperatorMessages& m_messages;
     QDir m_workingDirectory;
-    QtTimer m_expiryTimer{0};
+    bool m_writeFailed[WebAccessList::LIST_COUNT] = {}; // the list's last write failed
+    QtTimer m_webTimer{0}; // the slots' expiry and the passwords' turns
     std::unique_ptr<WebService> m_service;
 };

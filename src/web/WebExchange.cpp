@@ -1,6 +1,31 @@
 #include "WebExchange.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
+
+ResponseFile::ResponseFile(int descriptor) : m_descriptor(descriptor) {}
+
+ResponseFile::~ResponseFile() {
+    ::close(m_descriptor);
+}
+
+std::int64_t ResponseFile::size() const {
+    struct stat info {};
+    return ::fstat(m_descriptor, &info) == 0 ? std::int64_t(info.st_size) : -1;
+}
+
+QByteArray ResponseFile::readAll() const {
+    QByteArray bytes;
+    char buffer[4096];
+    for (off_t offset = 0;;) {
+        const ssize_t got = ::pread(m_descriptor, buffer, sizeof buffer, offset);
+        if (got <= 0)
+            return bytes;
+        bytes.append(buffer, got);
+        offset += got;
+    }
+}
 
 // The resume runs under the lock: once withdraw() has found nothing to take back, the
 // connection has been resumed, not merely promised a resume.

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -21,10 +22,32 @@ struct WebRequest {
     bool https = false; // the connection is HTTPS
 };
 
-// Status 200 and "text/html" unless something failed; no body when nothing is set.
+// A page file that a response sends from its open descriptor: the server reads it as it
+// goes out, so a file is never held whole in memory, however large it is and however many
+// clients ask for it at once. The descriptor is closed with the last response that holds it.
+class ResponseFile {
+public:
+    explicit ResponseFile(int descriptor); // the file takes the descriptor over
+    ~ResponseFile();
+    ResponseFile(const ResponseFile&) = delete;
+    ResponseFile& operator=(const ResponseFile&) = delete;
+
+    int descriptor() const { return m_descriptor; }
+    // Its size now; -1 when it cannot be told.
+    std::int64_t size() const;
+    // The whole file, read from its start (for checks; the server does not use it).
+    QByteArray readAll() const;
+
+private:
+    int m_descriptor;
+};
+
+// Status 200 and "text/html" unless something failed. The body is a text, or a file that
+// the handler opened; no body when neither is set.
 struct WebResponse {
     int status = 200;
     std::optional<QByteArray> body;
+    std::shared_ptr<const ResponseFile> file{};
     friend bool operator==(const WebResponse&, const WebResponse&) = default;
 };
 

@@ -7,19 +7,19 @@
 #include <chrono>
 
 WebService::WebService(Dispatcher& dispatcher, Vars& vars, const QString& workingDirectory,
-                       HttpSettings settings, Timer& expiryTimer, RequestHandler::Clock clock,
-                       QObject* parent)
+                       HttpSettings settings, Timer& webTimer, RequestHandler::Clock clock,
+                       Journal& journal, QObject* parent)
     : QObject(parent), m_dispatcher(dispatcher), m_vars(vars), m_settings(std::move(settings)),
-      m_expiryTimer(expiryTimer), m_clock(std::move(clock)), m_pages(workingDirectory) {
+      m_timer(webTimer), m_clock(std::move(clock)), m_journal(journal), m_pages(workingDirectory) {
     m_messages.setHandler(this);
     m_slots.onChange([this] { slotsChangedElsewhere(); });
-    m_expiryTimer.onTimeout([this] { expireSlots(); });
+    m_timer.onTimeout([this] { timeCame(); });
 }
 
 WebService::~WebService() {
     switchOff();
     m_server.waitStopped();
-    m_expiryTimer.onTimeout(nullptr);
+    m_timer.onTimeout(nullptr);
     m_messages.setHandler(nullptr);
 }
 
@@ -39,15 +39,17 @@ HttpSettings WebService::configuredSettings() {
 QString WebService::switchOn() {
     if (m_server.isListening())
         return {};
-    auto handler =
-        std::make_shared<RequestHandler>(m_slots, m_lists, m_pages, m_dispatcher, m_clock);
+    auto handler = std::make_shared<RequestHandler>(RequestHandler::Parts{
+        m_slots, m_lists, m_pages, m_dispatcher, m_throttle, m_journal, m_clock});
     handler->onReplyTaken([this] { m_messages.post(WM_WEBREPLYTAKEN, 0, 0); });
+    handler->onTurnWaiting([this] { m_messages.post(WM_WEBTURNS, 0, 0); });
     const QString failure = m_server.listen(m_settings, [handler](const WebRequest& request) {
         return handler->IdHTTPServer1CommandGet(request);
     });
     if (!failure.isEmpty())
         return failure;
     m_handler = std::move(handler);
+    m_journal.webEvent(WebEvent::ServerOn, {});
     emit listeningChanged(true);
     return {};
 }
@@ -62,6 +64,7 @@ void WebService::switchOff() {
     m_slots.freeAll();
     showSlots();
     m_vars.WebReplyReady = 0;
+    m_journal.webEvent(WebEvent::ServerOff, {});
     emit listeningChanged(false);
 }
 
@@ -80,31 +83,42 @@ void WebService::handleMessage(const PostedMessage& message) {
     case WM_WEBREPLYTAKEN:
         m_vars.WebReplyReady = 0;
         break;
+    case WM_WEBTURNS:
+        armTimer();
+        break;
     default:
         break;
     }
 }
 
 void WebService::showSlots() {
-    armExpiry();
+    armTimer();
     emit slotsChanged();
 }
 
-// The one timer always waits for the earliest deadline; it is stopped while all are free.
-void WebService::armExpiry() {
-    const auto deadline = m_slots.nextDeadline();
-    if (!deadline) {
-        m_expiryTimer.disable();
+// The one timer always waits for the earliest slot deadline or password turn; it is
+// stopped while no slot is occupied and no password waits.
+void WebService::armTimer() {
+    auto next = m_slots.nextDeadline();
+    if (m_handler)
+        if (const auto turn = m_handler->nextTurn(); turn && (!next || *turn < *next))
+            next = turn;
+    if (!next) {
+        m_timer.disable();
         return;
     }
     using namespace std::chrono;
-    const auto wait = ceil<milliseconds>(*deadline - m_clock());
-    m_expiryTimer.setInterval(int(std::max<milliseconds::rep>(0, wait.count())));
-    m_expiryTimer.restart();
+    const auto wait = ceil<milliseconds>(*next - m_clock());
+    m_timer.setInterval(int(std::max<milliseconds::rep>(0, wait.count())));
+    m_timer.restart();
 }
 
-void WebService::expireSlots() {
-    m_expiryTimer.disable();
-    m_slots.expire(m_clock()); // a change posts WM_WEBSLOTS, which shows it
-    armExpiry();
+void WebService::timeCame() {
+    m_timer.disable();
+    const auto now = m_clock();
+    for (const ClientAddress& address : m_slots.expire(now)) // a change posts WM_WEBSLOTS
+        m_journal.webEvent(WebEvent::SlotExpired, address.view());
+    if (m_handler)
+        m_handler->checkDueTurns(now);
+    armTimer();
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "HttpServer.h"
+#include "Journal.h"
 #include "PageFolder.h"
+#include "PasswordThrottle.h"
 #include "RequestHandler.h"
 #include "WebAccessList.h"
 #include "WebSlots.h"
@@ -17,21 +19,23 @@ class Timer;
 struct Vars;
 
 // The web access on the window thread's side: the access lists, the connection slots with
-// their time-outs, and the HTTP server with its request handler. The server's thread
-// changes the slots under the table's lock and posts WM_WEBSLOTS; the window thread then
-// shows the table and sets the one expiry timer to the earliest deadline, and frees the
-// slots whose time has come when it fires. The server's thread never touches a timer or a
-// widget.
+// their time-outs, the password throttle, and the HTTP server with its request handler.
+// The server's thread changes the slots under the table's lock and posts WM_WEBSLOTS, and
+// posts WM_WEBTURNS when a password starts waiting for its turn; the window thread then
+// sets the one web timer to the earliest of the slots' deadlines and the passwords' turns,
+// and when it fires frees the slots whose time has come and checks the passwords whose
+// turn has come. The server's thread never touches a timer or a widget.
 class WebService final : public QObject, private MessageHandler {
     Q_OBJECT
 public:
     static constexpr int DEFAULT_PORT = 80;
 
-    // The server listens as `settings` say when switched on. `expiryTimer` is a window
-    // timer; `clock` tells the time for the slots' deadlines.
+    // The server listens as `settings` say when switched on. `webTimer` is a window timer;
+    // `clock` tells the time for the slots' deadlines and the passwords' turns. What
+    // happens is reported to `journal`.
     WebService(Dispatcher& dispatcher, Vars& vars, const QString& workingDirectory,
-               HttpSettings settings, Timer& expiryTimer, RequestHandler::Clock clock,
-               QObject* parent = nullptr);
+               HttpSettings settings, Timer& webTimer, RequestHandler::Clock clock,
+               Journal& journal = Journal::none(), QObject* parent = nullptr);
     ~WebService() override;
 
     // The port is KORVANT_HTTP_PORT when it is set, otherwise port 80; HTTPS with the files
@@ -53,6 +57,8 @@ public:
     // The port listened on (the one chosen when any free port was asked for).
     int port() const { return m_server.port(); }
     HttpServer& server() { return m_server; }
+    // Passwords waiting for their turn to be checked.
+    std::size_t passwordsWaiting() const { return m_handler ? m_handler->passwordsWaiting() : 0; }
 
 signals:
     void slotsChanged(); // the table changed; ConnectionCount may have changed
@@ -62,14 +68,16 @@ private:
     void handleMessage(const PostedMessage& message) override;
     void slotsChangedElsewhere();
     void showSlots();
-    void armExpiry();
-    void expireSlots();
+    void armTimer();
+    void timeCame();
 
     Dispatcher& m_dispatcher;
     Vars& m_vars;
     HttpSettings m_settings;
-    Timer& m_expiryTimer;
+    Timer& m_timer;
     RequestHandler::Clock m_clock;
+    Journal& m_journal;
+    PasswordThrottle m_throttle; // outlives each switch-on: the counts survive a restart
     WebAccessList m_lists;
     WebSlots m_slots;
     PageFolder m_pages;

@@ -65,17 +65,26 @@ const WebSlot* WebSlots::slotOf(const Admission& client) const {
     return slot.state != SlotFree && slot.address == client.address ? &slot : nullptr;
 }
 
-int WebSlots::expire(SlotClock::time_point now) {
-    int freed = 0;
+SlotState WebSlots::stateOf(QByteArrayView address) const {
+    const ClientAddress client(address);
+    std::lock_guard lock(m_mutex);
+    for (const WebSlot& slot : m_slots)
+        if (slot.state != SlotFree && slot.address == client)
+            return slot.state;
+    return SlotFree;
+}
+
+std::vector<ClientAddress> WebSlots::expire(SlotClock::time_point now) {
+    std::vector<ClientAddress> freed;
     {
         std::lock_guard lock(m_mutex);
         for (WebSlot& slot : m_slots)
             if (slot.state != SlotFree && slot.deadline <= now) {
+                freed.push_back(slot.address);
                 slot = WebSlot{};
-                ++freed;
             }
     }
-    if (freed > 0)
+    if (!freed.empty())
         changed();
     return freed;
 }

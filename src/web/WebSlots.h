@@ -60,8 +60,11 @@ public:
     // SlotFree when the slot no longer belongs to the client.
     SlotState state(const Admission& client) const;
 
-    // Frees every occupied slot whose deadline has come; returns how many were freed.
-    int expire(SlotClock::time_point now);
+    // The state of the slot that `address` holds; SlotFree when it holds none.
+    SlotState stateOf(QByteArrayView address) const;
+
+    // Frees every occupied slot whose deadline has come; returns the addresses freed.
+    std::vector<ClientAddress> expire(SlotClock::time_point now);
     // Frees every slot (the server was switched off).
     void freeAll();
     // The earliest deadline of an occupied slot; nothing when all are free.

@@ -5,11 +5,17 @@ Run by tst_browser, which starts KORVANT's windows with the exchange simulator o
 port and the lists: password "secret", permitted "RTM-RRT" and "SSD-RSP". Two browsers take
 part: the first comes from 127.0.0.1, the second from 127.0.0.2 through a relay that
 connects to the server from that address (every address of 127.0.0.0/8 is this machine).
-With --https the server speaks HTTPS with a certificate made for the test, which the one
-browser is told to accept: it logs in, sends a command and reads its reply.
+While the first user is logged in, its browser opens a page of another site (served here
+from 127.0.0.3) whose picture and script-posted forms name commands of KORVANT: the server
+refuses them, and tst_browser checks that none reached the exchange (they all carry
+"6666"); a name that resolves to KORVANT's address but is none of its own (DNS rebinding,
+played by Chromium's resolver rules) gets the refusal page; the user's own pages go on
+working. With --https the server speaks HTTPS with a certificate made for the test, which
+the one browser is told to accept: it logs in, sends a command and reads its reply.
 
 usage: web_pages.py [--https] PORT [SCREENSHOT_FOLDER]
 """
+import http.server
 import os
 import socket
 import subprocess
@@ -24,6 +30,20 @@ from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
+REBOUND = "rebound.test"  # a name of another site that its owner points at this computer
+OTHER_SITE = """<html><body>
+<img id="picture" src="http://127.0.0.1:{port}/?Command=SSD-RSP:6666,PICTURE">
+<iframe name="sink"></iframe>
+<form id="form" method="POST" action="http://127.0.0.1:{port}/" target="sink">
+<input name="Command" value="SSD-RSP:6666,FORM"></form>
+<script>
+window.done = {{form: false, fetch: false}};
+document.querySelector("iframe").onload = () => done.form = true;
+document.getElementById("form").submit();
+fetch("http://127.0.0.1:{port}/", {{method: "POST", mode: "no-cors",
+    body: new URLSearchParams("Command=SSD-RSP:6666,FETCH")}})
+    .finally(() => done.fetch = true);
+</script></body></html>"""
 DONE = "КОМАНДА ВЫПОЛНЕНА"  # the simulator's second reply line, sent in code page 1251
 WAIT = 60  # seconds; a reply comes at once from the simulator
 
@@ -118,6 +138,44 @@ class Relay(threading.Thread):
             pass
 
 
+def serve_other_site(port):
+    """Another site's page, at http://127.0.0.3:<its port>/, that tries KORVANT's commands."""
+    page = OTHER_SITE.format(port=port).encode()
+
+    class Page(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            self.send_response(200)
+            self.send_header("Content-Type", "text/html")
+            self.send_header("Content-Length", str(len(page)))
+            self.end_headers()
+            self.wfile.write(page)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.3", 0), Page)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def other_sites_are_refused(driver, port):
+    site = serve_other_site(port)
+    try:
+        driver.get(f"http://127.0.0.3:{site.server_address[1]}/")
+        WebDriverWait(driver, WAIT).until(lambda d: d.execute_script(
+            "return picture.complete && done.form && done.fetch"))
+        expect(driver.execute_script("return picture.naturalWidth") == 0,
+               "another site's picture request got no picture")
+    finally:
+        site.shutdown()
+    driver.get(f"http://{REBOUND}:{port}/")
+    expect("KORVANT_HTTP_HOSTS" in driver.find_element(By.TAG_NAME, "body").text,
+           "a rebound name gets the refusal page that names the variable")
+    driver.get(f"http://127.0.0.1:{port}/Command.html")
+    expect("Введите команду" in driver.find_element(By.TAG_NAME, "body").text,
+           "the user's own command page opens again")
+
+
 def text_field(driver):
     return driver.find_element(By.CSS_SELECTOR, "input[type=text], input[type=password]")
 
@@ -173,7 +231,7 @@ def main():
         return
     port = int(sys.argv[1])
     shots = sys.argv[2] if len(sys.argv) > 2 else None
-    first_browser = Browser()
+    first_browser = Browser([f"--host-resolver-rules=MAP {REBOUND} 127.0.0.1"])
     second_browser = Browser()
     first = first_browser.driver
     second = second_browser.driver
@@ -191,6 +249,10 @@ def main():
         lines = reply_lines(page)
         expect(lines[0] == "SSD-RSP:2345,REST" and lines[1] == DONE,
                f"the next command from the reply page: {lines}")
+        other_sites_are_refused(first, port)
+        lines = reply_lines(submit(first, "RTM-RRT"))
+        expect(lines[0] == "RTM-RRT" and lines[1] == DONE,
+               f"the user is still logged in, and the own form works: {lines}")
 
         relay = Relay(port, "127.0.0.2")
         relay.start()

@@ -16,16 +16,17 @@
 namespace {
 
 // A working directory with a page folder that holds files, folders and symbolic links that
-// lead out of it, and a secret beside it.
+// lead out of it, a secret beside it and a sibling folder whose name begins like it.
 struct Folder {
     QTemporaryDir dir;
     QString web;
 
     Folder() {
         QDir root(dir.path());
-        mustHold(root.mkpath("WEB/img/deep") && root.mkpath("private"), "the folders are made");
+        mustHold(root.mkpath("WEB/img/deep") && root.mkpath("private") && root.mkpath("WEB2"),
+                 "the folders are made");
         for (const char* name : {"WEB/index.html", "WEB/img/logo.gif", "WEB/img/deep/a.html",
-                                 "private/secret", "secret"}) {
+                                 "private/secret", "secret", "WEB2/secret"}) {
             QFile file(root.filePath(QString::fromLatin1(name)));
             mustHold(file.open(QIODevice::WriteOnly) && file.write(name) > 0, "a file is made");
         }
@@ -49,17 +50,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
              "the file name is \"WEB\" and the path, at most 80 characters");
 
     const PageFolder pages(folder.dir.path());
-    const auto servable = pages.servable(path);
-    if (!servable)
+    const auto file = pages.serve(path);
+    if (!file)
         return 0;
-    mustHold(servable->startsWith(QLatin1String("WEB/")), "a served name lies under WEB/");
-    mustHold(QFile::encodeName(*servable).size() <= PageFolder::NAME_CAPACITY,
-             "a served name holds at most 80 characters");
-    const QFileInfo file(QDir(folder.dir.path()).filePath(*servable));
+    const QByteArray served = file->readAll();
+    const QFileInfo file(QDir(folder.dir.path()).filePath(QFile::decodeName(name)));
     mustHold(file.canonicalFilePath().startsWith(folder.web + QLatin1Char('/')),
              "a served file lies inside the page folder, links followed");
     mustHold(QFileInfo(file.canonicalFilePath()).isFile(), "only regular files are served");
-    const auto read = pages.read(*servable);
-    mustHold(read.bytes && !read.bytes->contains("secret"), "the served file is a page");
+    mustHold(!served.contains("secret"), "the served file is a page");
+    QFile page(file.canonicalFilePath());
+    mustHold(page.open(QIODevice::ReadOnly) && page.readAll() == served,
+             "the bytes served are the named file's");
     return 0;
 }

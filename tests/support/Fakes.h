@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConsoleOutput.h"
+#include "Journal.h"
 #include "OperatorMessages.h"
 #include "PortWriter.h"
 #include "SerialDevice.h"
@@ -63,6 +64,37 @@ public:
     void error(const QString& text) override { shown.append(QStringLiteral("error:") + text); }
     void failure(const QString& text) override { shown.append(QStringLiteral("failure:") + text); }
     QStringList shown;
+};
+
+// A journal that keeps the web's reports as text ("refused 4 127.0.0.1 RTM-RRT",
+// "web 3 127.0.0.1"); safe on any thread.
+class RecordingJournal final : public Journal {
+public:
+    Record commandQueued(CommandSource, QByteArrayView, QByteArrayView) override { return 0; }
+    void commandSent(Record) override {}
+    void commandEnded(Record, CommandEnd) override {}
+    void replyLine(Record, QByteArrayView) override {}
+    void commandRefused(Refusal why, CommandSource, QByteArrayView address,
+                        QByteArrayView text) override {
+        add("refused " + QByteArray::number(int(why)) + ' ' + address.toByteArray() + ' ' +
+            text.toByteArray());
+    }
+    void webEvent(WebEvent event, QByteArrayView address) override {
+        add("web " + QByteArray::number(int(event)) + ' ' + address.toByteArray());
+    }
+    void portEvent(PortEvent, QByteArrayView) override {}
+    QList<QByteArray> reports() const {
+        std::lock_guard lock(m_mutex);
+        return m_reports;
+    }
+
+private:
+    void add(const QByteArray& report) {
+        std::lock_guard lock(m_mutex);
+        m_reports.append(report.trimmed());
+    }
+    mutable std::mutex m_mutex;
+    QList<QByteArray> m_reports;
 };
 
 class RecordingConsole final : public ConsoleOutput {

@@ -44,7 +44,9 @@ int HttpProbe::sendRequest(const QByteArray& method, const QByteArray& target,
     const int s = connectFrom();
     if (s < 0)
         return -1;
-    QByteArray request = method + ' ' + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + headers;
+    const bool ownHost = ("\r\n" + headers).toLower().contains("\r\nhost:");
+    QByteArray request = method + ' ' + target + " HTTP/1.1\r\n" +
+                         (ownHost ? QByteArray() : "Host: 127.0.0.1\r\n") + headers;
     if (method == "POST")
         request += "Content-Type: " + contentType +
                    "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n";

@@ -19,7 +19,8 @@ public:
         : m_port(port), m_from(std::move(from)) {}
 
     // A whole request: `target` goes on the request line exactly as given; `headers` are
-    // further header lines, each ended by CR LF.
+    // further header lines, each ended by CR LF; a Host line among them replaces the default
+    // "Host: 127.0.0.1".
     HttpAnswer request(const QByteArray& method, const QByteArray& target,
                        const QByteArray& body = {},
                        const QByteArray& contentType = "application/x-www-form-urlencoded",
