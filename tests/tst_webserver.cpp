@@ -107,6 +107,25 @@ struct WebRig : TerminalRig {
     }
 };
 
+// The real window timer, counting how often its countdown begins.
+class CountingTimer final : public Timer {
+public:
+    CountingTimer() { m_real.onTimeout([this] { fire(); }); }
+    void setInterval(int milliseconds) override { m_real.setInterval(milliseconds); }
+    int interval() const override { return m_real.interval(); }
+    void enable() override {
+        if (!m_real.isEnabled())
+            ++starts;
+        m_real.enable();
+    }
+    void disable() override { m_real.disable(); }
+    bool isEnabled() const override { return m_real.isEnabled(); }
+    int starts = 0;
+
+private:
+    QtTimer m_real{0};
+};
+
 } // namespace
 
 class TestWebServer : public QObject {
@@ -123,6 +142,7 @@ private slots:
     void login();
     void emptyPasswordListLogsInAtOnce();
     void slotsExpireOnTheWindowThread();
+    void slotExpiresThroughTheWindowTimer();
     void listenFailureIsReported();
     void noSecondListenerOnThePort();
     void switchingOffAndOnLeaksNothing();
@@ -356,6 +376,26 @@ void TestWebServer::slotsExpireOnTheWindowThread() {
                                     "web 1 127.0.0.2", "web 4 127.0.0.2", "web 4 127.0.0.1",
                                     "web 1 127.0.0.1"};
     QCOMPARE(rig.journal.reports(), journal); // on, admitted, logged in, expired
+}
+
+// The real window timer, armed for the slot's deadline, frees the slot when it fires; it is
+// armed for the deadline, not polling. The clock runs 50 ms short of the deadline once the
+// client is admitted, so that the test waits 50 ms, not 30 s.
+void TestWebServer::slotExpiresThroughTheWindowTimer() {
+    TerminalRig rig;
+    QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath("WEB/index.html"), PAGES["index.html"]));
+    CountingTimer timer;
+    std::atomic<long long> aheadMs{0};
+    WebService web(rig.terminal->dispatcher(), rig.vars, dir.path(), {}, timer,
+                   [&] { return SlotClock::now() + std::chrono::milliseconds(aheadMs.load()); });
+    QCOMPARE(web.switchOn(), QString());
+    QCOMPARE(HttpProbe(web.port()).get("/").body, PAGES["index.html"]);
+    aheadMs = (WebSlots::CONNECTED_TIMEOUT - 50ms).count();
+    QTRY_COMPARE_WITH_TIMEOUT(web.webSlots().ConnectionCount(), 0, 2000);
+    QVERIFY(!timer.isEnabled());
+    // Once, or twice when it fired a moment early.
+    QVERIFY2(timer.starts >= 1 && timer.starts <= 2, qPrintable(QString::number(timer.starts)));
 }
 
 void TestWebServer::listenFailureIsReported() {
