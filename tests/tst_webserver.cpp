@@ -231,6 +231,8 @@ void TestWebServer::knownClientFetchesFiles_data() {
     QTest::newRow("encoded NUL") << QByteArray("/Command.html%00.gif") << noPage;
     QTest::newRow("a folder") << QByteArray("/img") << noPage;
     QTest::newRow("a link that leads out") << QByteArray("/out.txt") << noPage;
+    QTest::newRow("a sibling folder") << QByteArray("/../WEB2/page.html") << noPage;
+    QTest::newRow("a sibling folder, escaped") << QByteArray("/%2e%2e/WEB2/page.html") << noPage;
     QTest::newRow("the name cut to 80 characters")
         << "/" + QByteArray(100, 'p') << QByteArray("cut to 80");
 }
@@ -240,6 +242,7 @@ void TestWebServer::knownClientFetchesFiles() {
     QFETCH(QByteArray, body);
     WebRig rig;
     rig.write("secret.txt", "the operator's secret");
+    rig.write("WEB2/page.html", "a sibling folder's page"); // its name starts as WEB's
     rig.write("WEB/" + QString(76, 'p'), "cut to 80"); // "WEB/" and 76 characters
     QVERIFY(QFile::link(rig.dir.filePath("secret.txt"), rig.dir.filePath("WEB/out.txt")));
     const HttpProbe probe = rig.client();
