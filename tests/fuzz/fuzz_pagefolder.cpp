@@ -54,12 +54,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (!file)
         return 0;
     const QByteArray served = file->readAll();
-    const QFileInfo file(QDir(folder.dir.path()).filePath(QFile::decodeName(name)));
-    mustHold(file.canonicalFilePath().startsWith(folder.web + QLatin1Char('/')),
+    const QFileInfo named(QDir(folder.dir.path()).filePath(QFile::decodeName(name)));
+    mustHold(named.canonicalFilePath().startsWith(folder.web + QLatin1Char('/')),
              "a served file lies inside the page folder, links followed");
-    mustHold(QFileInfo(file.canonicalFilePath()).isFile(), "only regular files are served");
+    mustHold(QFileInfo(named.canonicalFilePath()).isFile(), "only regular files are served");
     mustHold(!served.contains("secret"), "the served file is a page");
-    QFile page(file.canonicalFilePath());
+    QFile page(named.canonicalFilePath());
     mustHold(page.open(QIODevice::ReadOnly) && page.readAll() == served,
              "the bytes served are the named file's");
     return 0;
