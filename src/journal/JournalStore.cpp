@@ -8,6 +8,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int BUSY_TIMEOUT_MS = 10000;              // another program holding the file
@@ -37,7 +39,10 @@ CREATE TABLE lines(
   PRIMARY KEY(record, number)) WITHOUT ROWID;
 )";
 
+// Most lines are ASCII, which is the same in both: they are taken as they are.
 QByteArray utf8(QByteArrayView cp1251) {
+    if (std::all_of(cp1251.begin(), cp1251.end(), [](char c) { return uchar(c) < 0x80; }))
+        return QByteArray::fromRawData(cp1251.data(), cp1251.size());
     return Cp1251::toUnicode(cp1251).toUtf8();
 }
 

@@ -123,9 +123,13 @@ void OperatorJournal::run() {
     pthread_setname_np(pthread_self(), "journal");
     if (!openStore())
         return;
-    std::vector<JournalReport> batch;
-    batch.reserve(QUEUE_RECORDS); // it takes the queue's place after each batch
+    // Both rooms are touched here, once, so that the first flood does not pay for the
+    // memory's first use on the reader's and the window's threads.
+    std::vector<JournalReport> batch = touchedRoom(); // takes the queue's place after each batch
+    std::vector<JournalReport> room = touchedRoom();
     std::unique_lock lock(m_mutex);
+    room.insert(room.end(), m_queue.begin(), m_queue.end());
+    m_queue.swap(room);
     for (;;) {
         const auto untilPrune =
             std::chrono::milliseconds(std::max<std::int64_t>(0, m_nextPrune - m_clock()));
@@ -152,6 +156,12 @@ void OperatorJournal::run() {
         }
         lock.lock();
     }
+}
+
+std::vector<JournalReport> OperatorJournal::touchedRoom() {
+    std::vector<JournalReport> room(QUEUE_RECORDS);
+    room.clear(); // the memory stays, in use
+    return room;
 }
 
 bool OperatorJournal::openStore() {

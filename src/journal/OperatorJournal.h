@@ -70,6 +70,7 @@ signals:
 private:
     void report(JournalReport report);
     void run();
+    static std::vector<JournalReport> touchedRoom();
     bool openStore();
     bool writeBatch(const std::vector<JournalReport>& batch, std::uint64_t lost);
     bool pruneWhenDue();
