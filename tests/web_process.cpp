@@ -37,6 +37,7 @@ int main(int argc, char* argv[]) {
         windows.form1.close();
     });
     QTimer::singleShot(0, [&] {
+        journal.flush(); // its writer has settled: what it holds is not the attack's
         std::printf("port %d\n", windows.formWeb.service().port());
         std::fflush(stdout);
     });
