@@ -5,9 +5,9 @@
 // processor time spent while 4 requests wait for a silent exchange, and the program's
 // threads while 4 and while 200 connections wait (the 4 users with 8 commands each, their
 // whole share of the queue, and 168 connections that sent half a request head).
-// The console path's round trip includes appending the reply to the console and painting
-// it; the web path's includes the HTTP exchange, whose own cost the page file round trip
-// shows.
+// The console path's round trip ends when the reply's last line has reached the console,
+// which paints it with the next frame; the web path's includes the HTTP exchange, whose own
+// cost the page file round trip shows.
 #include "BenchSupport.h"
 #include "HttpProbe.h"
 #include "MessageBoxes.h"
