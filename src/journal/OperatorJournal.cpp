@@ -11,7 +11,8 @@ OperatorJournal::OperatorJournal(Settings settings, QObject* parent)
       m_store(settings.path, settings.limits) {
     m_messages.setHandler(this);
     // The whole room at once: a report never grows the queue by copying it (on the window
-    // thread). Its pages are touched, and so held, only as far as a backlog reaches.
+    // thread), not even while the writer still opens and prunes the file, before it puts
+    // its touched room in the queue's place.
     m_queue.reserve(QUEUE_RECORDS);
     m_writer = std::thread([this] { run(); });
 }

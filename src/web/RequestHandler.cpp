@@ -67,11 +67,11 @@ std::optional<WebResponse> RequestHandler::refusal(const WebRequest& request) {
         !RequestGuards::fromAnotherSite(
             {request.host, request.origin, request.secFetchSite, request.https}))
         return std::nullopt;
-    const bool command = m_parts.table.stateOf(request.address) == SlotLoggedIn;
+    const bool loggedIn = m_parts.table.stateOf(request.address) == SlotLoggedIn;
     m_parts.journal.commandRefused(
         Refusal::CrossSite, CommandSource::Web, request.address,
-        command ? WebParameters::valueOf(request.parameterText).left(COMMAND_CAPACITY)
-                : QByteArray());
+        loggedIn ? WebParameters::valueOf(request.parameterText).left(COMMAND_CAPACITY)
+                 : QByteArray());
     return WebResponse{403, RequestGuards::crossSitePage()};
 }
 
@@ -151,19 +151,14 @@ void RequestHandler::checkDueTurns(SlotClock::time_point now) {
         m_turns.erase(m_turns.begin(), end);
     }
     for (Turn& turn : due) {
-        switch (m_parts.table.state(turn.client)) {
-        case SlotConnected:
+        const SlotState state = m_parts.table.state(turn.client);
+        if (state == SlotConnected) {
             turn.answer->complete(checkPassword(turn.client, turn.password, now));
-            break;
-        case SlotLoggedIn:
-            m_parts.throttle.withdrawn(turn.client.address.bytes());
-            turn.answer->complete(page(PageFolder::COMMAND));
-            break;
-        case SlotFree:
-            m_parts.throttle.withdrawn(turn.client.address.bytes());
-            turn.answer->complete(page(PageFolder::LOGIN));
-            break;
+            continue;
         }
+        m_parts.throttle.withdrawn(turn.client.address.bytes());
+        turn.answer->complete(
+            page(state == SlotLoggedIn ? PageFolder::COMMAND : PageFolder::LOGIN));
     }
 }
 
