@@ -1,10 +1,13 @@
 #pragma once
 
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QProcess>
 #include <QTimer>
 
 #include <cstdio>
+#include <map>
 #include <sys/resource.h>
 
 // What the benchmarks share: the processor time they spend, idle time in the event loop,
@@ -16,6 +19,21 @@ inline double processorSeconds() {
     ::getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The processor time each of the process's threads has had, in seconds, by thread name
+// (threads of one name summed); the kernel's scheduler counts it to the nanosecond.
+inline std::map<QByteArray, double> threadProcessorSeconds() {
+    std::map<QByteArray, double> seconds;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile name(tasks.filePath(task + QStringLiteral("/comm")));
+        QFile schedule(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (name.open(QIODevice::ReadOnly) && schedule.open(QIODevice::ReadOnly))
+            seconds[name.readAll().trimmed()] +=
+                schedule.readAll().split(' ').first().toDouble() / 1e9;
+    }
+    return seconds;
 }
 
 // Runs the event loop untouched for a while (QTest::qWait would sleep between its passes).

@@ -307,6 +307,7 @@ struct FloodFigures {
     double seconds = 0;         // to the last line painted
     double lastByteSeconds = 0; // to the last byte taken off the line by the reader
     double processorSeconds = 0;
+    std::map<QByteArray, double> threadSeconds; // processor-seconds by thread name
     long shownAtLastByte = 0; // the lowest line in view when the last byte arrived
     int notInserted = 0;      // more than 600 waited for one frame: counted as shown and trimmed
     bool newestInOrder = false;
@@ -344,6 +345,7 @@ FloodFigures flood(TForm1& form, const TimedDevice& device, QProcess& simulator,
     if (linesPerSecond == 0)
         heartbeat.start();
     const double cpuBefore = Bench::processorSeconds();
+    const std::map<QByteArray, double> threadsBefore = Bench::threadProcessorSeconds();
     const qint64 start = nowNanoseconds();
     QByteArray control = "flood " + QByteArray::number(lines);
     if (linesPerSecond > 0)
@@ -355,6 +357,9 @@ FloodFigures flood(TForm1& form, const TimedDevice& device, QProcess& simulator,
     if (linesPerSecond == 0)
         heartbeat.stop();
     figures.processorSeconds = Bench::processorSeconds() - cpuBefore;
+    figures.threadSeconds = Bench::threadProcessorSeconds();
+    for (auto& [name, seconds] : figures.threadSeconds)
+        seconds -= threadsBefore.count(name) ? threadsBefore.at(name) : 0;
     figures.lines = lines;
     figures.received = console.linesReceived() - before;
     figures.lastByteSeconds = (device.lastRead - start) / 1e9;
@@ -364,6 +369,14 @@ FloodFigures flood(TForm1& form, const TimedDevice& device, QProcess& simulator,
     figures.pauses = heartbeat.pauses();
     figures.busy = heartbeat.busy();
     return figures;
+}
+
+void printThreads(const char* what, const FloodFigures& figures) {
+    std::printf("%s: processor-seconds by thread:", what);
+    for (const auto& [name, seconds] : figures.threadSeconds)
+        if (seconds >= 0.0005)
+            std::printf(" %s %.3f", name.constData(), seconds);
+    std::printf("\n");
 }
 
 void printPauses(const char* what, const FloodFigures& figures) {
@@ -392,6 +405,7 @@ void printFlood(const FloodFigures& figures, const QPlainTextEdit& memo) {
                 "%.0f bytes/s, %.3f processor-seconds\n",
                 figures.seconds, afterLastByteMs, figures.received / figures.seconds,
                 bytes / figures.seconds, figures.processorSeconds);
+    printThreads("flood", figures);
     std::printf("flood: when the last byte arrived, the console showed line %ld of %d\n",
                 figures.shownAtLastByte, figures.lines);
     printPauses("flood", figures);
@@ -403,6 +417,7 @@ void printSustained(const FloodFigures& figures, int linesPerSecond) {
     std::printf("sustained: %d lines/s for %.1f s: %.3f processor-seconds, %.1f %% of one core\n",
                 linesPerSecond, figures.seconds, figures.processorSeconds,
                 100 * figures.processorSeconds / figures.seconds);
+    printThreads("sustained", figures);
 }
 
 } // namespace
@@ -440,6 +455,8 @@ int main(int argc, char* argv[]) {
     if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1))
         return 1;
     Bench::sleepInEventLoop(100); // the first paints of the window are not the flood's
+    if (journal)
+        journal->flush(); // the writer has started up, as it has long before any flood
     Console& console = form.console();
 
     const FloodFigures burst = flood(form, *device, simulator, lines);

@@ -241,6 +241,8 @@ private slots:
     void refusalsAndWebEvents_data();
     void refusalsAndWebEvents();
     void reportsFromManyThreads();
+    void reportsArePackedWhole_data();
+    void reportsArePackedWhole();
     void overflowIsCountedAndRecorded();
     void faults_data();
     void faults();
@@ -436,7 +438,45 @@ void TestJournal::reportsFromManyThreads() {
     QCOMPARE(int(db.integer("SELECT count(*) FROM lines")), EACH);
 }
 
-// While the file is held by another program, the queue holds QUEUE_RECORDS
+void TestJournal::reportsArePackedWhole_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("address");
+    QTest::newRow("no texts") << QByteArray() << QByteArray();
+    QTest::newRow("a line, cp1251") << QByteArray("\xCA\xCE\xCC\xC0\xCD\xC4\xC0 1") << QByteArray();
+    QTest::newRow("a command and its address") << QByteArray("RTM-RRT") << QByteArray("10.0.0.7");
+    QTest::newRow("a line cut at 80") << QByteArray(200, 'L') << QByteArray();
+    QTest::newRow("an address cut at 45") << QByteArray("A") << QByteArray(60, '7');
+}
+
+// Reports of every size come out of their room as they went in, texts cut at the
+// terminal's own lengths, in order; a report that does not fit is refused whole.
+void TestJournal::reportsArePackedWhole() {
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, address);
+    const JournalReport report{JournalReport::Kind::Queued, 7, CommandSource::Web,
+                               1765000000123, 42, text, address};
+    constexpr int FITTING = 3;
+    JournalReports room(FITTING * JournalReports::bytesOf(report) + 1);
+    for (int i = 0; i < FITTING; ++i)
+        QVERIFY(room.append(report));
+    const std::size_t used = room.bytes();
+    QVERIFY(!room.append(report));
+    QCOMPARE(room.bytes(), used);
+    JournalReports moved(used);
+    moved.appendAll(room);
+    QCOMPARE(int(moved.size()), FITTING);
+    for (const JournalReport out : moved) {
+        QCOMPARE(out.kind, report.kind);
+        QCOMPARE(out.what, report.what);
+        QCOMPARE(out.source, report.source);
+        QCOMPARE(out.time, report.time);
+        QCOMPARE(out.command, report.command);
+        QCOMPARE(out.text.toByteArray(), text.left(int(JournalReports::TEXT_BYTES)));
+        QCOMPARE(out.address.toByteArray(), address.left(int(JournalReports::ADDRESS_BYTES)));
+    }
+}
+
+// While the file is held by another program, the queue holds QUEUE_BYTES of
 // reports and no more; the rest are counted, and the count is written once the
 // file is free again.
 void TestJournal::overflowIsCountedAndRecorded() {
@@ -447,23 +487,24 @@ void TestJournal::overflowIsCountedAndRecorded() {
     Sqlite::Connection blocker;
     QCOMPARE(blocker.open(file.path(), false), SQLITE_OK);
     QCOMPARE(blocker.exec("BEGIN IMMEDIATE"), SQLITE_OK);
-    for (std::size_t i = 0; i < OperatorJournal::WRITE_AT_RECORDS; ++i)
-        journal.replyLine(0, "TAKEN");
+    journal.replyLine(0, "TAKEN");
     QTRY_COMPARE(journal.waitingReports(),
                  std::size_t(0)); // the writer waits on the file
     QVERIFY2(journal.isRecording(), qPrintable(journal.problem()));
+    JournalReport held;
+    held.text = "HELD";
+    const std::size_t fitting = OperatorJournal::QUEUE_BYTES / JournalReports::bytesOf(held);
     constexpr std::size_t BEYOND = 100;
-    for (std::size_t i = 0; i < OperatorJournal::QUEUE_RECORDS + BEYOND; ++i)
+    for (std::size_t i = 0; i < fitting + BEYOND; ++i)
         journal.replyLine(0, "HELD");
-    QCOMPARE(journal.waitingReports(), OperatorJournal::QUEUE_RECORDS);
+    QCOMPARE(journal.waitingReports(), fitting);
     QCOMPARE(blocker.exec("COMMIT"), SQLITE_OK);
     blocker.close();
     journal.flush();
-    QVERIFY(journal.isRecording());
+    QVERIFY2(journal.isRecording(), qPrintable(journal.problem()));
     Sqlite::Connection db;
     QCOMPARE(db.open(file.path(), true), SQLITE_OK);
-    QCOMPARE(db.integer("SELECT count(*) FROM lines WHERE text = 'HELD'"),
-             std::int64_t(OperatorJournal::QUEUE_RECORDS));
+    QCOMPARE(db.integer("SELECT count(*) FROM lines WHERE text = 'HELD'"), std::int64_t(fitting));
     QCOMPARE(db.integer("SELECT text FROM records WHERE kind = 6"), std::int64_t(BEYOND));
 }
 

@@ -172,13 +172,13 @@ bool JournalStore::commit() {
     return m_db.exec("COMMIT") == SQLITE_OK || fail({});
 }
 
-bool JournalStore::write(const std::vector<JournalReport>& reports, std::uint64_t lost,
+bool JournalStore::write(const JournalReports& reports, std::uint64_t lost,
                          std::int64_t now) {
     QElapsedTimer transaction;
     transaction.start();
     if (!begin() || (lost > 0 && !recordLost(lost, now)))
         return false;
-    for (const JournalReport& report : reports) {
+    for (const JournalReport report : reports) {
         if (!apply(report))
             return fail({});
         if (transaction.elapsed() >= TRANSACTION_MS) {
@@ -235,7 +235,7 @@ bool JournalStore::insertRecord(RecordKind kind, const JournalReport& report) {
     m_insertRecord.bind(1, report.time).bind(2, int(kind));
     if (hasOrigin)
         m_insertRecord.bind(3, int(report.source));
-    m_insertRecord.bindText(4, report.address.view()).bindText(5, utf8(report.text.view()));
+    m_insertRecord.bindText(4, report.address).bindText(5, utf8(report.text));
     if (hasWhat)
         m_insertRecord.bind(6, report.what);
     return m_insertRecord.run() == SQLITE_DONE;
@@ -243,7 +243,7 @@ bool JournalStore::insertRecord(RecordKind kind, const JournalReport& report) {
 
 bool JournalStore::insertLine(std::int64_t record, const JournalReport& report) {
     m_insertLine.bind(1, record).bind(2, ++m_lineNumber).bind(3, report.time);
-    return m_insertLine.bindText(4, utf8(report.text.view())).run() == SQLITE_DONE;
+    return m_insertLine.bindText(4, utf8(report.text)).run() == SQLITE_DONE;
 }
 
 // A line without command joins the open group when it follows the group's last line
@@ -267,9 +267,10 @@ bool JournalStore::closeGroup() {
 }
 
 bool JournalStore::recordLost(std::uint64_t lost, std::int64_t now) {
+    const QByteArray count = QByteArray::number(qulonglong(lost));
     JournalReport report;
     report.time = now;
-    report.text.assign(QByteArray::number(qulonglong(lost)));
+    report.text = count;
     return (closeGroup() && insertRecord(RecordKind::Lost, report)) || fail({});
 }
 

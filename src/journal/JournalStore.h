@@ -41,7 +41,7 @@ public:
     // Writes the reports in order, in transactions of at most TRANSACTION_MS; `lost`
     // reports that could not be queued are recorded first. False on failure (problem()),
     // damaged() tells whether the file is found damaged.
-    bool write(const std::vector<JournalReport>& reports, std::uint64_t lost, std::int64_t now);
+    bool write(const JournalReports& reports, std::uint64_t lost, std::int64_t now);
     // Drops the records older than the time kept and, while the file holds more than its
     // size, the oldest ones.
     bool prune(std::int64_t now);

@@ -10,10 +10,6 @@ OperatorJournal::OperatorJournal(Settings settings, QObject* parent)
     : QObject(parent), m_path(settings.path), m_clock(std::move(settings.clock)),
       m_store(settings.path, settings.limits) {
     m_messages.setHandler(this);
-    // The whole room at once: a report never grows the queue by copying it (on the window
-    // thread), not even while the writer still opens and prunes the file, before it puts
-    // its touched room in the queue's place.
-    m_queue.reserve(QUEUE_RECORDS);
     m_writer = std::thread([this] { run(); });
 }
 
@@ -34,10 +30,7 @@ std::int64_t OperatorJournal::systemClock() {
 Journal::Record OperatorJournal::commandQueued(CommandSource source, QByteArrayView address,
                                                QByteArrayView text) {
     const Record command = ++m_lastCommand;
-    JournalReport queued{JournalReport::Kind::Queued, 0, source, 0, command, {}, {}};
-    queued.text.assign(text);
-    queued.address.assign(address);
-    report(queued);
+    report({JournalReport::Kind::Queued, 0, source, 0, command, text, address});
     return command;
 }
 
@@ -50,30 +43,20 @@ void OperatorJournal::commandEnded(Record command, CommandEnd end) {
 }
 
 void OperatorJournal::replyLine(Record command, QByteArrayView line) {
-    JournalReport reply{JournalReport::Kind::Line, 0, {}, 0, command, {}, {}};
-    reply.text.assign(line);
-    report(reply);
+    report({JournalReport::Kind::Line, 0, {}, 0, command, line, {}});
 }
 
 void OperatorJournal::commandRefused(Refusal why, CommandSource source, QByteArrayView address,
                                      QByteArrayView text) {
-    JournalReport refused{JournalReport::Kind::Refused, std::uint8_t(why), source, 0, 0, {}, {}};
-    refused.text.assign(text);
-    refused.address.assign(address);
-    report(refused);
+    report({JournalReport::Kind::Refused, std::uint8_t(why), source, 0, 0, text, address});
 }
 
 void OperatorJournal::webEvent(WebEvent event, QByteArrayView address) {
-    JournalReport web{
-        JournalReport::Kind::Web, std::uint8_t(event), CommandSource::Web, 0, 0, {}, {}};
-    web.address.assign(address);
-    report(web);
+    report({JournalReport::Kind::Web, std::uint8_t(event), CommandSource::Web, 0, 0, {}, address});
 }
 
 void OperatorJournal::portEvent(PortEvent event, QByteArrayView device) {
-    JournalReport port{JournalReport::Kind::Port, std::uint8_t(event), {}, 0, 0, {}, {}};
-    port.text.assign(device);
-    report(port);
+    report({JournalReport::Kind::Port, std::uint8_t(event), {}, 0, 0, device, {}});
 }
 
 void OperatorJournal::report(JournalReport report) {
@@ -83,13 +66,13 @@ void OperatorJournal::report(JournalReport report) {
         std::lock_guard lock(m_mutex);
         if (!m_recording)
             return;
-        if (m_queue.size() >= QUEUE_RECORDS) {
+        const std::size_t before = m_queue.bytes();
+        if (!m_queue.append(report)) {
             ++m_lost;
             return;
         }
-        m_queue.push_back(report);
         ++m_reported;
-        wake = m_queue.size() == 1 || m_queue.size() == WRITE_AT_RECORDS;
+        wake = m_queue.size() == 1 || (before < WRITE_AT_BYTES && m_queue.bytes() >= WRITE_AT_BYTES);
     }
     if (wake)
         m_wake.notify_one();
@@ -125,18 +108,19 @@ void OperatorJournal::run() {
     if (!openStore())
         return;
     // Both rooms are touched here, once, so that the first flood does not pay for the
-    // memory's first use on the reader's and the window's threads.
-    std::vector<JournalReport> batch = touchedRoom(); // takes the queue's place after each batch
-    std::vector<JournalReport> room = touchedRoom();
+    // memory's first use on the window's thread; the reports that came meanwhile move in.
+    JournalReports batch(QUEUE_BYTES, true); // takes the queue's place after each batch
+    JournalReports room(QUEUE_BYTES, true);
     std::unique_lock lock(m_mutex);
-    room.insert(room.end(), m_queue.begin(), m_queue.end());
+    room.appendAll(m_queue);
     m_queue.swap(room);
+    room = JournalReports();
     for (;;) {
         const auto untilPrune =
             std::chrono::milliseconds(std::max<std::int64_t>(0, m_nextPrune - m_clock()));
         m_wake.wait_for(lock, untilPrune, [&] { return m_stopping || !m_queue.empty(); });
         m_wake.wait_for(lock, std::chrono::milliseconds(GATHER_MS), [&] {
-            return m_stopping || m_hurry || m_queue.size() >= WRITE_AT_RECORDS;
+            return m_stopping || m_hurry || m_queue.bytes() >= WRITE_AT_BYTES;
         });
         batch.swap(m_queue);
         const std::uint64_t lost = std::exchange(m_lost, 0);
@@ -159,12 +143,6 @@ void OperatorJournal::run() {
     }
 }
 
-std::vector<JournalReport> OperatorJournal::touchedRoom() {
-    std::vector<JournalReport> room(QUEUE_RECORDS);
-    room.clear(); // the memory stays, in use
-    return room;
-}
-
 bool OperatorJournal::openStore() {
     const bool opened = m_store.open(m_clock());
     if (!m_store.renamedAside().isEmpty())
@@ -178,7 +156,7 @@ bool OperatorJournal::openStore() {
 }
 
 // A file found damaged while writing is set aside, and the batch goes into the new one.
-bool OperatorJournal::writeBatch(const std::vector<JournalReport>& batch, std::uint64_t lost) {
+bool OperatorJournal::writeBatch(const JournalReports& batch, std::uint64_t lost) {
     if (batch.empty() && lost == 0)
         return true;
     if (m_store.write(batch, lost, m_clock()))

@@ -12,21 +12,26 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 // The operator's journal: a report is stamped with the clock's time and queued under a
 // lock, and returns at once; the journal's own thread writes what is queued into its file
-// (JournalStore). The window thread and the port's reader never wait for the disk. If the
-// disk is slow, at most QUEUE_RECORDS reports wait; what comes beyond them is dropped and
-// counted, and the count is recorded once writing goes on. A file that cannot be opened or
-// written stops the journal: the window thread hears of it once (trouble()), and KORVANT
-// goes on without it.
+// (JournalStore). The window thread and the port's reader never wait for the disk, and
+// while a flood of lines comes in the writer leaves the processor to them: it gathers the
+// reports for GATHER_MS before writing them in one go, sooner only when its room is nearly
+// full. If the disk is slow, at most QUEUE_BYTES of reports wait; what comes beyond them
+// is dropped and counted, and the count is recorded once writing goes on. A file that
+// cannot be opened or written stops the journal: the window thread hears of it once
+// (trouble()), and KORVANT goes on without it.
 class OperatorJournal final : public QObject, public Journal, private MessageHandler {
     Q_OBJECT
 public:
-    static constexpr std::size_t QUEUE_RECORDS = 65536;   // reports waiting for the disk at most
-    static constexpr std::size_t WRITE_AT_RECORDS = 4096; // so many waiting are written at once
-    static constexpr int GATHER_MS = 100; // otherwise reports are gathered this long, then written
+    // Reports waiting for the disk at most: some 130 000 lines of a flood, 75 000 of the
+    // longest lines.
+    static constexpr std::size_t QUEUE_BYTES = 8u << 20;
+    // A queue this full is written at once, before its gathering time is out.
+    static constexpr std::size_t WRITE_AT_BYTES = QUEUE_BYTES / 8 * 7;
+    // The first report waiting is written at the latest this long after it came.
+    static constexpr int GATHER_MS = 250;
 
     struct Settings {
         QString path;
@@ -70,9 +75,8 @@ signals:
 private:
     void report(JournalReport report);
     void run();
-    static std::vector<JournalReport> touchedRoom();
     bool openStore();
-    bool writeBatch(const std::vector<JournalReport>& batch, std::uint64_t lost);
+    bool writeBatch(const JournalReports& batch, std::uint64_t lost);
     bool pruneWhenDue();
     void stopRecording(const QString& reason);
     void tellSetAside();
@@ -88,7 +92,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;    // the writer: something to do
     std::condition_variable m_written; // flush(): a batch is in the file
-    std::vector<JournalReport> m_queue;
+    JournalReports m_queue{QUEUE_BYTES};
     std::uint64_t m_lost = 0;     // reports dropped since the last batch
     std::uint64_t m_reported = 0; // reports queued since the start
     std::uint64_t m_done = 0;     // of those, written (or given up)

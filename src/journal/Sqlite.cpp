@@ -86,8 +86,10 @@ Statement& Statement::bind(int index, std::int64_t value) {
     return *this;
 }
 
+// An empty view may have no bytes at all: it is bound as the empty text, never as NULL.
 Statement& Statement::bindText(int index, QByteArrayView utf8) {
-    sqlite3_bind_text(m_statement, index, utf8.data(), int(utf8.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(m_statement, index, utf8.isNull() ? "" : utf8.data(), int(utf8.size()),
+                      SQLITE_TRANSIENT);
     return *this;
 }
 

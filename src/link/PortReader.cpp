@@ -5,6 +5,7 @@
 #include <array>
 #include <cerrno>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -53,6 +54,7 @@ bool PortReader::outputPending() {
 }
 
 void PortReader::run() {
+    pthread_setname_np(pthread_self(), "port-reader");
     // Without modem lines (a pseudo-terminal) the thread sleeps until something happens.
     const int timeout = m_modem ? MODEM_POLL_MS : -1;
     for (;;) {
