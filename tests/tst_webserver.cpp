@@ -716,7 +716,7 @@ void TestWebServer::passwordGuessesAreCheckedOneEvery2s() {
     for (int n = 0; n < PasswordThrottle::FREE_TRIES; ++n)
         QCOMPARE(guesser.post("Password=no").body, PAGES["index1.html"]);
     std::vector<int> waiting;
-    for (const QByteArray& form : {"Password=no1", "Password=no2", "Password=no3", "Password=pw"}) {
+    for (const char* form : {"Password=no1", "Password=no2", "Password=no3", "Password=pw"}) {
         waiting.push_back(guesser.send("POST", "/", form));
         QTRY_COMPARE(rig.web->passwordsWaiting(), waiting.size());
     }

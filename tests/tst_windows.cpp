@@ -74,9 +74,14 @@ QStringList numberedLines(int from, int to) {
     return lines;
 }
 
+// A line as the exchange sends it.
+ReplyLine replyLine(const QString& text) {
+    return ReplyLine(Cp1251::fromUnicode(text));
+}
+
 void handOver(Console& console, const QStringList& lines) {
     for (const QString& line : lines)
-        console.appendLine(line);
+        console.appendLine(replyLine(line));
 }
 
 // A console on a fake frame clock: its frames come when the test says.
@@ -349,7 +354,7 @@ void TestWindows::consoleTrimming() {
     Console& console = framed.console;
     const QPlainTextEdit& memo = framed.memo;
     for (int i = 1; i <= lines; ++i)
-        console.appendLine(QStringLiteral("line %1").arg(i));
+        console.appendLine(replyLine(QStringLiteral("line %1").arg(i)));
     console.trim();
     framed.showFrame(); // what the tick left is shown in the next frame
     QCOMPARE(memo.document()->blockCount(), remaining);
@@ -384,13 +389,13 @@ void TestWindows::consoleTrimCountsPendingLines() {
     FramedConsole framed;
     Console& console = framed.console;
     const QPlainTextEdit& memo = framed.memo;
-    console.appendLine(firstLine);
+    console.appendLine(replyLine(firstLine));
     framed.showFrame(); // alone in its frame, as a time-out's empty line comes
     handOver(console, numberedLines(2, shown));
     framed.showFrame();
     handOver(console, numberedLines(shown + 1, shown + pending));
     console.trim();
-    console.appendLine(QStringLiteral("after"));
+    console.appendLine(replyLine(QStringLiteral("after")));
     framed.showFrame();
     QCOMPARE(console.lineCount(), remaining + 1);
     QCOMPARE(memo.document()->blockCount(), remaining + 1);

@@ -1,5 +1,6 @@
 #include "Console.h"
 
+#include "Cp1251.h"
 #include "Timer.h"
 
 #include <QPlainTextEdit>
@@ -19,24 +20,36 @@ Console::~Console() {
 
 // Of more than TRIM_FROM waiting lines the trimming would keep none but the newest, so the
 // oldest waiting line gives way: it counts as shown and trimmed.
-void Console::appendLine(const QString& line) {
-    if (m_pending.size() == TRIM_FROM)
-        m_pending.removeFirst();
-    m_pending.append(line);
+void Console::appendLine(const ReplyLine& line) {
+    const qsizetype at = (m_pendingFirst + m_pendingCount) % TRIM_FROM;
+    m_pending[std::size_t(at)] = line;
+    if (m_pendingCount == TRIM_FROM)
+        m_pendingFirst = (m_pendingFirst + 1) % TRIM_FROM;
+    else
+        ++m_pendingCount;
     ++m_received;
     m_frame.enable(); // a frame already under way keeps its time
+}
+
+QStringList Console::newestPending(qsizetype count) const {
+    QStringList lines;
+    count = std::min(count, m_pendingCount);
+    lines.reserve(count);
+    for (qsizetype i = m_pendingCount - count; i < m_pendingCount; ++i)
+        lines.append(Cp1251::toUnicode(m_pending[std::size_t((m_pendingFirst + i) % TRIM_FROM)].view()));
+    return lines;
 }
 
 // The frame: every waiting line in one insertion after the last line, then one scroll.
 void Console::showFrame() {
     m_frame.disable();
-    if (m_pending.isEmpty())
+    if (m_pendingCount == 0)
         return;
     const bool follow = newestLineInView();
-    QString text = m_pending.join(QLatin1Char('\n'));
+    QString text = newestPending(m_pendingCount).join(QLatin1Char('\n'));
     if (!holdsNoLine())
         text.prepend(QLatin1Char('\n'));
-    m_pending.clear();
+    m_pendingCount = 0;
     QTextCursor end(m_memo.document());
     end.movePosition(QTextCursor::End);
     end.insertText(text);
@@ -60,12 +73,12 @@ bool Console::holdsNoLine() const {
 }
 
 int Console::lineCount() const {
-    return (holdsNoLine() ? 0 : m_memo.document()->blockCount()) + int(m_pending.size());
+    return (holdsNoLine() ? 0 : m_memo.document()->blockCount()) + int(m_pendingCount);
 }
 
 // The newest lines, those waiting for their frame last.
 QStringList Console::newestLines(qsizetype count) const {
-    QStringList lines = m_pending.last(std::min(count, m_pending.size()));
+    QStringList lines = newestPending(count);
     if (holdsNoLine())
         return lines;
     for (QTextBlock block = m_memo.document()->lastBlock(); lines.size() < count && block.isValid();
@@ -83,7 +96,7 @@ void Console::trim() {
         return;
     QStringList kept = newestLines(TRIM_TO);
     kept.append(QString()); // the one empty line after the kept ones
-    m_pending.clear();
+    m_pendingCount = 0;
     m_frame.disable();
     m_memo.setPlainText(kept.join(QLatin1Char('\n')));
     m_holdsOneEmptyLine = false;

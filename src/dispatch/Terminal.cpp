@@ -101,7 +101,7 @@ void Terminal::TimerWaitEndTimer() {
 }
 
 void Terminal::consoleLine(const ReplyLine& line) {
-    m_console.appendLine(Cp1251::toUnicode(line.view()));
+    m_console.appendLine(line);
     m_dispatcher.recordLine(line);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ConsoleOutput.h"
+#include "Cp1251.h"
 #include "Journal.h"
 #include "OperatorMessages.h"
 #include "PortWriter.h"
@@ -99,7 +100,9 @@ private:
 
 class RecordingConsole final : public ConsoleOutput {
 public:
-    void appendLine(const QString& line) override { lines.append(line); }
+    void appendLine(const ReplyLine& line) override {
+        lines.append(Cp1251::toUnicode(line.view()));
+    }
     void trim() override { ++trims; }
     QStringList lines;
     int trims = 0;
