@@ -243,6 +243,7 @@ private slots:
     void reportsFromManyThreads();
     void reportsArePackedWhole_data();
     void reportsArePackedWhole();
+    void burstIsStampedOnceAndQueuedWhole();
     void overflowIsCountedAndRecorded();
     void faults_data();
     void faults();
@@ -474,6 +475,36 @@ void TestJournal::reportsArePackedWhole() {
         QCOMPARE(out.text.toByteArray(), text.left(int(JournalReports::TEXT_BYTES)));
         QCOMPARE(out.address.toByteArray(), address.left(int(JournalReports::ADDRESS_BYTES)));
     }
+}
+
+// A burst's reports carry the time it began and reach the file in order, none lost even
+// beyond BURST_BYTES; another thread's report meanwhile goes in with its own time, and a
+// burst begun within one under way is none.
+void TestJournal::burstIsStampedOnceAndQueuedWhole() {
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    JournalReport line;
+    line.text = "BURST 000000";
+    const int lines = int(OperatorJournal::BURST_BYTES / JournalReports::bytesOf(line)) + 10;
+    QVERIFY(journal.beginBurst());
+    QVERIFY(!journal.beginBurst());
+    for (int i = 0; i < lines; ++i) {
+        file.clock.advance(1);
+        journal.replyLine(0, "BURST " + QByteArray::number(i).rightJustified(6, '0'));
+    }
+    std::thread([&] { journal.webEvent(WebEvent::LoggedIn, "10.0.0.9"); }).join();
+    journal.endBurst();
+    journal.flush();
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    QCOMPARE(int(db.integer("SELECT count(*) FROM lines WHERE time = " + QByteArray::number(START))),
+             lines);
+    Sqlite::Statement texts(db, "SELECT text FROM lines ORDER BY record, number");
+    for (int i = 0; i < lines; ++i) {
+        QCOMPARE(texts.step(), SQLITE_ROW);
+        QCOMPARE(texts.text(0), QStringLiteral("BURST %1").arg(i, 6, 10, QLatin1Char('0')));
+    }
+    QCOMPARE(db.integer("SELECT time FROM records WHERE kind = 4"), START + lines);
 }
 
 // While the file is held by another program, the queue holds QUEUE_BYTES of

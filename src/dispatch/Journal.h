@@ -74,6 +74,28 @@ public:
     // `device` names the port and its device ("Com1 /dev/ttyUSB0").
     virtual void portEvent(PortEvent event, QByteArrayView device) = 0;
 
+    // The reports that one thread makes between a burst's beginning and its end, the
+    // terminal's for the bytes of one read of the port, may be stamped with the time of the
+    // beginning and queued together at the end: a flood then costs the journal one clock
+    // reading and one lock a read instead of a line. beginBurst() is false when no burst
+    // began (one is under way already); only a burst that began is ended.
+    virtual bool beginBurst() { return false; }
+    virtual void endBurst() {}
+    class Burst {
+    public:
+        explicit Burst(Journal& journal) : m_journal(journal), m_began(journal.beginBurst()) {}
+        ~Burst() {
+            if (m_began)
+                m_journal.endBurst();
+        }
+        Burst(const Burst&) = delete;
+        Burst& operator=(const Burst&) = delete;
+
+    private:
+        Journal& m_journal;
+        const bool m_began;
+    };
+
     // A journal that records nothing, for a terminal built without one.
     static Journal& none();
 };

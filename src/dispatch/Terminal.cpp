@@ -72,9 +72,11 @@ void Terminal::SpeedButton3Click() {
 
 void Terminal::handleMessage(const PostedMessage& message) {
     switch (message.message) {
-    case WM_RECEIVED:
+    case WM_RECEIVED: {
+        const Journal::Burst burst(m_journal);
         m_assembler.addBytes(message.data);
         break;
+    }
     case WM_SENDCOMMAND:
         m_dispatcher.WMSendCommand(message.lParam, message.wParam == REPLY_WAIT_RAN_OUT
                                                        ? CommandEnd::Silence

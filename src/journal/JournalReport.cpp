@@ -70,9 +70,17 @@ bool JournalReports::append(const JournalReport& report) {
     return true;
 }
 
-void JournalReports::appendAll(const JournalReports& other) {
+std::size_t JournalReports::appendAll(const JournalReports& other) {
+    if (other.m_used <= m_roomBytes - m_used) { // the usual case: all of it in one copy
+        std::memcpy(m_room.get() + m_used, other.m_room.get(), other.m_used);
+        m_used += other.m_used;
+        m_count += other.m_count;
+        return other.m_count;
+    }
+    std::size_t appended = 0;
     for (const JournalReport& report : other)
-        append(report);
+        appended += append(report) ? 1 : 0;
+    return appended;
 }
 
 void JournalReports::swap(JournalReports& other) noexcept {

@@ -41,8 +41,8 @@ public:
 
     // Copies the report in; false, and nothing kept, when it does not fit in what is left.
     bool append(const JournalReport& report);
-    // Appends every report of `other` that fits, in order.
-    void appendAll(const JournalReports& other);
+    // Appends the reports of `other` in order, as many as fit; returns how many.
+    std::size_t appendAll(const JournalReports& other);
     // The bytes that a report takes in the room.
     static std::size_t bytesOf(const JournalReport& report);
 

@@ -59,7 +59,34 @@ void OperatorJournal::portEvent(PortEvent event, QByteArrayView device) {
     report({JournalReport::Kind::Port, std::uint8_t(event), {}, 0, 0, device, {}});
 }
 
+namespace {
+// The journal whose burst this thread has under way, if any.
+thread_local const OperatorJournal* t_burstOf = nullptr;
+} // namespace
+
+bool OperatorJournal::beginBurst() {
+    if (t_burstOf != nullptr || m_burstTaken.exchange(true))
+        return false;
+    t_burstOf = this;
+    m_burstTime = m_clock();
+    return true;
+}
+
+void OperatorJournal::endBurst() {
+    queueBurst();
+    t_burstOf = nullptr;
+    m_burstTaken = false;
+}
+
 void OperatorJournal::report(JournalReport report) {
+    if (t_burstOf == this) {
+        report.time = m_burstTime;
+        if (!m_burst.append(report)) {
+            queueBurst();
+            m_burst.append(report);
+        }
+        return;
+    }
     report.time = m_clock();
     bool wake = false;
     {
@@ -67,15 +94,42 @@ void OperatorJournal::report(JournalReport report) {
         if (!m_recording)
             return;
         const std::size_t before = m_queue.bytes();
-        if (!m_queue.append(report)) {
+        if (m_queue.append(report))
+            ++m_reported;
+        else
             ++m_lost;
-            return;
-        }
-        ++m_reported;
-        wake = m_queue.size() == 1 || (before < WRITE_AT_BYTES && m_queue.bytes() >= WRITE_AT_BYTES);
+        wake = wakesWriter(before);
     }
     if (wake)
         m_wake.notify_one();
+}
+
+// The burst's reports into the queue; those that find no room are counted as lost.
+void OperatorJournal::queueBurst() {
+    if (m_burst.empty())
+        return;
+    bool wake = false;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_recording) {
+            const std::size_t before = m_queue.bytes();
+            const std::size_t queued = m_queue.appendAll(m_burst);
+            m_reported += queued;
+            m_lost += m_burst.size() - queued;
+            wake = wakesWriter(before);
+        }
+    }
+    m_burst.clear();
+    if (wake)
+        m_wake.notify_one();
+}
+
+// Under the lock, after reports came: the writer wakes for the first report waiting, to
+// time its gathering, and when the queue has filled up to WRITE_AT_BYTES.
+bool OperatorJournal::wakesWriter(std::size_t bytesBefore) const {
+    const std::size_t bytes = m_queue.bytes();
+    return (bytesBefore == 0 && bytes > 0) ||
+           (bytesBefore < WRITE_AT_BYTES && bytes >= WRITE_AT_BYTES);
 }
 
 void OperatorJournal::flush() {

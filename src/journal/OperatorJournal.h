@@ -32,6 +32,8 @@ public:
     static constexpr std::size_t WRITE_AT_BYTES = QUEUE_BYTES / 8 * 7;
     // The first report waiting is written at the latest this long after it came.
     static constexpr int GATHER_MS = 250;
+    // A burst's reports wait on its thread until it ends, or until they fill this much.
+    static constexpr std::size_t BURST_BYTES = 64u << 10;
 
     struct Settings {
         QString path;
@@ -55,6 +57,8 @@ public:
                         QByteArrayView text) override;
     void webEvent(WebEvent event, QByteArrayView address) override;
     void portEvent(PortEvent event, QByteArrayView device) override;
+    bool beginBurst() override;
+    void endBurst() override;
 
     // Waits until everything reported before the call is in the file, or the journal has
     // stopped.
@@ -74,6 +78,8 @@ signals:
 
 private:
     void report(JournalReport report);
+    bool wakesWriter(std::size_t bytesBefore) const;
+    void queueBurst();
     void run();
     bool openStore();
     bool writeBatch(const JournalReports& batch, std::uint64_t lost);
@@ -88,6 +94,10 @@ private:
     JournalStore m_store; // the writer thread's alone
     WindowMessageQueue m_messages;
     std::atomic<Record> m_lastCommand{0};
+    // The burst under way, on the thread that began it alone.
+    std::atomic<bool> m_burstTaken{false};
+    std::int64_t m_burstTime = 0;
+    JournalReports m_burst{BURST_BYTES};
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;    // the writer: something to do
