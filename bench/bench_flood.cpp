@@ -300,6 +300,14 @@ void printStartUps(const std::vector<double>& seconds) {
                 seconds[seconds.size() / 2], seconds.size(), seconds.front(), seconds.back());
 }
 
+// What each thread has spent since `before` was taken.
+std::map<QByteArray, double> threadSecondsSince(const std::map<QByteArray, double>& before) {
+    std::map<QByteArray, double> spent = Bench::threadProcessorSeconds();
+    for (auto& [name, seconds] : spent)
+        seconds -= before.count(name) ? before.at(name) : 0;
+    return spent;
+}
+
 // What one flood cost, from the control line to the simulator to its last line painted.
 struct FloodFigures {
     int lines = 0;
@@ -357,9 +365,7 @@ FloodFigures flood(TForm1& form, const TimedDevice& device, QProcess& simulator,
     if (linesPerSecond == 0)
         heartbeat.stop();
     figures.processorSeconds = Bench::processorSeconds() - cpuBefore;
-    figures.threadSeconds = Bench::threadProcessorSeconds();
-    for (auto& [name, seconds] : figures.threadSeconds)
-        seconds -= threadsBefore.count(name) ? threadsBefore.at(name) : 0;
+    figures.threadSeconds = threadSecondsSince(threadsBefore);
     figures.lines = lines;
     figures.received = console.linesReceived() - before;
     figures.lastByteSeconds = (device.lastRead - start) / 1e9;
@@ -371,11 +377,11 @@ FloodFigures flood(TForm1& form, const TimedDevice& device, QProcess& simulator,
     return figures;
 }
 
-void printThreads(const char* what, const FloodFigures& figures) {
+void printThreads(const char* what, const std::map<QByteArray, double>& threadSeconds) {
     std::printf("%s: processor-seconds by thread:", what);
-    for (const auto& [name, seconds] : figures.threadSeconds)
-        if (seconds >= 0.0005)
-            std::printf(" %s %.3f", name.constData(), seconds);
+    for (const auto& [name, seconds] : threadSeconds)
+        if (seconds >= 0.0001)
+            std::printf(" %s %.4f", name.constData(), seconds);
     std::printf("\n");
 }
 
@@ -405,7 +411,7 @@ void printFlood(const FloodFigures& figures, const QPlainTextEdit& memo) {
                 "%.0f bytes/s, %.3f processor-seconds\n",
                 figures.seconds, afterLastByteMs, figures.received / figures.seconds,
                 bytes / figures.seconds, figures.processorSeconds);
-    printThreads("flood", figures);
+    printThreads("flood", figures.threadSeconds);
     std::printf("flood: when the last byte arrived, the console showed line %ld of %d\n",
                 figures.shownAtLastByte, figures.lines);
     printPauses("flood", figures);
@@ -417,7 +423,7 @@ void printSustained(const FloodFigures& figures, int linesPerSecond) {
     std::printf("sustained: %d lines/s for %.1f s: %.3f processor-seconds, %.1f %% of one core\n",
                 linesPerSecond, figures.seconds, figures.processorSeconds,
                 100 * figures.processorSeconds / figures.seconds);
-    printThreads("sustained", figures);
+    printThreads("sustained", figures.threadSeconds);
 }
 
 } // namespace
@@ -474,9 +480,11 @@ int main(int argc, char* argv[]) {
     Bench::sleepInEventLoop(IDLE_SETTLE_MS);
     std::printf("memory: %.1f MB resident after the trimming\n", residentMegabytes());
     const double idleBefore = Bench::processorSeconds();
+    const std::map<QByteArray, double> idleThreadsBefore = Bench::threadProcessorSeconds();
     Bench::sleepInEventLoop(idleSeconds * 1000);
     std::printf("idle: %.4f processor-seconds in %d s with the port open\n",
                 Bench::processorSeconds() - idleBefore, idleSeconds);
+    printThreads("idle", threadSecondsSince(idleThreadsBefore));
 
     bool whole = burst.received == lines;
     if (sustainedRate > 0 && sustainedSeconds > 0) {
