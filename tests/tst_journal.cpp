@@ -454,8 +454,8 @@ void TestJournal::reportsArePackedWhole_data() {
 void TestJournal::reportsArePackedWhole() {
     QFETCH(QByteArray, text);
     QFETCH(QByteArray, address);
-    const JournalReport report{JournalReport::Kind::Queued, 7, CommandSource::Web,
-                               1765000000123, 42, text, address};
+    const JournalReport report{
+        JournalReport::Kind::Queued, 7, CommandSource::Web, 1765000000123, 42, text, address};
     constexpr int FITTING = 3;
     JournalReports room(FITTING * JournalReports::bytesOf(report) + 1);
     for (int i = 0; i < FITTING; ++i)
@@ -497,8 +497,9 @@ void TestJournal::burstIsStampedOnceAndQueuedWhole() {
     journal.flush();
     Sqlite::Connection db;
     QCOMPARE(db.open(file.path(), true), SQLITE_OK);
-    QCOMPARE(int(db.integer("SELECT count(*) FROM lines WHERE time = " + QByteArray::number(START))),
-             lines);
+    QCOMPARE(
+        int(db.integer("SELECT count(*) FROM lines WHERE time = " + QByteArray::number(START))),
+        lines);
     Sqlite::Statement texts(db, "SELECT text FROM lines ORDER BY record, number");
     for (int i = 0; i < lines; ++i) {
         QCOMPARE(texts.step(), SQLITE_ROW);
@@ -639,7 +640,7 @@ void TestJournal::killDuringFlood() {
     QVERIFY(child.waitForStarted());
     QElapsedTimer clock;
     clock.start();
-    std::vector<std::pair<qint64, long long>> arrived; // (when, how many lines)
+    std::vector<std::pair<qint64, long long>> arrived;         // (when, how many lines)
     while (arrived.empty() || arrived.back().second < 90000) { // near the flood's end
         QVERIFY2(child.waitForReadyRead(20000), "the flood stopped");
         while (child.canReadLine())

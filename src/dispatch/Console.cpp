@@ -36,7 +36,8 @@ QStringList Console::newestPending(qsizetype count) const {
     count = std::min(count, m_pendingCount);
     lines.reserve(count);
     for (qsizetype i = m_pendingCount - count; i < m_pendingCount; ++i)
-        lines.append(Cp1251::toUnicode(m_pending[std::size_t((m_pendingFirst + i) % TRIM_FROM)].view()));
+        lines.append(
+            Cp1251::toUnicode(m_pending[std::size_t((m_pendingFirst + i) % TRIM_FROM)].view()));
     return lines;
 }
 

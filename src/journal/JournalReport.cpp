@@ -33,14 +33,14 @@ Header headerAt(const char* at) {
 }
 
 Header headerOf(const JournalReport& report) {
-    return {report.time,
-            report.command,
-            report.kind,
-            report.what,
-            report.source,
-            std::uint8_t(std::min<std::size_t>(report.text.size(), JournalReports::TEXT_BYTES)),
-            std::uint8_t(
-                std::min<std::size_t>(report.address.size(), JournalReports::ADDRESS_BYTES))};
+    return {
+        report.time,
+        report.command,
+        report.kind,
+        report.what,
+        report.source,
+        std::uint8_t(std::min<std::size_t>(report.text.size(), JournalReports::TEXT_BYTES)),
+        std::uint8_t(std::min<std::size_t>(report.address.size(), JournalReports::ADDRESS_BYTES))};
 }
 
 } // namespace

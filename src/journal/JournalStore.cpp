@@ -172,8 +172,7 @@ bool JournalStore::commit() {
     return m_db.exec("COMMIT") == SQLITE_OK || fail({});
 }
 
-bool JournalStore::write(const JournalReports& reports, std::uint64_t lost,
-                         std::int64_t now) {
+bool JournalStore::write(const JournalReports& reports, std::uint64_t lost, std::int64_t now) {
     QElapsedTimer transaction;
     transaction.start();
     if (!begin() || (lost > 0 && !recordLost(lost, now)))

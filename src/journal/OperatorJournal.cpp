@@ -173,9 +173,8 @@ void OperatorJournal::run() {
         const auto untilPrune =
             std::chrono::milliseconds(std::max<std::int64_t>(0, m_nextPrune - m_clock()));
         m_wake.wait_for(lock, untilPrune, [&] { return m_stopping || !m_queue.empty(); });
-        m_wake.wait_for(lock, std::chrono::milliseconds(GATHER_MS), [&] {
-            return m_stopping || m_hurry || m_queue.bytes() >= WRITE_AT_BYTES;
-        });
+        m_wake.wait_for(lock, std::chrono::milliseconds(GATHER_MS),
+                        [&] { return m_stopping || m_hurry || m_queue.bytes() >= WRITE_AT_BYTES; });
         batch.swap(m_queue);
         const std::uint64_t lost = std::exchange(m_lost, 0);
         m_hurry = false;

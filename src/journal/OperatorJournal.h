@@ -18,10 +18,11 @@
 // (JournalStore). The window thread and the port's reader never wait for the disk, and
 // while a flood of lines comes in the writer leaves the processor to them: it gathers the
 // reports for GATHER_MS before writing them in one go, sooner only when its room is nearly
-// full. If the disk is slow, at most QUEUE_BYTES of reports wait; what comes beyond them
-// is dropped and counted, and the count is recorded once writing goes on. A file that
-// cannot be opened or written stops the journal: the window thread hears of it once
-// (trouble()), and KORVANT goes on without it.
+// full. The reports of a burst (Journal::Burst) wait on the thread that makes them and
+// are queued together when it ends. If the disk is slow, at most QUEUE_BYTES of reports
+// wait; what comes beyond them is dropped and counted, and the count is recorded once
+// writing goes on. A file that cannot be opened or written stops the journal: the window
+// thread hears of it once (trouble()), and KORVANT goes on without it.
 class OperatorJournal final : public QObject, public Journal, private MessageHandler {
     Q_OBJECT
 public:
