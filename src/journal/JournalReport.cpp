@@ -62,9 +62,10 @@ bool JournalReports::append(const JournalReport& report) {
         return false;
     char* at = m_room.get() + m_used;
     std::memcpy(at, &header, sizeof header);
-    std::memcpy(at + sizeof header, report.text.data(), header.textLength);
-    std::memcpy(at + sizeof header + header.textLength, report.address.data(),
-                header.addressLength);
+    // An empty view may have no bytes at all, which memcpy must not be given.
+    std::copy_n(report.text.data(), header.textLength, at + sizeof header);
+    std::copy_n(report.address.data(), header.addressLength,
+                at + sizeof header + header.textLength);
     m_used += bytes;
     ++m_count;
     return true;
