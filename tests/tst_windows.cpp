@@ -378,6 +378,8 @@ void TestWindows::consoleTrimCountsPendingLines_data() {
         << "line 1" << 500 << 99 << 599 << "line 1";
     QTest::newRow("the newest 500 all pending") << "line 1" << 100 << 700 << 501 << "line 301";
     QTest::newRow("an empty first line counts") << "" << 600 << 0 << 501 << "line 101";
+    QTest::newRow("a Cyrillic line shown as the exchange sent it")
+        << "КОМАНДА ВЫПОЛНЕНА" << 500 << 99 << 599 << "КОМАНДА ВЫПОЛНЕНА";
 }
 
 void TestWindows::consoleTrimCountsPendingLines() {
