@@ -14,9 +14,9 @@ class Timer;
 // converts it, applies it in one edit and scrolls once, so a flood costs a bounded amount
 // of work per frame however fast it comes. The queue never holds more than the trimming
 // could ever keep (TRIM_FROM lines): an older line pushed out of it counts as shown and
-// trimmed at once, and is never converted. The frame timer runs
-// only while lines wait. While the newest line is in view the caret goes to the end and
-// the view follows it; an operator who has scrolled back is left where they are.
+// trimmed at once, and is never converted. The frame timer runs only while lines wait.
+// While the newest line is in view the caret goes to the end and the view follows it; an
+// operator who has scrolled back is left where they are.
 class Console final : public ConsoleOutput {
 public:
     static constexpr int TRIM_FROM = 600;
