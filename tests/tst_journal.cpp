@@ -621,9 +621,6 @@ void TestJournal::faults() {
     }
 }
 
-// A separate process floods the journal and is killed in the middle: the file
-// is whole, and holds the flood's lines without a gap, at least as far as had
-// arrived a second before.
 // What a kill may lose: the last second of records. Under a sanitizer the journal's thread
 // runs several times slower than the flood's, so the margin is wider there.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -632,6 +629,9 @@ constexpr qint64 LOSS_MS = 2000;
 constexpr qint64 LOSS_MS = 1000;
 #endif
 
+// A separate process floods the journal and is killed in the middle: the file
+// is whole, and holds the flood's lines without a gap, at least as far as had
+// arrived LOSS_MS before.
 void TestJournal::killDuringFlood() {
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("Journal.db"));

@@ -381,9 +381,9 @@ void TestWebServer::slotsExpireOnTheWindowThread() {
     QCOMPARE(rig.journal.reports(), journal); // on, admitted, logged in, expired
 }
 
-// The real window timer, armed for the slot's deadline, frees the slot when it fires; it is
-// armed for the deadline, not polling. The clock runs 50 ms short of the deadline once the
-// client is admitted, so that the test waits 50 ms, not 30 s.
+// The real window timer, armed for the slot's deadline rather than polling, frees the slot
+// when it fires. The clock runs 50 ms short of the deadline once the client is admitted,
+// so that the test waits 50 ms, not 30 s.
 void TestWebServer::slotExpiresThroughTheWindowTimer() {
     TerminalRig rig;
     QTemporaryDir dir;

@@ -94,17 +94,13 @@ void OperatorJournal::report(JournalReport report) {
         if (!m_recording)
             return;
         const std::size_t before = m_queue.bytes();
-        if (m_queue.append(report))
-            ++m_reported;
-        else
-            ++m_lost;
-        wake = wakesWriter(before);
+        wake = queued(m_queue.append(report) ? 1 : 0, 1, before);
     }
     if (wake)
         m_wake.notify_one();
 }
 
-// The burst's reports into the queue; those that find no room are counted as lost.
+// The burst's reports into the queue.
 void OperatorJournal::queueBurst() {
     if (m_burst.empty())
         return;
@@ -113,10 +109,7 @@ void OperatorJournal::queueBurst() {
         std::lock_guard lock(m_mutex);
         if (m_recording) {
             const std::size_t before = m_queue.bytes();
-            const std::size_t queued = m_queue.appendAll(m_burst);
-            m_reported += queued;
-            m_lost += m_burst.size() - queued;
-            wake = wakesWriter(before);
+            wake = queued(m_queue.appendAll(m_burst), m_burst.size(), before);
         }
     }
     m_burst.clear();
@@ -124,9 +117,12 @@ void OperatorJournal::queueBurst() {
         m_wake.notify_one();
 }
 
-// Under the lock, after reports came: the writer wakes for the first report waiting, to
-// time its gathering, and when the queue has filled up to WRITE_AT_BYTES.
-bool OperatorJournal::wakesWriter(std::size_t bytesBefore) const {
+// Under the lock: of `offered` reports the queue took `taken`, and those it had no room
+// for are counted as lost. True when the writer is to wake: for the first report waiting,
+// to time its gathering, and when the queue has filled up to WRITE_AT_BYTES.
+bool OperatorJournal::queued(std::size_t taken, std::size_t offered, std::size_t bytesBefore) {
+    m_reported += taken;
+    m_lost += offered - taken;
     const std::size_t bytes = m_queue.bytes();
     return (bytesBefore == 0 && bytes > 0) ||
            (bytesBefore < WRITE_AT_BYTES && bytes >= WRITE_AT_BYTES);

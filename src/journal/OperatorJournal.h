@@ -79,7 +79,7 @@ signals:
 
 private:
     void report(JournalReport report);
-    bool wakesWriter(std::size_t bytesBefore) const;
+    bool queued(std::size_t taken, std::size_t offered, std::size_t bytesBefore);
     void queueBurst();
     void run();
     bool openStore();
