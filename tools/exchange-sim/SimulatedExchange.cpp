@@ -81,7 +81,7 @@ long SimulatedExchange::Output::lastDue(SteadyClock::time_point now) const {
 }
 
 bool SimulatedExchange::Output::sendable(SteadyClock::time_point now) const {
-    return !text.empty() || floodNext <= lastDue(now);
+    return now >= notBefore && (!text.empty() || floodNext <= lastDue(now));
 }
 
 SimulatedExchange::SimulatedExchange() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
@@ -171,6 +171,14 @@ void SimulatedExchange::sendUnsolicited(const std::string& line) {
         if (!lineUp_)
             return;
         queue_.push_back({"\r\n" + line + "\r\n"});
+    }
+    wake();
+}
+
+void SimulatedExchange::delayReplies(std::chrono::milliseconds delay) {
+    {
+        std::lock_guard lock(mutex_);
+        replyDelay_ = delay;
     }
     wake();
 }
@@ -341,6 +349,12 @@ void SimulatedExchange::acceptByte(char byte, std::deque<std::string>& finished)
 }
 
 // Called with mutex_ held.
+void SimulatedExchange::queueReply(std::string reply) {
+    Output output{std::move(reply)};
+    output.notBefore = SteadyClock::now() + replyDelay_;
+    queue_.push_back(std::move(output));
+}
+
 void SimulatedExchange::finishCommand(std::deque<std::string>& finished) {
     ++commands_;
     if (silence_ > 0) {
@@ -348,12 +362,12 @@ void SimulatedExchange::finishCommand(std::deque<std::string>& finished) {
     } else if (breakAfter_ == 0) {
         std::string reply = replyTo(command_, commands_);
         reply.pop_back(); // the prompt never comes
-        queue_.push_back({std::move(reply)});
+        queueReply(std::move(reply));
         breakAfter_ = -1;
     } else {
         if (breakAfter_ > 0)
             --breakAfter_;
-        queue_.push_back({replyTo(command_, commands_)});
+        queueReply(replyTo(command_, commands_));
     }
     finished.push_back(std::move(command_));
     command_.clear();
@@ -381,9 +395,15 @@ bool SimulatedExchange::outputPending() const {
 // is due; -1 (no limit) when nothing waits for its time.
 int SimulatedExchange::msUntilDue() const {
     std::lock_guard lock(mutex_);
-    if (queue_.empty() || queue_.front().linesPerSecond <= 0)
+    if (queue_.empty())
         return -1;
     const Output& front = queue_.front();
+    if (front.notBefore > SteadyClock::now())
+        return static_cast<int>(
+            std::chrono::ceil<std::chrono::milliseconds>(front.notBefore - SteadyClock::now())
+                .count());
+    if (front.linesPerSecond <= 0)
+        return -1;
     const long rate = front.linesPerSecond;
     const auto due = front.paceStart + std::chrono::microseconds(
                                            ((front.floodNext - 1) * 1'000'000 + rate - 1) / rate);
@@ -418,6 +438,8 @@ bool SimulatedExchange::refill() {
     const auto now = SteadyClock::now();
     while (!queue_.empty() && out_.size() < kChunkBytes) {
         Output& front = queue_.front();
+        if (front.notBefore > now)
+            break; // a slow reply, not due yet
         out_ += front.text;
         front.text.clear();
         const long last = front.lastDue(now);

@@ -48,6 +48,9 @@ public:
     // this call on, as a slower line would bring them. They are produced
     // lazily, one chunk at a time.
     void flood(int lines, int linesPerSecond = 0);
+    // From now on every reply comes `delay` after its command, as from a slow
+    // exchange (0: at once).
+    void delayReplies(std::chrono::milliseconds delay);
     // After `wholeReplies` more commands have had their whole reply, the
     // next reply stops in the middle: its lines come, its prompt never does.
     void breakReplyAfter(int wholeReplies);
@@ -75,6 +78,8 @@ private:
         long floodLast = 0;
         int linesPerSecond = 0;
         std::chrono::steady_clock::time_point paceStart{};
+        // Nothing of it goes out before this (a slow exchange's reply).
+        std::chrono::steady_clock::time_point notBefore{};
 
         // The last flood line that may be sent by `now`.
         long lastDue(std::chrono::steady_clock::time_point now) const;
@@ -89,6 +94,7 @@ private:
     void readInput();
     void acceptByte(char byte, std::deque<std::string>& finished);
     void finishCommand(std::deque<std::string>& finished);
+    void queueReply(std::string reply); // under mutex_
     void stopOutput();
     bool outputPending() const;
     int msUntilDue() const;
@@ -118,6 +124,7 @@ private:
     int commands_ = 0;
     int silence_ = 0;
     int breakAfter_ = -1; // none
+    std::chrono::milliseconds replyDelay_{0};
     bool lineUp_ = false;
     bool hangUpRequested_ = false;
     bool reconnectRequested_ = false;
