@@ -44,7 +44,7 @@ void fill(OperatorJournal& journal, std::atomic<std::int64_t>& clock, std::int64
                                 ":" + QByteArray::number(command).rightJustified(6, '0');
         const auto record = journal.commandQueued(web ? CommandSource::Web : CommandSource::Typed,
                                                   web ? WEB_ADDRESSES[command / 4 % 4] : "", text);
-        journal.commandSent(record);
+        journal.commandSent(record, false);
         for (int line = 0; line < LINES_PER_COMMAND; ++line)
             journal.replyLine(record, "LINE " + QByteArray::number(line).rightJustified(2, '0') +
                                           " OF COMMAND " +

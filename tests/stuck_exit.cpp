@@ -27,7 +27,7 @@ int main(int argc, char* argv[]) {
     if (!form1.terminal().OpenComPort(QStringLiteral("Com1"), 1))
         return 2;
     form1.terminal().link().WriteComm(QByteArray(1 << 20, 'X'));
-    form1.terminal().SpeedButton3Click();
+    form1.terminal().sendStop();
     if (!QTest::qWaitForWindowExposed(&form1))
         return 3;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);

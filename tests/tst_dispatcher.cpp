@@ -1,3 +1,4 @@
+#include "CommandText.h"
 #include "DispatcherRig.h"
 #include "WebCommand.h"
 
@@ -10,7 +11,10 @@ namespace {
 
 struct Rig : DispatcherRig {
     Rig() { vars.PortOpen = 1; }
-    void replyEnds() { dispatcher.WMSendCommand(1); }
+    void replyEnds() {
+        dispatcher.WMSendCommand(
+            SendCommand::ended(dispatcher.commandNumber(), CommandEnd::Prompt));
+    }
     std::shared_ptr<WebCommand> web(const QByteArray& text) {
         auto reply = std::make_shared<WebCommand>();
         dispatcher.appendWeb(text, "127.0.0.2", reply);
@@ -33,7 +37,6 @@ private slots:
     void refusedWithoutPort();
     void sendsOneAtATimeInOrder();
     void startsHeadAfterSeveralAppends();
-    void otherLParamIsIgnored();
     void promptWithEmptyQueue();
     void strayPromptDoesNotDropUnsentCommand();
     void replyWaitRestartsPerCommand();
@@ -45,6 +48,8 @@ private slots:
     void switchOffTakesOutWaitingWeb_data();
     void switchOffTakesOutWaitingWeb();
     void queueHolds255();
+    void unsafeCommandsNeverQueued_data();
+    void unsafeCommandsNeverQueued();
     void appendsFromManyThreads();
 };
 
@@ -124,17 +129,6 @@ void TestDispatcher::startsHeadAfterSeveralAppends() {
     rig.deliver(); // three lParam 0 messages, handled after all three appends
     QCOMPARE(rig.port.writes, QList<QByteArray>{"A\r"});
     QCOMPARE(rig.queue.count(), 3);
-}
-
-void TestDispatcher::otherLParamIsIgnored() {
-    Rig rig;
-    rig.dispatcher.QueueCommand("ONE");
-    rig.deliver();
-    rig.dispatcher.WMSendCommand(2);
-    rig.dispatcher.WMSendCommand(-1);
-    QVERIFY(rig.dispatcher.commandInProgress());
-    QCOMPARE(rig.queue.count(), 1);
-    QCOMPARE(rig.port.writes.size(), 1);
 }
 
 void TestDispatcher::promptWithEmptyQueue() {
@@ -307,6 +301,78 @@ void TestDispatcher::queueHolds255() {
         rig.replyEnds();
     QCOMPARE(rig.port.writes.size(), CommandQueue::CAPACITY);
     QCOMPARE(rig.port.writes.last(), QByteArray("254\r"));
+}
+
+// Whoever sends it, a command that holds the prompt, a control byte, DEL or 0x98 in what
+// would go out is refused before the queue and recorded readably; any other goes out byte
+// for byte.
+void TestDispatcher::unsafeCommandsNeverQueued_data() {
+    QTest::addColumn<int>("origin"); // a CommandSource
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("recorded"); // the refusal's text; empty: written
+    const QList<std::pair<QByteArray, QByteArray>> texts{
+        {"RTM-RRT:<1", "RTM-RRT:<1"},
+        {"<", "<"},
+        {"RTM-RRT\x01", "RTM-RRT\\x01"},
+        {"RTM-RRT\x08\x08\x08SSD-RSP", "RTM-RRT\\x08\\x08\\x08SSD-RSP"},
+        {"RTM-RRT\rSSD-RSP", "RTM-RRT\\x0DSSD-RSP"},
+        {"RTM-RRT\x1F", "RTM-RRT\\x1F"},
+        {"RTM-RRT\x7F\x7FSSD-RSP", "RTM-RRT\\x7F\\x7FSSD-RSP"},
+        {"RTM-RRT\x98", "RTM-RRT\\x98"},
+        {QByteArray(39, 'A') + '<', QByteArray(39, 'A') + '<'},
+        {"SSD-RSP:2345,REST", {}},
+        {"RTM-RRT: > =", {}},
+        {"\xD2\xC5\xD1\xD2 \xFF\x80\x97\x99\xA0", {}}, // Cyrillic, "я", the code page's signs
+        {QByteArray(40, 'A') + '<', {}},               // the "<" is cut off before the line
+    };
+    const std::pair<CommandSource, const char*> origins[] = {{CommandSource::Typed, "typed"},
+                                                             {CommandSource::Button, "button"},
+                                                             {CommandSource::Web, "web"}};
+    for (const auto& [origin, name] : origins)
+        for (const auto& [text, recorded] : texts)
+            QTest::addRow("%s %s", name, CommandText::readable(text).left(24).constData())
+                << int(origin) << text << recorded;
+}
+
+void TestDispatcher::unsafeCommandsNeverQueued() {
+    QFETCH(int, origin);
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, recorded);
+    RecordingJournal journal;
+    DispatcherRig rig(journal);
+    rig.vars.PortOpen = 1;
+    auto reply = std::make_shared<WebCommand>();
+    Dispatcher::Append appended = Dispatcher::Append::Queued;
+    switch (CommandSource(origin)) {
+    case CommandSource::Typed:
+        appended = rig.dispatcher.appendConsole(text);
+        break;
+    case CommandSource::Button:
+        rig.dispatcher.QueueCommand(text);
+        break;
+    case CommandSource::Web:
+        appended = rig.dispatcher.appendWeb(text, "127.0.0.2", reply);
+        break;
+    }
+    rig.deliver();
+    if (recorded.isEmpty()) {
+        QCOMPARE(appended, Dispatcher::Append::Queued);
+        QCOMPARE(rig.port.writes, QList<QByteArray>{text.left(40) + '\r'});
+        QVERIFY(rig.messages.shown.isEmpty());
+        QVERIFY(journal.reports().isEmpty());
+        return;
+    }
+    QVERIFY(rig.port.writes.isEmpty());
+    QCOMPARE(rig.queue.count(), 0);
+    const QByteArray address = CommandSource(origin) == CommandSource::Web ? "127.0.0.2" : "";
+    QCOMPARE(journal.reports(), QList<QByteArray>{"refused 7 " + address + ' ' + recorded});
+    if (CommandSource(origin) == CommandSource::Button)
+        QCOMPARE(rig.messages.shown,
+                 QStringList{QStringLiteral("plain:") +
+                             CommandText::refusalText(*CommandText::unsafeByte(text))});
+    else
+        QCOMPARE(appended, Dispatcher::Append::Refused);
+    QCOMPARE(reply->outcome(), WebCommand::Outcome::Waiting); // the caller answers the request
 }
 
 // Web users append from their own threads while the window thread dispatches.

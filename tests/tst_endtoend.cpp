@@ -36,6 +36,8 @@ private slots:
     void commandBytesOnTheWire_data();
     void commandBytesOnTheWire();
     void queuedCommandsGoOutOneByOne();
+    void promptAndRunOutInOnePass_data();
+    void promptAndRunOutInOnePass();
     void stopIsOneByte();
     void reopeningEmptiesTheQueue();
     void unsolicitedLinesReachTheConsole();
@@ -91,12 +93,49 @@ void TestEndToEnd::queuedCommandsGoOutOneByOne() {
     QCOMPARE(rig.console.lines.first(), QString()); // the silence ended an empty line
 }
 
+// The prompt that ends a command and its reply wait's run-out are handled in one pass of the
+// window thread. A run-out behind the prompt names a command that has ended and ends
+// nothing; one ahead of it ends its command, and the prompt then ends the next one, since a
+// late prompt cannot be told from the next command's.
+void TestEndToEnd::promptAndRunOutInOnePass_data() {
+    QTest::addColumn<bool>("promptFirst");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<int>("queued"); // entries left, the one in progress included
+    QTest::newRow("prompt, then the run-out") << true << QByteArray("AAA\rBBB\r") << 2;
+    QTest::newRow("run-out, then the prompt") << false << QByteArray("AAA\rBBB\rCCC\r") << 1;
+}
+
+void TestEndToEnd::promptAndRunOutInOnePass() {
+    QFETCH(bool, promptFirst);
+    QFETCH(QByteArray, wire);
+    QFETCH(int, queued);
+    Rig rig;
+    QVERIFY(rig.open());
+    rig.exchange.silenceNext(3);
+    for (const char* command : {"AAA", "BBB", "CCC"})
+        rig.terminal->dispatcher().QueueCommand(command);
+    QVERIFY(rig.wireHas("AAA\r"));
+    QTRY_VERIFY(rig.terminal->windowMessages().isEmpty());
+    WindowMessageQueue& messages = rig.terminal->windowMessages();
+    const PostedMessage prompt{WM_RECEIVED, 0, 0, "\r\nAAA\r\n<"};
+    if (promptFirst)
+        messages.post(prompt);
+    QVERIFY(rig.replyWait.elapse());
+    if (!promptFirst)
+        messages.post(prompt);
+    messages.deliverPending();
+    QCOMPARE(rig.terminal->queue().count(), queued);
+    QVERIFY(rig.terminal->dispatcher().commandInProgress());
+    QVERIFY(rig.wireHas(wire.toStdString()));
+    QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), wire);
+}
+
 void TestEndToEnd::stopIsOneByte() {
     Rig rig;
-    rig.terminal->SpeedButton3Click();
+    rig.terminal->sendStop();
     QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Порт не открыт")});
     QVERIFY(rig.open());
-    rig.terminal->SpeedButton3Click();
+    rig.terminal->sendStop();
     QVERIFY(rig.wireHas("\x01"));
     QCOMPARE(rig.exchange.received(), std::string("\x01"));
     QVERIFY(!rig.terminal->dispatcher().commandInProgress());

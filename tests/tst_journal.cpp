@@ -71,7 +71,9 @@ QString described(const JournalRow& row, const JournalQuery& query) {
     if (row.kind == RecordKind::Command)
         text +=
             QStringLiteral(" - %1 %2")
-                .arg(QLatin1String(END_NAMES[row.what.value_or(0)]), row.sent ? "sent" : "unsent");
+                .arg(QLatin1String(END_NAMES[row.what.value_or(0)]), row.sent ? "sent" : "unsent") +
+            (row.stopped ? QStringLiteral(" stopped") : QString()) +
+            (row.afterGiveUp ? QStringLiteral(" after-give-up") : QString());
     if (row.kind == RecordKind::Refusal)
         text += QStringLiteral(" - ") + JournalTexts::end(row);
     for (const QString& line : query.lines(row.id, 1000))
@@ -158,9 +160,14 @@ struct LineRig : JournalFile {
         else if (word == QLatin1String("hangup")) {
             line.exchange.hangUp();
             return QTest::qWaitFor([&] { return !line.terminal->portIsOpen(); });
-        } else if (word == QLatin1String("off")) // as the web server's switch reports it
-            journal.commandEnded(line.terminal->queue().head().record, CommandEnd::SwitchedOff);
-        else if (word == QLatin1String("tick"))
+        } else if (word == QLatin1String("off")) // as the web server's switch does
+            line.terminal->dispatcher().discardWaitingWeb();
+        else if (word == QLatin1String("stop"))
+            line.terminal->sendStop();
+        else if (word == QLatin1String("late")) { // a line of a reply whose command has ended
+            line.exchange.sendUnsolicited(rest.toStdString());
+            return settled();
+        } else if (word == QLatin1String("tick"))
             clock.advance(rest.toLongLong());
         else
             return false;
@@ -196,7 +203,7 @@ bool searched(const TFormJournal& form) {
 void answered(OperatorJournal& journal, WallClock& clock, CommandSource origin, const char* address,
               const char* text, const QList<QByteArray>& lines, int ms) {
     const auto record = journal.commandQueued(origin, address, text);
-    journal.commandSent(record);
+    journal.commandSent(record, false);
     for (const QByteArray& line : lines)
         journal.replyLine(record, line);
     clock.advance(ms);
@@ -248,6 +255,7 @@ private slots:
     void faults_data();
     void faults();
     void killDuringFlood();
+    void earlierVersionIsTaken_data();
     void earlierVersionIsTaken();
     void pruneByAge_data();
     void pruneByAge();
@@ -296,6 +304,25 @@ void TestJournal::commandRecords_data() {
         << QStringList{"open", "silent",  "web 127.0.0.2 RTM-RRT", "received 1", "off",
                        "wait", "answered"}
         << QStringList{OPENED, "+0 Web 127.0.0.2: RTM-RRT - SwitchedOff sent[]"};
+    QTest::newRow("web command on the line at switch-off: its prompt does not make it answered")
+        << QStringList{"open", "silent", "web 127.0.0.2 RTM-RRT", "received 1", "off", "late <"}
+        << QStringList{OPENED, "+0 Web 127.0.0.2: RTM-RRT - SwitchedOff sent[<]"};
+    QTest::newRow("STOP during a command: in its record and one of its own")
+        << QStringList{"open", "silent", "type A-B", "received 1", "stop", "wait", "answered"}
+        << QStringList{OPENED, "+0 Пульт: A-B - Silence sent stopped[]",
+                       "+0 Порт: послан STOP: Com1 <device>"};
+    QTest::newRow("STOP with no command")
+        << QStringList{"open", "stop"}
+        << QStringList{OPENED, "+0 Порт: послан STOP: Com1 <device>"};
+    QTest::newRow("the command written after a give-up is marked")
+        << QStringList{"open", "silent", "type A-B", "type C-D", "received 1", "wait", "answered"}
+        << QStringList{OPENED, "+0 Пульт: A-B - Silence sent[]",
+                       "+0 Пульт: C-D - Prompt sent after-give-up" + reply("C-D", 2)};
+    QTest::newRow("a late prompt after a give-up: the next command is not marked")
+        << QStringList{"open",     "silent",  "type A-B", "received 1", "wait",
+                       "answered", "alarm <", "type C-D", "answered"}
+        << QStringList{OPENED, "+0 Пульт: A-B - Silence sent[]", "+0 Без команды: <[<]",
+                       "+0 Пульт: C-D - Prompt sent" + reply("C-D", 2)};
     QTest::newRow("web commands from two addresses, each with its own reply")
         << QStringList{"open", "web 127.0.0.2 ONE-ONE", "web 127.0.0.3 TWO-TWO", "answered"}
         << QStringList{OPENED, "+0 Web 127.0.0.2: ONE-ONE - Prompt sent" + reply("ONE-ONE", 1),
@@ -673,26 +700,55 @@ void TestJournal::killDuringFlood() {
                             .arg(secondBefore)));
 }
 
-// A file of the version before, whose console commands were all recorded alike,
-// is kept and written on as the current version.
+// Files of the versions before are kept and written on as the current version: version 1
+// recorded every console command alike, versions 1 and 2 know nothing of STOP or give-ups.
+void TestJournal::earlierVersionIsTaken_data() {
+    QTest::addColumn<int>("version");
+    QTest::newRow("1") << 1;
+    QTest::newRow("2") << 2;
+}
+
 void TestJournal::earlierVersionIsTaken() {
+    QFETCH(int, version);
     JournalFile file;
-    {
-        OperatorJournal journal(file.settings());
-        answered(journal, file.clock, CommandSource::Typed, "", "BEFORE", {}, 10);
-        journal.flush();
-    }
     {
         Sqlite::Connection db;
         QCOMPARE(db.open(file.path(), false), SQLITE_OK);
-        QCOMPARE(db.exec("PRAGMA user_version = 1"), SQLITE_OK);
+        QCOMPARE(
+            db.exec("CREATE TABLE records(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, "
+                    "kind INTEGER NOT NULL, origin INTEGER, address TEXT NOT NULL DEFAULT '', "
+                    "text TEXT NOT NULL DEFAULT '', what INTEGER, sent INTEGER, ended INTEGER);"
+                    "CREATE INDEX records_time ON records(time);"
+                    "CREATE INDEX records_origin ON records(origin, address, time);"
+                    "CREATE INDEX records_unfinished ON records(id) "
+                    "WHERE kind = 1 AND what IS NULL;"
+                    "CREATE TABLE lines(record INTEGER NOT NULL, number INTEGER NOT NULL, "
+                    "time INTEGER NOT NULL, text TEXT NOT NULL, "
+                    "PRIMARY KEY(record, number)) WITHOUT ROWID;"),
+            SQLITE_OK);
+        const QByteArray before = "INSERT INTO records VALUES(1, " + QByteArray::number(START) +
+                                  ", 1, 0, '', 'BEFORE', 1, " + QByteArray::number(START) + ", " +
+                                  QByteArray::number(START + 10) +
+                                  ");"
+                                  "INSERT INTO lines VALUES(1, 1, " +
+                                  QByteArray::number(START) +
+                                  ", 'OLD LINE');"
+                                  "PRAGMA user_version = " +
+                                  QByteArray::number(version);
+        QCOMPARE(db.exec(before.constData()), SQLITE_OK);
     }
+    file.clock.advance(10);
     OperatorJournal journal(file.settings());
-    answered(journal, file.clock, CommandSource::Button, "", "AFTER", {}, 10);
+    const auto after = journal.commandQueued(CommandSource::Button, "", "AFTER");
+    journal.commandSent(after, true);
+    journal.stopSent(after, "Com1 /dev/ttyS0");
+    journal.commandEnded(after, CommandEnd::Prompt);
     journal.flush();
     QVERIFY2(journal.isRecording(), qPrintable(journal.problem()));
-    QCOMPARE(records(file.path()), (QStringList{"+0 Пульт: BEFORE - Prompt sent",
-                                                "+10 Пульт, кнопка: AFTER - Prompt sent"}));
+    QCOMPARE(records(file.path()), (QStringList{"+0 Пульт: BEFORE - Prompt sent[OLD LINE]",
+                                                "+10 Пульт, кнопка: AFTER - Prompt sent stopped "
+                                                "after-give-up",
+                                                "+10 Порт: послан STOP: Com1 /dev/ttyS0"}));
     Sqlite::Connection db;
     QCOMPARE(db.open(file.path(), true), SQLITE_OK);
     QCOMPARE(db.integer("PRAGMA user_version"), std::int64_t(JournalStore::SCHEMA_VERSION));

@@ -322,6 +322,13 @@ void TestMainWindow::executeRefusals_data() {
     QTest::newRow("empty line") << true << ""
                                 << "error:Нет команды"
                                 << "";
+    // The line cannot carry it: the command stays to be corrected.
+    QTest::newRow("the prompt") << true << "RTM-RRT:<1"
+                                << "error:В команде недопустимый символ «<»"
+                                << "RTM-RRT:<1";
+    QTest::newRow("a pasted control byte") << true << "RTM-RRT\tSSD"
+                                           << "error:В команде недопустимый символ с кодом 0x09"
+                                           << "RTM-RRT\tSSD";
 }
 
 void TestMainWindow::executeRefusals() {
@@ -335,6 +342,8 @@ void TestMainWindow::executeRefusals() {
         QVERIFY(rig.openPort());
     rig.vars.LastCommand.assign("BEFORE");
     QTest::keyClicks(rig.form1->ComboBox1, typed);
+    if (typed.contains(QLatin1Char('\t'))) // a tab is no keystroke for the line: it is pasted
+        rig.form1->ComboBox1->setEditText(typed);
     rig.form1->BitBtn1->setFocus();
     QTest::mouseClick(rig.form1->BitBtn1, Qt::LeftButton);
     QCOMPARE(rig.messages.shown, QStringList{message});
@@ -342,8 +351,10 @@ void TestMainWindow::executeRefusals() {
     QVERIFY(history(*rig.form1).isEmpty());
     QCOMPARE(rig.vars.LastCommand.bytes(), QByteArray("BEFORE"));
     QCOMPARE(rig.form1->terminal().queue().count(), 0);
-    // "Нет команды" gives the command line the focus; "Порт не открыт" leaves it where it was.
+    // "Нет команды" and a refused character give the command line the focus; "Порт не открыт"
+    // leaves it where it was.
     QCOMPARE(rig.form1->ComboBox1->hasFocus(), portOpen);
+    QCOMPARE(rig.exchange.commandsReceived(), 0);
 }
 
 void TestMainWindow::executeQueuesTextUnchanged() {

@@ -1,3 +1,4 @@
+#include "CommandText.h"
 #include "Cp1251.h"
 #include "HttpProbe.h"
 #include "PasswordThrottle.h"
@@ -51,17 +52,21 @@ bool canListenOn(int port, int option) {
     return listening;
 }
 
+// The journal that the terminal and the web service of a WebRig report to.
+struct RecordedJournal {
+    RecordingJournal journal;
+};
+
 // The web server with the terminal behind it: a real dispatcher on a pseudo-terminal with
 // the simulated exchange at the far end. Only time is faked: the reply wait, the console's
 // trim timer, the slots' expiry timer and their clock.
-struct WebRig : TerminalRig {
+struct WebRig : RecordedJournal, TerminalRig {
     QTemporaryDir dir;
     FakeTimer expiry;
     FakeClock clock;
-    RecordingJournal journal;
     std::unique_ptr<WebService> web;
 
-    explicit WebRig(const HttpSettings& settings = {}) {
+    explicit WebRig(const HttpSettings& settings = {}) : TerminalRig(journal) {
         for (auto page = PAGES.begin(); page != PAGES.end(); ++page)
             write("WEB/" + page.key(), page.value());
         web = std::make_unique<WebService>(terminal->dispatcher(), vars, dir.path(), settings,
@@ -110,7 +115,9 @@ struct WebRig : TerminalRig {
 // The real window timer, counting how often its countdown begins.
 class CountingTimer final : public Timer {
 public:
-    CountingTimer() { m_real.onTimeout([this] { fire(); }); }
+    CountingTimer() {
+        m_real.onTimeout([this] { fire(); });
+    }
     void setInterval(int milliseconds) override { m_real.setInterval(milliseconds); }
     int interval() const override { return m_real.interval(); }
     void enable() override {
@@ -152,6 +159,9 @@ private slots:
     void commandsThatAreNotSent_data();
     void commandsThatAreNotSent();
     void commandWithoutPortGetsEmptyLineAfterReplyWait();
+    void onlyAPermittedHeadReachesTheLine_data();
+    void onlyAPermittedHeadReachesTheLine();
+    void commandWithPromptTakesNoOtherReply();
     void everyUserGetsItsOwnReply();
     void fullQueueSaysSo();
     void waitingCommandsDoNotStarveTheServer();
@@ -243,7 +253,7 @@ void TestWebServer::knownClientFetchesFiles() {
     WebRig rig;
     rig.write("secret.txt", "the operator's secret");
     rig.write("WEB2/page.html", "a sibling folder's page"); // its name starts as WEB's
-    rig.write("WEB/" + QString(76, 'p'), "cut to 80"); // "WEB/" and 76 characters
+    rig.write("WEB/" + QString(76, 'p'), "cut to 80");      // "WEB/" and 76 characters
     QVERIFY(QFile::link(rig.dir.filePath("secret.txt"), rig.dir.filePath("WEB/out.txt")));
     const HttpProbe probe = rig.client();
     QCOMPARE(probe.get("/").body, PAGES["index.html"]);
@@ -511,6 +521,104 @@ void TestWebServer::commandsThatAreNotSent() {
     QCOMPARE(rig.terminal->queue().count(), 0);
     // Every request for "/" of a logged-in client gives it 5 more minutes.
     QVERIFY(rig.web->webSlots().nextDeadline().value() == rig.clock.now() + 5min);
+}
+
+// However a second command word is hidden in a request, what reaches the line begins with
+// the permitted head and holds no byte that could end the line or edit it there: control
+// bytes and spaces are dropped from the value, "<", DEL and 0x98 refuse the command (the
+// journal shows it readably), escapes are decoded once.
+void TestWebServer::onlyAPermittedHeadReachesTheLine_data() {
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("form");
+    QTest::addColumn<QByteArray>("wire"); // empty: nothing is written
+    QTest::addColumn<int>("refused");     // the byte that refuses it; 0: none does
+    QTest::addColumn<QByteArray>("recorded");
+    const QByteArray root = "/";
+    const QByteArray both = "RTM-RRTSSD-RSP:2345\r";
+    QTest::newRow("DEL") << root << QByteArray("Command=RTM-RRT%7F%7F%7F%7F%7F%7F%7FSSD-RSP:2345")
+                         << QByteArray() << 0x7F
+                         << QByteArray("RTM-RRT\\x7F\\x7F\\x7F\\x7F\\x7F\\x7F\\x7FSSD-RSP:2345");
+    QTest::newRow("DEL in the query") << QByteArray("/?Command=RTM-RRT%7FSSD-RSP") << QByteArray()
+                                      << QByteArray() << 0x7F << QByteArray("RTM-RRT\\x7FSSD-RSP");
+    QTest::newRow("the prompt") << root << QByteArray("Command=RTM-RRT:%3C1") << QByteArray()
+                                << int('<') << QByteArray("RTM-RRT:<1");
+    QTest::newRow("0x98") << root << QByteArray("Command=RTM-RRT%98SSD-RSP") << QByteArray() << 0x98
+                          << QByteArray("RTM-RRT\\x98SSD-RSP");
+    QTest::newRow("DEL inside the head: not permitted")
+        << root << QByteArray("Command=RTM-RR%7FSSD-RSP") << QByteArray() << 0
+        << QByteArray("RTM-RR\x7FSSD-RSP");
+    QTest::newRow("backspaces") << root
+                                << QByteArray("Command=RTM-RRT%08%08%08%08%08%08%08SSD-RSP:2345")
+                                << both << 0 << QByteArray();
+    QTest::newRow("CR LF") << root << QByteArray("Command=RTM-RRT%0D%0ASSD-RSP:2345") << both << 0
+                           << QByteArray();
+    QTest::newRow("NUL") << root << QByteArray("Command=RTM-RRT%00SSD-RSP:2345") << both << 0
+                         << QByteArray();
+    QTest::newRow("ESC") << root << QByteArray("Command=RTM-RRT%1BSSD-RSP:2345") << both << 0
+                         << QByteArray();
+    QTest::newRow("a run of spaces")
+        << root << QByteArray("Command=RTM-RRT") + QByteArray(40, '+') + "SSD-RSP:2345" << both << 0
+        << QByteArray();
+    QTest::newRow("an escaped escape is decoded once")
+        << root << QByteArray("Command=RTM-RRT%253C") << QByteArray("RTM-RRT%3C\r") << 0
+        << QByteArray();
+    QTest::newRow("an escaped head") << root << QByteArray("Command=%52TM-RRT%3A1")
+                                     << QByteArray("RTM-RRT:1\r") << 0 << QByteArray();
+    QTest::newRow("two parameters run together")
+        << root << QByteArray("Command=RTM-RRT:1&Command=SSD-RSP:2345")
+        << QByteArray("RTM-RRT:1Command=SSD-RSP:2345\r") << 0 << QByteArray();
+}
+
+void TestWebServer::onlyAPermittedHeadReachesTheLine() {
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, form);
+    QFETCH(QByteArray, wire);
+    QFETCH(int, refused);
+    QFETCH(QByteArray, recorded);
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.open());
+    const HttpProbe probe = rig.loggedIn();
+    auto answer =
+        rig.later([&] { return probe.request(form.isEmpty() ? "GET" : "POST", target, form); });
+    const HttpAnswer page = rig.await(answer);
+    QCOMPARE(page.status, 200);
+    if (!wire.isEmpty())
+        QCOMPARE(page.body, ReplyPage::build({wire.chopped(1), DONE, "END 0001", "<"}));
+    else if (refused != 0)
+        QCOMPARE(page.body, ReplyPage::build({Cp1251::fromUnicode(
+                                CommandText::refusalText(std::uint8_t(refused)).toHtmlEscaped())}));
+    else
+        QCOMPARE(page.body, PAGES["Command1.html"]);
+    QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), wire);
+    QCOMPARE(rig.terminal->queue().count(), 0);
+    if (!recorded.isEmpty())
+        QCOMPARE(rig.journal.reports().last(),
+                 "refused " + QByteArray::number(refused ? 7 : 3) + " 127.0.0.1 " + recorded);
+}
+
+// A slow exchange, and one user's command that holds the prompt: it is refused at once, and
+// the other user's page holds its own reply, whole.
+void TestWebServer::commandWithPromptTakesNoOtherReply() {
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.open());
+    rig.exchange.delayReplies(300ms);
+    const HttpProbe first = rig.loggedIn(1);
+    const HttpProbe second = rig.loggedIn(2);
+    auto firstAnswer = rig.later([&] { return first.post("Command=RTM-RRT:%3C1"); });
+    QVERIFY(QTest::qWaitFor([&] {
+        return firstAnswer.wait_for(0s) == std::future_status::ready ||
+               rig.exchange.commandsReceived() > 0;
+    }));
+    auto secondAnswer = rig.later([&] { return second.post("Command=RTM-RRT:2"); });
+    const QByteArray firstPage = rig.await(firstAnswer).body;
+    const QByteArray secondPage = rig.await(secondAnswer).body;
+    QCOMPARE(firstPage, ReplyPage::build(
+                            {Cp1251::fromUnicode(CommandText::refusalText('<').toHtmlEscaped())}));
+    QCOMPARE(secondPage, ReplyPage::build({"RTM-RRT:2", DONE, "END 0001", "<"}));
+    QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), QByteArray("RTM-RRT:2\r"));
+    QVERIFY(rig.journal.reports().contains("refused 7 127.0.0.1 RTM-RRT:<1"));
 }
 
 // No port is open: the command is queued all the same, nothing answers, and the reply wait

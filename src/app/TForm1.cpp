@@ -3,6 +3,7 @@
 #include "ActivationWatch.h"
 #include "CommandBuilders.h"
 #include "CommandLine.h"
+#include "CommandText.h"
 #include "Console.h"
 #include "Cp1251.h"
 #include "DesignScale.h"
@@ -372,9 +373,17 @@ void TForm1::BitBtn1Click() {
         ComboBox1->setFocus();
         return;
     }
+    // A command that the line cannot carry stays on the command line to be corrected;
+    // nothing else changes.
     const QByteArray text = Cp1251::fromUnicode(command);
+    const auto appended = m_terminal->dispatcher().appendConsole(text);
+    if (appended == Dispatcher::Append::Refused) {
+        m_messages.error(CommandText::refusalText(*CommandText::unsafeByte(text)));
+        ComboBox1->setFocus();
+        return;
+    }
     m_vars.LastCommand.assign(text);
-    if (m_terminal->dispatcher().appendConsole(text) == Dispatcher::Append::QueueFull) {
+    if (appended == Dispatcher::Append::QueueFull) {
         m_messages.error(QString::fromUtf8(QUEUE_FULL_TEXT));
         return;
     }
@@ -415,7 +424,7 @@ void TForm1::SpeedButton2Click() {
 }
 
 void TForm1::SpeedButton3Click() {
-    m_terminal->SpeedButton3Click();
+    m_terminal->sendStop();
 }
 
 void TForm1::SpeedButton6Click() {

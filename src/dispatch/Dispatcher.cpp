@@ -1,13 +1,31 @@
 #include "Dispatcher.h"
 
+#include "CommandText.h"
 #include "OperatorMessages.h"
 #include "PortWriter.h"
 #include "Timer.h"
 #include "WebCommand.h"
 #include "WindowMessages.h"
 
+#include <utility>
+
 const char* const PORT_NOT_OPEN_TEXT = "Порт не открыт";
 const char* const QUEUE_FULL_TEXT = "Очередь команд заполнена";
+
+PostedMessage postedSendCommand(SendCommand message) {
+    const bool ended = message.kind == SendCommand::Kind::Ended;
+    return PostedMessage{WM_SENDCOMMAND,
+                         static_cast<std::intptr_t>(message.command),
+                         ended ? static_cast<std::intptr_t>(message.how) : 0,
+                         {}};
+}
+
+SendCommand sendCommandOf(const PostedMessage& message) {
+    if (message.lParam == 0)
+        return SendCommand::queued();
+    return SendCommand::ended(static_cast<std::uint64_t>(message.wParam),
+                              static_cast<CommandEnd>(message.lParam));
+}
 
 Dispatcher::Dispatcher(CommandQueue& queue, Vars& vars, PortWriter& port, Timer& replyWait,
                        MessagePoster& poster, OperatorMessages& messages, Journal& journal)
@@ -21,8 +39,17 @@ void Dispatcher::QueueCommand(QByteArrayView text) {
         m_messages.plain(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
         return;
     }
-    if (append(text, CommandSource::Button, {}, nullptr) == Append::QueueFull)
+    switch (append(text, CommandSource::Button, {}, nullptr)) {
+    case Append::QueueFull:
         m_messages.plain(QString::fromUtf8(QUEUE_FULL_TEXT));
+        break;
+    case Append::Refused:
+        m_messages.plain(
+            CommandText::refusalText(*CommandText::unsafeByte(QueueText(text).view())));
+        break;
+    case Append::Queued:
+        break;
+    }
 }
 
 Dispatcher::Append Dispatcher::appendConsole(QByteArrayView text) {
@@ -38,6 +65,12 @@ Dispatcher::Append Dispatcher::append(QByteArrayView text, CommandSource source,
                                       QByteArrayView address, std::shared_ptr<WebCommand> web) {
     QueueEntry entry{QueueText(text), source == CommandSource::Web ? Origin::Web : Origin::Console,
                      std::move(web)};
+    // What is checked is what would be written: the text as the queue keeps it.
+    if (CommandText::unsafeByte(entry.text.view())) {
+        m_journal.commandRefused(Refusal::Character, source, address,
+                                 CommandText::readable(entry.text.view()));
+        return Append::Refused;
+    }
     {
         std::lock_guard lock(m_appendMutex);
         if (m_queue.isFull()) {
@@ -47,25 +80,35 @@ Dispatcher::Append Dispatcher::append(QByteArrayView text, CommandSource source,
         entry.record = m_journal.commandQueued(source, address, entry.text.view());
         m_queue.append(std::move(entry)); // room is left: only appends fill it, one at a time
     }
-    m_poster.post(WM_SENDCOMMAND, 0, 0);
+    m_poster.post(postedSendCommand(SendCommand::queued()));
     return Append::Queued;
 }
 
-void Dispatcher::WMSendCommand(std::intptr_t lParam, CommandEnd end) {
-    if (lParam == 0) {
+void Dispatcher::WMSendCommand(SendCommand message) {
+    if (message.kind == SendCommand::Kind::Queued) {
         // Several appends may land before their first message is handled: whatever their
         // number, the head starts when nothing is in progress.
         if (m_commandInProgress == 0 && m_queue.count() > 0)
             startHead();
         return;
     }
-    if (lParam != 1)
+    // A reply wait that ran out while the prompt was already on its way names a command
+    // that the prompt has ended: it must not end the next one.
+    if (message.command != commandNumber())
         return;
+    endCommand(message.how);
+}
+
+void Dispatcher::endCommand(CommandEnd how) {
     const bool wasInProgress = m_commandInProgress == 1;
     m_commandInProgress = 0;
     m_replyWait.disable();
     if (wasInProgress)
-        m_journal.commandEnded(m_head.record, end);
+        m_journal.commandEnded(m_head.record, how);
+    if (how == CommandEnd::Silence)
+        m_afterGiveUp = wasInProgress;
+    else if (!wasInProgress)
+        m_afterGiveUp = false; // the late prompt of the command given up has come
     if (m_head.origin == Origin::Web) {
         m_vars.WebReplyReady = 1;
         if (m_head.web)
@@ -81,6 +124,7 @@ void Dispatcher::WMSendCommand(std::intptr_t lParam, CommandEnd end) {
 void Dispatcher::startHead() {
     m_commandInProgress = 1;
     m_head = m_queue.head();
+    ++m_number;
     sendStep();
 }
 
@@ -89,7 +133,7 @@ void Dispatcher::sendStep() {
     if (m_vars.PortOpen == 0)
         m_journal.commandEnded(m_head.record, CommandEnd::NotSent);
     else
-        m_journal.commandSent(m_head.record);
+        m_journal.commandSent(m_head.record, std::exchange(m_afterGiveUp, false));
     WriteCommand(m_head.text.view());
     m_replyWait.enable();
 }
@@ -104,6 +148,7 @@ void Dispatcher::WriteCommand(QByteArrayView text) {
 
 void Dispatcher::resetForOpen() {
     m_commandInProgress = 0;
+    m_afterGiveUp = false; // a fresh line: no late reply of the old one can come
     m_replyWait.disable();
     for (const QueueEntry& discarded : m_queue.clear()) {
         m_journal.commandEnded(discarded.record, CommandEnd::Reopened);
@@ -117,7 +162,13 @@ void Dispatcher::portGone(CommandEnd end) {
         m_journal.commandEnded(m_head.record, end);
 }
 
+void Dispatcher::recordStop(QByteArrayView device) {
+    m_journal.stopSent(m_commandInProgress == 1 ? m_head.record : 0, device);
+}
+
 void Dispatcher::discardWaitingWeb() {
+    if (m_commandInProgress == 1 && m_head.origin == Origin::Web)
+        m_journal.commandEnded(m_head.record, CommandEnd::SwitchedOff);
     // The head slot is on the line only while a command is in progress.
     for (const QueueEntry& discarded : m_queue.takeWeb(m_commandInProgress == 1 ? 1 : 0)) {
         m_journal.commandEnded(discarded.record, CommandEnd::SwitchedOff);

@@ -3,6 +3,7 @@
 #include "CommandQueue.h"
 #include "Journal.h"
 #include "Vars.h"
+#include "WindowMessages.h"
 
 #include <QByteArrayView>
 
@@ -16,6 +17,27 @@ class PortWriter;
 class Timer;
 class WebCommand;
 
+// What WM_SENDCOMMAND tells the dispatcher: an entry was queued, or the reply to a written
+// command ended. An end names the command that was in progress when it happened (the
+// number the dispatcher gave it when it was written), so an end that comes late, after its
+// command was already ended another way, ends nothing.
+struct SendCommand {
+    enum class Kind : std::uint8_t { Queued, Ended };
+    Kind kind = Kind::Queued;
+    std::uint64_t command = 0; // the written command's number; 0 = none was in progress
+    CommandEnd how = CommandEnd::Prompt;
+
+    static SendCommand queued() { return {}; }
+    static SendCommand ended(std::uint64_t command, CommandEnd how) {
+        return {Kind::Ended, command, how};
+    }
+};
+
+// WM_SENDCOMMAND as it travels through the window messages: lParam 0 = queued, otherwise
+// the CommandEnd; wParam = the ended command's number.
+PostedMessage postedSendCommand(SendCommand message);
+SendCommand sendCommandOf(const PostedMessage& message);
+
 // Sends the queued commands to the exchange one at a time: the head is written, its reply
 // runs until the prompt or until no reply line came for REPLY_WAIT_MS, then the head is
 // dropped and the next one is written. Runs on the window thread; only appends come from
@@ -26,7 +48,8 @@ class Dispatcher {
 public:
     static constexpr int REPLY_WAIT_MS = 60000;
 
-    enum class Append { Queued, QueueFull };
+    // Refused: the command holds a byte that the line cannot carry (CommandText).
+    enum class Append { Queued, QueueFull, Refused };
 
     Dispatcher(CommandQueue& queue, Vars& vars, PortWriter& port, Timer& replyWait,
                MessagePoster& poster, OperatorMessages& messages,
@@ -37,16 +60,21 @@ public:
     // shown in the plain box. The journal records it as from a button.
     void QueueCommand(QByteArrayView text);
     // The command line's execute, after its own checks: queues the first 40 characters. The
-    // journal records it as typed.
+    // journal records it as typed. The caller shows a refusal.
     Append appendConsole(QByteArrayView text);
     // A web user's command from the client at `address`; callable from any thread. The
     // request waits on `reply`.
     Append appendWeb(QByteArrayView text, QByteArrayView address,
                      std::shared_ptr<WebCommand> reply);
 
-    // The handler of WM_SENDCOMMAND: lParam 0 = an entry was appended, 1 = the reply ended,
-    // by the prompt or, when the reply wait ran out, by silence.
-    void WMSendCommand(std::intptr_t lParam, CommandEnd end = CommandEnd::Prompt);
+    // The handler of WM_SENDCOMMAND: an entry was appended, or the reply to the command
+    // it names ended (by the prompt or, when the reply wait ran out, by silence). An end
+    // that names a command no longer in progress is ignored.
+    void WMSendCommand(SendCommand message);
+    // The number of the command in progress; 0 when none is.
+    std::uint64_t commandNumber() const { return m_commandInProgress == 1 ? m_number : 0; }
+    // STOP went out: the journal records it, with the command in progress, if any.
+    void recordStop(QByteArrayView device);
     // A port was opened: nothing is in progress, the queue is emptied and the web requests
     // whose entries are thrown away are released at once.
     void resetForOpen();
@@ -55,7 +83,8 @@ public:
     void portGone(CommandEnd end);
     // The web server was switched off: the web entries that are still waiting in the queue
     // are taken out and released (nobody waits for their replies any more); a web command
-    // already on the line finishes there.
+    // already on the line finishes there, but its record ends with the switch-off, since
+    // its user gets no page.
     void discardWaitingWeb();
 
     bool commandInProgress() const { return m_commandInProgress == 1; }
@@ -69,6 +98,7 @@ public:
 private:
     Append append(QByteArrayView text, CommandSource source, QByteArrayView address,
                   std::shared_ptr<WebCommand> web);
+    void endCommand(CommandEnd how);
     void startHead();
     void sendStep();
     void WriteCommand(QByteArrayView text);
@@ -85,6 +115,10 @@ private:
     std::mutex m_appendMutex;
     std::uint8_t m_commandInProgress = 0; // CommandInProgress
     QueueEntry m_head;                    // the last head written: slot 0 while it is in progress
+    std::uint64_t m_number = 0;           // the last head's number, counted from 1
+    // The last command was given up for silence and no prompt has come since: its late
+    // reply may still arrive, and the journal marks the next command written.
+    bool m_afterGiveUp = false;
 };
 
 extern const char* const PORT_NOT_OPEN_TEXT; // "Порт не открыт"

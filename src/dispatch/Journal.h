@@ -27,6 +27,7 @@ enum class Refusal : std::uint8_t {
     CrossSite = 4,    // a web request that another site's page made
     Host = 5,         // a web request whose Host names no name of this computer
     ShareFull = 6,    // one web user's share of the queue is full
+    Character = 7,    // the command holds a byte that the line cannot carry ("<", control, DEL)
 };
 
 enum class WebEvent : std::uint8_t {
@@ -38,7 +39,12 @@ enum class WebEvent : std::uint8_t {
     ServerOff = 6,
 };
 
-enum class PortEvent : std::uint8_t { Opened = 1, Closed = 2, Lost = 3 };
+enum class PortEvent : std::uint8_t {
+    Opened = 1,
+    Closed = 2,
+    Lost = 3,
+    Stop = 4, // STOP (0x01) went out: the exchange was asked to stop its output
+};
 
 // Where a command came from, as the journal records it. The queue knows the console and the
 // web only; the journal also tells a typed command from one that a button built.
@@ -60,8 +66,9 @@ public:
     // A command was queued; the record names it in the reports that follow.
     virtual Record commandQueued(CommandSource source, QByteArrayView address,
                                  QByteArrayView text) = 0;
-    // Its text went to the port.
-    virtual void commandSent(Record command) = 0;
+    // Its text went to the port. `afterGiveUp`: the command before it was given up for
+    // silence, so the late end of that reply may arrive as this command's reply.
+    virtual void commandSent(Record command, bool afterGiveUp) = 0;
     virtual void commandEnded(Record command, CommandEnd end) = 0;
     // A reply line as the console or a web user's capture got it; command 0 when it
     // answers no command (alarms, reports).
@@ -73,6 +80,8 @@ public:
     virtual void webEvent(WebEvent event, QByteArrayView address) = 0;
     // `device` names the port and its device ("Com1 /dev/ttyUSB0").
     virtual void portEvent(PortEvent event, QByteArrayView device) = 0;
+    // STOP went out on `device` while `command` was in progress (0: none was).
+    virtual void stopSent(Record command, QByteArrayView device) = 0;
 
     // The reports that one thread makes between a burst's beginning and its end, the
     // terminal's for the bytes of one read of the port, may be stamped with the time of the
@@ -103,12 +112,13 @@ public:
 class NoJournal final : public Journal {
 public:
     Record commandQueued(CommandSource, QByteArrayView, QByteArrayView) override { return 0; }
-    void commandSent(Record) override {}
+    void commandSent(Record, bool) override {}
     void commandEnded(Record, CommandEnd) override {}
     void replyLine(Record, QByteArrayView) override {}
     void commandRefused(Refusal, CommandSource, QByteArrayView, QByteArrayView) override {}
     void webEvent(WebEvent, QByteArrayView) override {}
     void portEvent(PortEvent, QByteArrayView) override {}
+    void stopSent(Record, QByteArrayView) override {}
 };
 
 inline Journal& Journal::none() {

@@ -62,12 +62,13 @@ QByteArray Terminal::deviceName() const {
                                SerialLink::devicePath(m_link.number()));
 }
 
-void Terminal::SpeedButton3Click() {
+void Terminal::sendStop() {
     if (m_vars.PortOpen == 0) {
         m_messages.plain(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
         return;
     }
     m_link.WriteComm(QByteArrayView(&STOP_BYTE, 1));
+    m_dispatcher.recordStop(deviceName());
 }
 
 void Terminal::handleMessage(const PostedMessage& message) {
@@ -78,9 +79,7 @@ void Terminal::handleMessage(const PostedMessage& message) {
         break;
     }
     case WM_SENDCOMMAND:
-        m_dispatcher.WMSendCommand(message.lParam, message.wParam == REPLY_WAIT_RAN_OUT
-                                                       ? CommandEnd::Silence
-                                                       : CommandEnd::Prompt);
+        m_dispatcher.WMSendCommand(sendCommandOf(message));
         break;
     case WM_POSTCTS:
         emit ctsChanged();
@@ -96,10 +95,13 @@ void Terminal::handleMessage(const PostedMessage& message) {
     }
 }
 
+// The end is posted with the number of the command whose wait ran out: should the prompt
+// that ends it be waiting in the messages already, the late run-out ends nothing.
 void Terminal::TimerWaitEndTimer() {
+    const std::uint64_t command = m_dispatcher.commandNumber();
     m_replyWait.disable();
     m_assembler.EndStr();
-    m_windowMessages.post(WM_SENDCOMMAND, REPLY_WAIT_RAN_OUT, 1);
+    m_windowMessages.post(postedSendCommand(SendCommand::ended(command, CommandEnd::Silence)));
 }
 
 void Terminal::consoleLine(const ReplyLine& line) {

@@ -27,8 +27,6 @@ class Terminal final : public QObject,
     Q_OBJECT
 public:
     static constexpr char STOP_BYTE = 0x01;
-    // wParam of the WM_SENDCOMMAND (lParam 1) that the reply wait posts when it runs out.
-    static constexpr std::intptr_t REPLY_WAIT_RAN_OUT = 1;
 
     Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait, Timer& consoleTrim,
              ConsoleOutput& console, OperatorMessages& messages, Journal& journal = Journal::none(),
@@ -45,8 +43,8 @@ public:
     bool applyLineSettings(const LineSettings& settings) override {
         return m_link.applySettings(settings);
     }
-    // STOP: the single byte 0x01, outside the queue.
-    void SpeedButton3Click();
+    // STOP: the single byte 0x01, outside the queue; the journal records it.
+    void sendStop();
     std::optional<ModemLines> modemLines() const { return m_link.modemLines(); }
 
     Dispatcher& dispatcher() { return m_dispatcher; }
@@ -75,7 +73,10 @@ private:
     void consoleLine(const ReplyLine& line) override;
     void restartReplyWait() override;
     void restartConsoleTrim() override;
-    void replyEnded() override { m_dispatcher.WMSendCommand(1); }
+    void replyEnded() override {
+        m_dispatcher.WMSendCommand(
+            SendCommand::ended(m_dispatcher.commandNumber(), CommandEnd::Prompt));
+    }
 
     Vars& m_vars;
     Timer& m_replyWait;

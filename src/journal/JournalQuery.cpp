@@ -55,7 +55,8 @@ int JournalQuery::progress(void* query) {
 // for in the records themselves and in the lines of the records of the range: those lie
 // under the range's record numbers, in the order the lines table is kept.
 JournalQuery::Found JournalQuery::find(const JournalFilter& filter, int limit) {
-    QByteArray sql = "SELECT id, time, kind, origin, address, text, what, sent, ended "
+    QByteArray sql = "SELECT id, time, kind, origin, address, text, what, sent, ended, stopped, "
+                     "after_silence "
                      "FROM records WHERE time BETWEEN ?1 AND ?2";
     sql += originCondition(filter.origins);
     if (!filter.text.isEmpty())
@@ -90,6 +91,8 @@ JournalQuery::Found JournalQuery::find(const JournalFilter& filter, int limit) {
         row.what = optional<int>(select, 6);
         row.sent = optional<std::int64_t>(select, 7);
         row.ended = optional<std::int64_t>(select, 8);
+        row.stopped = optional<std::int64_t>(select, 9);
+        row.afterGiveUp = select.integer(10) == 1;
         result.rows.push_back(std::move(row));
     }
     result.failed = code != SQLITE_DONE;

@@ -33,6 +33,8 @@ struct JournalRow {
     std::optional<int> what; // how it ended, why refused, which event
     std::optional<std::int64_t> sent;
     std::optional<std::int64_t> ended;
+    std::optional<std::int64_t> stopped; // a command: STOP went out while it was in progress
+    bool afterGiveUp = false;            // a command written right after one given up for silence
 };
 
 // Reads the journal's file on its own connection (read-only), beside the writer. A reading

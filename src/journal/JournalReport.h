@@ -15,7 +15,9 @@ using JournalClock = std::function<std::int64_t()>;
 // views: JournalReports copies them, so that nothing of a report is shared with the thread
 // that made it.
 struct JournalReport {
-    enum class Kind : std::uint8_t { Queued, Sent, Ended, Line, Refused, Web, Port };
+    // Stop: STOP went out while `command` was in progress (0: none was); its text is the
+    // device. Sent: `what` is 1 when the command went out right after a give-up.
+    enum class Kind : std::uint8_t { Queued, Sent, Ended, Line, Refused, Web, Port, Stop };
 
     Kind kind = Kind::Line;
     std::uint8_t what = 0;                       // the CommandEnd, Refusal, WebEvent or PortEvent

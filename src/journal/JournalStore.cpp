@@ -27,7 +27,9 @@ CREATE TABLE records(
   text TEXT NOT NULL DEFAULT '',
   what INTEGER,
   sent INTEGER,
-  ended INTEGER);
+  ended INTEGER,
+  stopped INTEGER,
+  after_silence INTEGER);
 CREATE INDEX records_time ON records(time);
 CREATE INDEX records_origin ON records(origin, address, time);
 CREATE INDEX records_unfinished ON records(id) WHERE kind = 1 AND what IS NULL;
@@ -91,11 +93,8 @@ bool JournalStore::prepare() {
         return fail({});
     if (version == 0 && !createSchema())
         return false;
-    // Version 1 kept every console command's origin as 0, typed or built by a button;
-    // version 2 keeps a button's as 2 and is otherwise the same. Only development builds
-    // wrote version 1: such a file is taken as it is, its console commands reading as typed.
-    if (version == 1 && !setVersion())
-        return fail({});
+    if (version > 0 && version < SCHEMA_VERSION && !upgrade(version))
+        return false;
     m_db.exec("PRAGMA synchronous = NORMAL"); // WAL: a crash of the program loses nothing committed
     m_db.exec(QByteArray("PRAGMA journal_size_limit = " + QByteArray::number(WAL_KEPT_BYTES))
                   .constData());
@@ -106,12 +105,14 @@ bool JournalStore::prepare() {
                                              "text, what) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
     m_insertLine = Sqlite::Statement(
         m_db, "INSERT INTO lines(record, number, time, text) VALUES(?1, ?2, ?3, ?4)");
-    m_setSent = Sqlite::Statement(m_db, "UPDATE records SET sent = ?2 WHERE id = ?1");
+    m_setSent =
+        Sqlite::Statement(m_db, "UPDATE records SET sent = ?2, after_silence = ?3 WHERE id = ?1");
+    m_setStopped = Sqlite::Statement(m_db, "UPDATE records SET stopped = ?2 WHERE id = ?1");
     m_setEnd = Sqlite::Statement(
         m_db, "UPDATE records SET what = ?2, ended = ?3 WHERE id = ?1 AND what IS NULL");
     m_setGroupEnd = Sqlite::Statement(m_db, "UPDATE records SET ended = ?2 WHERE id = ?1");
     if (!m_insertRecord.isValid() || !m_insertLine.isValid() || !m_setSent.isValid() ||
-        !m_setEnd.isValid() || !m_setGroupEnd.isValid())
+        !m_setStopped.isValid() || !m_setEnd.isValid() || !m_setGroupEnd.isValid())
         return fail({});
     m_commandRows.fill({});
     m_group = 0;
@@ -134,6 +135,24 @@ bool JournalStore::isEmpty() {
 
 bool JournalStore::createSchema() {
     if (!begin() || m_db.exec(SCHEMA) != SQLITE_OK || !setVersion())
+        return fail({});
+    return commit();
+}
+
+// An older file is brought to this version in place, in one transaction:
+// - version 1 kept every console command's origin as 0, typed or built by a button; version
+//   2 keeps a button's as 2. Only development builds wrote version 1: its console commands
+//   read as typed.
+// - version 3 adds to a command when STOP went out during it and whether it went out right
+//   after a give-up; the records of older files have neither.
+bool JournalStore::upgrade(std::int64_t version) {
+    if (!begin())
+        return false;
+    if (version < 3 &&
+        m_db.exec("ALTER TABLE records ADD COLUMN stopped INTEGER;"
+                  "ALTER TABLE records ADD COLUMN after_silence INTEGER") != SQLITE_OK)
+        return fail({});
+    if (!setVersion())
         return fail({});
     return commit();
 }
@@ -205,7 +224,16 @@ bool JournalStore::apply(const JournalReport& report) {
         m_commandRows[report.command % m_commandRows.size()] = {report.command, m_db.lastRow()};
         return true;
     case Kind::Sent:
-        return row == 0 || m_setSent.bind(1, row).bind(2, report.time).run() == SQLITE_DONE;
+        if (row == 0)
+            return true;
+        m_setSent.bind(1, row).bind(2, report.time);
+        if (report.what) // unbound: NULL
+            m_setSent.bind(3, 1);
+        return m_setSent.run() == SQLITE_DONE;
+    case Kind::Stop:
+        if (row != 0 && m_setStopped.bind(1, row).bind(2, report.time).run() != SQLITE_DONE)
+            return false;
+        return insertRecord(RecordKind::Port, report);
     case Kind::Ended:
         return row == 0 ||
                m_setEnd.bind(1, row).bind(2, report.what).bind(3, report.time).run() == SQLITE_DONE;
@@ -341,6 +369,7 @@ void JournalStore::closeFile() {
     m_insertRecord = {};
     m_insertLine = {};
     m_setSent = {};
+    m_setStopped = {};
     m_setEnd = {};
     m_setGroupEnd = {};
     m_db.close();

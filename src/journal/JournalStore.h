@@ -13,12 +13,14 @@
 //   records  one row per command, group of lines without command, refusal or event:
 //            its time, kind, origin (a CommandSource: typed, web, a button), address, text
 //            (command, first line, device), what (how it ended, why refused, which event),
-//            when it was sent and when it ended
+//            when it was sent and when it ended; for a command also when STOP went out
+//            while it was in progress, and whether it went out right after a command given
+//            up for silence (whose late reply may then have come as its own)
 //   lines    every reply line under its record, numbered in arrival order, with its time
 // Times are milliseconds since 1970 (UTC). The schema's version is PRAGMA user_version.
 class JournalStore {
 public:
-    static constexpr int SCHEMA_VERSION = 2;
+    static constexpr int SCHEMA_VERSION = 3;
     static constexpr std::int64_t DAY_MS = 24LL * 3600 * 1000;
     // Lines without command that follow each other this closely form one record.
     static constexpr std::int64_t LINE_GROUP_GAP_MS = 1000;
@@ -63,6 +65,7 @@ private:
     bool isEmpty();
     bool createSchema();
     bool setVersion();
+    bool upgrade(std::int64_t version);
     bool setAside(std::int64_t now);
     bool begin();
     bool commit();
@@ -87,6 +90,7 @@ private:
     Sqlite::Statement m_insertRecord;
     Sqlite::Statement m_insertLine;
     Sqlite::Statement m_setSent;
+    Sqlite::Statement m_setStopped;
     Sqlite::Statement m_setEnd;
     Sqlite::Statement m_setGroupEnd;
 

@@ -43,6 +43,8 @@ QString refusalText(Refusal why) {
         return QStringLiteral("отказ: чужое имя сервера");
     case Refusal::ShareFull:
         return QStringLiteral("отказ: доля очереди пользователя заполнена");
+    case Refusal::Character:
+        return QStringLiteral("отказ: недопустимый символ в команде");
     }
     return {};
 }
@@ -73,8 +75,21 @@ QString portText(PortEvent event) {
         return QStringLiteral("порт закрыт");
     case PortEvent::Lost:
         return QStringLiteral("связь потеряна");
+    case PortEvent::Stop:
+        return QStringLiteral("послан STOP");
     }
     return {};
+}
+
+// What a command's end does not tell: STOP cut its reply short, or the reply may be the late
+// end of the command before it.
+QString commandNotes(const JournalRow& row) {
+    QString notes;
+    if (row.stopped)
+        notes += QStringLiteral("; послан STOP");
+    if (row.afterGiveUp)
+        notes += QStringLiteral("; отправлена после команды без ответа: ответ может быть её");
+    return notes;
 }
 
 QString seconds(std::int64_t milliseconds) {
@@ -137,8 +152,9 @@ QString end(const JournalRow& row) {
     if (row.kind != RecordKind::Command)
         return {};
     if (row.what)
-        return endText(CommandEnd(*row.what));
-    return row.sent ? QStringLiteral("ждёт ответа") : QStringLiteral("в очереди");
+        return endText(CommandEnd(*row.what)) + commandNotes(row);
+    return (row.sent ? QStringLiteral("ждёт ответа") : QStringLiteral("в очереди")) +
+           commandNotes(row);
 }
 
 QString duration(const JournalRow& row) {

@@ -34,8 +34,8 @@ Journal::Record OperatorJournal::commandQueued(CommandSource source, QByteArrayV
     return command;
 }
 
-void OperatorJournal::commandSent(Record command) {
-    report({JournalReport::Kind::Sent, 0, {}, 0, command, {}, {}});
+void OperatorJournal::commandSent(Record command, bool afterGiveUp) {
+    report({JournalReport::Kind::Sent, std::uint8_t(afterGiveUp), {}, 0, command, {}, {}});
 }
 
 void OperatorJournal::commandEnded(Record command, CommandEnd end) {
@@ -57,6 +57,10 @@ void OperatorJournal::webEvent(WebEvent event, QByteArrayView address) {
 
 void OperatorJournal::portEvent(PortEvent event, QByteArrayView device) {
     report({JournalReport::Kind::Port, std::uint8_t(event), {}, 0, 0, device, {}});
+}
+
+void OperatorJournal::stopSent(Record command, QByteArrayView device) {
+    report({JournalReport::Kind::Stop, std::uint8_t(PortEvent::Stop), {}, 0, command, device, {}});
 }
 
 namespace {

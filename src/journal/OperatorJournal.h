@@ -51,13 +51,14 @@ public:
 
     Record commandQueued(CommandSource source, QByteArrayView address,
                          QByteArrayView text) override;
-    void commandSent(Record command) override;
+    void commandSent(Record command, bool afterGiveUp) override;
     void commandEnded(Record command, CommandEnd end) override;
     void replyLine(Record command, QByteArrayView line) override;
     void commandRefused(Refusal why, CommandSource source, QByteArrayView address,
                         QByteArrayView text) override;
     void webEvent(WebEvent event, QByteArrayView address) override;
     void portEvent(PortEvent event, QByteArrayView device) override;
+    void stopSent(Record command, QByteArrayView device) override;
     bool beginBurst() override;
     void endBurst() override;
 

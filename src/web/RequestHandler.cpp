@@ -1,5 +1,6 @@
 #include "RequestHandler.h"
 
+#include "CommandText.h"
 #include "Cp1251.h"
 #include "Dispatcher.h"
 #include "Journal.h"
@@ -170,6 +171,8 @@ WebAnswer RequestHandler::commandRequest(const WebSlots::Admission& client,
     const QByteArray value = WebParameters::valueOf(request.parameterText);
     if (value.isEmpty())
         return page(PageFolder::COMMAND);
+    // The command is queued exactly as it is checked here: every decoding is done, and the
+    // queue keeps all of its 35 characters.
     const QByteArray command = value.left(COMMAND_CAPACITY);
     if (!m_parts.lists.commandPermitted(command.left(HEAD_LENGTH))) {
         m_parts.journal.commandRefused(Refusal::NotPermitted, CommandSource::Web, request.address,
@@ -200,16 +203,27 @@ WebAnswer RequestHandler::runCommand(const QByteArray& command, const ClientAddr
     case Start::Waiting:
         break;
     }
-    if (m_parts.dispatcher.appendWeb(command, address.bytes(), reply) ==
-        Dispatcher::Append::QueueFull) {
+    switch (m_parts.dispatcher.appendWeb(command, address.bytes(), reply)) {
+    case Dispatcher::Append::Queued:
+        return answer;
+    case Dispatcher::Append::QueueFull:
         stopWaiting(reply.get(), address);
         return queueFullPage();
+    case Dispatcher::Append::Refused:
+        stopWaiting(reply.get(), address);
+        return refusedPage(command);
     }
     return answer;
 }
 
 WebResponse RequestHandler::queueFullPage() {
     return {200, ReplyPage::build({Cp1251::fromUnicode(QString::fromUtf8(QUEUE_FULL_TEXT))})};
+}
+
+// The reply page with one line that names the character the line cannot carry.
+WebResponse RequestHandler::refusedPage(const QByteArray& command) {
+    const QString text = CommandText::refusalText(*CommandText::unsafeByte(command));
+    return {200, ReplyPage::build({Cp1251::fromUnicode(text.toHtmlEscaped())})};
 }
 
 WebResponse RequestHandler::replyOf(const WebCommand& command) const {

@@ -36,8 +36,9 @@ QByteArray build(const QList<QByteArray>& lines);
 // (WebSlots) and then gives its password at "/"; after three wrong ones its passwords are
 // checked one every 2 s (PasswordThrottle), each in its turn, its answer pending meanwhile.
 // Once logged in, every value it sends to "/" is a command: permitted when its first 7
-// characters equal an entry of the permitted list, then queued for the exchange with the
-// console's commands, at most COMMANDS_PER_ADDRESS of one address at a time. Its answer is
+// characters equal an entry of the permitted list and it holds no byte that the line cannot
+// carry (CommandText), then queued for the exchange with the console's commands, at most
+// COMMANDS_PER_ADDRESS of one address at a time. Its answer is
 // then pending, and is completed with its own reply when that ends, on the thread that ends
 // it. What happens is reported to the operator's journal (never a password).
 class RequestHandler {
@@ -101,6 +102,7 @@ private:
     enum class Start { Waiting, Released, ShareFull };
     Start startWaiting(const std::shared_ptr<WebCommand>& command, const ClientAddress& address);
     static WebResponse queueFullPage();
+    static WebResponse refusedPage(const QByteArray& command);
     void stopWaiting(const WebCommand* command, const ClientAddress& address);
 
     Parts m_parts;

@@ -3,6 +3,7 @@
 // cut to 40; every module count is 1 to 256 or unknown, and then the operator is asked.
 #include "CommandBuilders.h"
 #include "CommandQueue.h"
+#include "CommandText.h"
 #include "Cp1251.h"
 #include "Dispatcher.h"
 #include "Fakes.h"
@@ -127,13 +128,23 @@ struct QueueRig {
     RecordingMessages messages;
     Dispatcher dispatcher{queue, vars, port, replyWait, poster, messages};
 
-    // What goes out on the line for a page button's command.
-    QByteArray send(const ComposedText& command) {
+    // What goes out on the line for a page button's command; nothing when it is refused
+    // for a byte that the line cannot carry.
+    std::optional<QByteArray> send(const ComposedText& command) {
         dispatcher.QueueCommand(command.view());
-        dispatcher.WMSendCommand(0); // the queued command is written
-        dispatcher.WMSendCommand(1); // and its reply ends
+        dispatcher.WMSendCommand(SendCommand::queued()); // the queued command is written
+        dispatcher.WMSendCommand( // and its reply ends
+            SendCommand::ended(dispatcher.commandNumber(), CommandEnd::Prompt));
         poster.take();
-        mustHold(messages.shown.isEmpty(), "a command with the port open is not refused");
+        const bool refused =
+            CommandText::unsafeByte(command.bytes().left(QUEUED_CAPACITY)).has_value();
+        mustHold(messages.shown.size() == (refused ? 1 : 0),
+                 "only a command the line cannot carry is refused with the port open");
+        messages.shown.clear();
+        if (refused) {
+            mustHold(port.writes.isEmpty(), "a refused command is never written");
+            return std::nullopt;
+        }
         mustHold(port.writes.size() == 1, "a queued command is written once");
         return port.writes.takeFirst();
     }
@@ -145,9 +156,10 @@ void checkCommand(const ComposedText& command, const QString& full, QueueRig& ri
     mustHold(command.size() <= ComposedText::capacity(), "a built command has 50 bytes at most");
     mustHold(command.bytes() == Cp1251::fromUnicode(full).left(ComposedText::capacity()),
              "a built command is the first 50 characters of its text");
-    const QByteArray written = rig.send(command);
-    mustHold(written.size() <= QUEUED_CAPACITY + 1, "a queued command has 40 bytes at most");
-    mustHold(written == command.bytes().left(QUEUED_CAPACITY) + '\r',
+    const std::optional<QByteArray> written = rig.send(command);
+    mustHold(!written || written->size() <= QUEUED_CAPACITY + 1,
+             "a queued command has 40 bytes at most");
+    mustHold(!written || *written == command.bytes().left(QUEUED_CAPACITY) + '\r',
              "the first 40 bytes of a command go out, then CR");
     mustHold(rig.vars.LastCommand.bytes() == command.bytes().left(LAST_COMMAND_CAPACITY),
              "LastCommand keeps the first 35 bytes");

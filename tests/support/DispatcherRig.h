@@ -21,6 +21,6 @@ struct DispatcherRig {
     void deliver() {
         for (const auto& message : poster.take())
             if (message.message == WM_SENDCOMMAND)
-                dispatcher.WMSendCommand(message.lParam);
+                dispatcher.WMSendCommand(sendCommandOf(message));
     }
 };

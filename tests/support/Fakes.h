@@ -72,7 +72,7 @@ public:
 class RecordingJournal final : public Journal {
 public:
     Record commandQueued(CommandSource, QByteArrayView, QByteArrayView) override { return 0; }
-    void commandSent(Record) override {}
+    void commandSent(Record, bool) override {}
     void commandEnded(Record, CommandEnd) override {}
     void replyLine(Record, QByteArrayView) override {}
     void commandRefused(Refusal why, CommandSource, QByteArrayView address,
@@ -84,6 +84,7 @@ public:
         add("web " + QByteArray::number(int(event)) + ' ' + address.toByteArray());
     }
     void portEvent(PortEvent, QByteArrayView) override {}
+    void stopSent(Record, QByteArrayView) override {}
     QList<QByteArray> reports() const {
         std::lock_guard lock(m_mutex);
         return m_reports;
