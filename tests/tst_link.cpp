@@ -1,4 +1,5 @@
 #include "Fakes.h"
+#include "NetworkSerialDevice.h"
 #include "PortReader.h"
 #include "PosixSerialDevice.h"
 #include "Probes.h"
@@ -9,10 +10,13 @@
 #include <QProcess>
 #include <QTest>
 
+#include <arpa/inet.h>
 #include <chrono>
 #include <condition_variable>
 #include <fcntl.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace std::chrono_literals;
@@ -57,25 +61,81 @@ private:
     int m_writeEnd = -1;
 };
 
-// Lets the test sleep until the reader reports the line's loss.
+// Lets the test sleep until the reader reports the line's loss, or bytes.
 class LossWatch final : public MessagePoster {
 public:
     using MessagePoster::post;
     void post(PostedMessage message) override {
         std::lock_guard lock(m_mutex);
         m_lost = m_lost || message.message == WM_LINELOST;
+        if (message.message == WM_RECEIVED)
+            m_received += message.data;
         m_changed.notify_all();
     }
     bool waitForLoss(std::chrono::milliseconds limit) {
         std::unique_lock lock(m_mutex);
         return m_changed.wait_for(lock, limit, [this] { return m_lost; });
     }
+    bool waitForReceived(const std::string& bytes, std::chrono::milliseconds limit) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, limit, [&] { return m_received == bytes; });
+    }
+    bool lost() {
+        std::lock_guard lock(m_mutex);
+        return m_lost;
+    }
 
 private:
     std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_lost = false;
+    std::string m_received;
 };
+
+// A device whose first read fails with "try again" after poll() reported input, as a
+// socket's may (or a read that held only a protocol's own bytes); then it reads as `inner`.
+class FirstReadFindsNothing final : public SerialDevice {
+public:
+    explicit FirstReadFindsNothing(SerialDevice& inner) : m_inner(inner) {}
+    bool open(const QString& path) override { return m_inner.open(path); }
+    bool connect(int wakeFd, const std::atomic<bool>& stopping) override {
+        return m_inner.connect(wakeFd, stopping);
+    }
+    void close() override { m_inner.close(); }
+    int descriptor() const override { return m_inner.descriptor(); }
+    ssize_t readSome(char* buffer, std::size_t size) override {
+        if (m_failed.exchange(true))
+            return m_inner.readSome(buffer, size);
+        errno = EAGAIN;
+        return -1;
+    }
+    ssize_t writeSome(const char* bytes, std::size_t size) override {
+        return m_inner.writeSome(bytes, size);
+    }
+    void purge() override {}
+    std::optional<ModemLines> modemLines() const override { return m_inner.modemLines(); }
+    std::optional<LineSettings> settings() const override { return m_inner.settings(); }
+    bool applySettings(const LineSettings&) override { return false; }
+    bool samplesModemLines() const override { return m_inner.samplesModemLines(); }
+    bool failedOnce() const { return m_failed; }
+
+private:
+    SerialDevice& m_inner;
+    std::atomic<bool> m_failed{false};
+};
+
+int loopbackListener(int& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd, 1);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    return fd;
+}
 
 } // namespace
 
@@ -83,6 +143,8 @@ class TestLink : public QObject {
     Q_OBJECT
 private slots:
     void readerEndsOnHangUpAlone();
+    void readThatFindsNothingIsNoLoss_data();
+    void readThatFindsNothingIsNoLoss();
     void closeDiscardsStuckOutputAtOnce();
     void programEndsAtOnceWithStuckOutput();
 };
@@ -110,6 +172,41 @@ void TestLink::readerEndsOnHangUpAlone() {
     const auto used = processCpuTime() - before;
     QVERIFY2(used < spent, qPrintable(QStringLiteral("%1 ms of processor").arg(used / 1ms)));
     reader.stop();
+}
+
+// poll() reported input and the read found none: for a terminal device and a terminal
+// server's port alike, nothing is lost and no loss is reported.
+void TestLink::readThatFindsNothingIsNoLoss_data() {
+    QTest::addColumn<bool>("remote");
+    QTest::newRow("a terminal device") << false;
+    QTest::newRow("a terminal server's port") << true;
+}
+
+void TestLink::readThatFindsNothingIsNoLoss() {
+    QFETCH(bool, remote);
+    PseudoTerminal line;
+    PosixSerialDevice local;
+    NetworkSerialDevice network;
+    int port = 0;
+    const int listener = loopbackListener(port);
+    SerialDevice& inner = remote ? static_cast<SerialDevice&>(network) : local;
+    QVERIFY(
+        inner.open(remote ? QStringLiteral("socket://127.0.0.1:%1").arg(port) : line.linePath()));
+    FirstReadFindsNothing device(inner);
+    LossWatch watch;
+    PortReader reader(device, watch);
+    reader.start();
+    const int farEnd = remote ? ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+    const QByteArray alarm = "ALARM 1\r\n";
+    QVERIFY(remote ? ::send(farEnd, alarm.constData(), std::size_t(alarm.size()), 0) == alarm.size()
+                   : line.send(alarm));
+    QVERIFY(watch.waitForReceived(alarm.toStdString(), 5s));
+    QVERIFY(device.failedOnce());
+    QVERIFY(!watch.lost());
+    reader.stop();
+    if (farEnd >= 0)
+        ::close(farEnd);
+    ::close(listener);
 }
 
 // The far end never reads, so output sits in the line. Close discards it instead of

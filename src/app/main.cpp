@@ -1,6 +1,6 @@
 #include "MessageBoxes.h"
 #include "OperatorJournal.h"
-#include "PosixSerialDevice.h"
+#include "PortDevice.h"
 #include "ProgramWindows.h"
 #include "Vars.h"
 #include "WebService.h"
@@ -16,7 +16,7 @@ int main(int argc, char* argv[]) {
     MessageBoxes messages;
     OperatorJournal journal(
         {QDir::current().filePath(QStringLiteral("Journal.db")), OperatorJournal::systemClock, {}});
-    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(),
+    ProgramWindows windows(vars, messages, PortDevice::create(), QDir::currentPath(),
                            WebService::configuredSettings(), journal);
     windows.form1.show();
     return application.exec();

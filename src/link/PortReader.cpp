@@ -55,11 +55,16 @@ bool PortReader::outputPending() {
 
 void PortReader::run() {
     pthread_setname_np(pthread_self(), "port-reader");
-    // Without modem lines (a pseudo-terminal) the thread sleeps until something happens.
-    const int timeout = m_modem ? MODEM_POLL_MS : -1;
+    if (!m_device.connect(m_wakeFd, m_stopping))
+        return m_stopping ? void() : lineLost();
+    // A terminal device's modem lines are sampled while it has them; other devices tell of
+    // every change among what they read. Without either the thread sleeps until something
+    // happens.
+    const bool sampled = m_device.samplesModemLines();
+    const int timeout = sampled && m_modem ? MODEM_POLL_MS : -1;
     for (;;) {
         std::array<pollfd, 2> fds{{{m_device.descriptor(), POLLIN, 0}, {m_wakeFd, POLLIN, 0}}};
-        if (outputPending())
+        if ((outputPending() && m_device.mayWrite()) || m_device.hasOutput())
             fds[0].events |= POLLOUT;
         const int ready = ::poll(fds.data(), fds.size(), timeout);
         if (ready < 0 && errno != EINTR)
@@ -79,11 +84,18 @@ void PortReader::run() {
         }
         if ((events & POLLIN) && readInput() == ReadResult::LineGone)
             return lineLost();
-        if ((events & POLLOUT) && !writeOutput())
+        if ((events & POLLOUT) && !writeAll())
             return lineLost();
-        if (m_modem)
+        if (m_modem || !sampled)
             sampleModemLines();
     }
+}
+
+// The device's own output first, then the data, while the far end lets it go.
+bool PortReader::writeAll() {
+    if (!m_device.flushOutput())
+        return false;
+    return !m_device.mayWrite() || writeOutput();
 }
 
 // Reads one block of what is waiting. A read that returns 0 after poll reported input,
@@ -102,23 +114,26 @@ PortReader::ReadResult PortReader::readInput() {
 
 bool PortReader::writeOutput() {
     std::lock_guard lock(m_outMutex);
+    if (m_output.empty())
+        return true;
     const ssize_t n = m_device.writeSome(m_output.data(), m_output.size());
     if (n > 0)
         m_output.erase(0, n);
     return n >= 0 || errno == EAGAIN || errno == EINTR;
 }
 
+// A line whose state was not known yet counts as changed.
 void PortReader::sampleModemLines() {
     const auto now = m_device.modemLines();
     if (!now || now == m_modem)
         return;
-    if (now->cts != m_modem->cts)
+    if (!m_modem || now->cts != m_modem->cts)
         m_poster.post(WM_POSTCTS, 0, 0);
-    if (now->dsr != m_modem->dsr)
+    if (!m_modem || now->dsr != m_modem->dsr)
         m_poster.post(WM_POSTDSR, 0, 0);
     m_modem = now;
 }
 
 void PortReader::lineLost() {
-    m_poster.post(WM_LINELOST, 0, 0);
+    m_poster.post(PostedMessage{WM_LINELOST, 0, 0, m_device.failure().toStdString()});
 }

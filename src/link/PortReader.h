@@ -12,11 +12,14 @@
 
 class MessagePoster;
 
-// The port's own thread. It blocks in poll() on the device and on a wake-up descriptor and
-// never spins: received bytes go, in order, to the window thread as WM_RECEIVED; a change
-// of CTS or DSR posts WM_POSTCTS / WM_POSTDSR; bytes handed to write() leave in the order
-// given, each write whole behind the earlier ones. A hang-up or an I/O error ends the
-// thread by itself and posts WM_LINELOST. stop() wakes it and joins it; nothing is killed.
+// The port's own thread. It first lets the device connect (a terminal server's port), then
+// blocks in poll() on the device and on a wake-up descriptor and never spins: received bytes
+// go, in order, to the window thread as WM_RECEIVED; a change of CTS or DSR posts
+// WM_POSTCTS / WM_POSTDSR; bytes handed to write() leave in the order given, each write whole
+// behind the earlier ones. A failed connection, a hang-up or an I/O error ends the thread by
+// itself and posts WM_LINELOST with the device's reason, if it has one. A read that finds
+// nothing after all (a socket's, or one that held only the device's own protocol) is no
+// loss. stop() wakes it and joins it; nothing is killed.
 class PortReader {
 public:
     static constexpr int MODEM_POLL_MS = 100; // CTS/DSR sampling interval, milliseconds
@@ -31,14 +34,16 @@ public:
     void stop();
     // Queues bytes for sending; returns at once.
     void write(QByteArrayView bytes);
+    // The device has output of its own to send (new line settings): the thread looks.
+    void wake();
 
 private:
     enum class ReadResult { Bytes, Nothing, LineGone };
     void run();
     ReadResult readInput();
     bool writeOutput();
+    bool writeAll();
     void sampleModemLines();
-    void wake();
     bool outputPending();
     void lineLost();
 

@@ -49,6 +49,11 @@ std::optional<LineSettings> SerialLink::settings() const {
     return isOpen() ? m_device->settings() : std::nullopt;
 }
 
+// A device that sends its settings over its line (a terminal server's port) leaves them to
+// the reader, which is woken for it.
 bool SerialLink::applySettings(const LineSettings& settings) {
-    return isOpen() && m_device->applySettings(settings);
+    if (!isOpen() || !m_device->applySettings(settings))
+        return false;
+    m_reader.wake();
+    return true;
 }

@@ -128,6 +128,10 @@ int PseudoTerminal::takenInWhenFull(int timeoutMs) const {
     return -1;
 }
 
+bool PseudoTerminal::send(const QByteArray& bytes) const {
+    return ::write(m_master, bytes.constData(), std::size_t(bytes.size())) == bytes.size();
+}
+
 QByteArray PseudoTerminal::readAvailable() const {
     QByteArray bytes;
     char buffer[65536];

@@ -66,6 +66,8 @@ public:
     // Everything the far end can read now (nothing once the terminal's side has closed and
     // its output was discarded).
     QByteArray readAvailable() const;
+    // The far end sends `bytes` to the terminal's side.
+    bool send(const QByteArray& bytes) const;
 
 private:
     int m_master = -1;

@@ -3,7 +3,7 @@
 #include "Console.h"
 #include "Fakes.h"
 #include "Journal.h"
-#include "PosixSerialDevice.h"
+#include "PortDevice.h"
 #include "SimulatedExchange.h"
 #include "Terminal.h"
 #include "Vars.h"
@@ -29,7 +29,7 @@ struct TerminalRig {
             qFatal("simulator: %s", exchange.errorText().c_str());
         // Through Qt's lock, as in WindowRig: other threads read the environment meanwhile.
         qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
-        terminal = std::make_unique<Terminal>(vars, PosixSerialDevice::create(), replyWait,
+        terminal = std::make_unique<Terminal>(vars, PortDevice::create(), replyWait,
                                               consoleTrim, console, messages, journal);
     }
     bool open() { return terminal->OpenComPort(QStringLiteral("Com1"), 1); }

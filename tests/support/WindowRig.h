@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Fakes.h"
-#include "PosixSerialDevice.h"
+#include "PortDevice.h"
 #include "SimulatedExchange.h"
 #include "TForm1.h"
 #include "TForm2.h"
@@ -33,7 +33,7 @@ struct WindowRig {
         // Through Qt's lock: QtTest's watchdog thread reads the environment as a test
         // function starts, and a plain setenv can move the array under that read.
         qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
-        form1 = std::make_unique<TForm1>(vars, messages, PosixSerialDevice::create());
+        form1 = std::make_unique<TForm1>(vars, messages, PortDevice::create());
         form2 = std::make_unique<TForm2>(form1->terminal(), messages, form1.get());
         form3 = std::make_unique<TForm3>(form1.get());
         formDel = std::make_unique<TFormDel>(form1.get());
