@@ -572,47 +572,73 @@ void TestWebLogic::guards_data() {
     QTest::addColumn<bool>("https");
     QTest::addColumn<bool>("anotherSite");
     QTest::addColumn<bool>("hostAllowed");
+    QTest::addColumn<QByteArray>("referer");
     const QByteArray none;
-    QTest::newRow("no headers: a script") << none << none << none << false << false << true;
-    QTest::newRow("the user's own form") << QByteArray("10.1.2.3") << QByteArray("http://10.1.2.3")
-                                         << QByteArray("same-origin") << false << false << true;
+    QTest::newRow("no headers: a script") << none << none << none << false << false << true << none;
+    QTest::newRow("the user's own form")
+        << QByteArray("10.1.2.3") << QByteArray("http://10.1.2.3") << QByteArray("same-origin")
+        << false << false << true << none;
     QTest::newRow("address bar or bookmark")
-        << QByteArray("10.1.2.3:8080") << none << QByteArray("none") << false << false << true;
+        << QByteArray("10.1.2.3:8080") << none << QByteArray("none") << false << false << true
+        << none;
     QTest::newRow("another site's picture")
-        << QByteArray("10.1.2.3") << none << QByteArray("cross-site") << false << true << true;
+        << QByteArray("10.1.2.3") << none << QByteArray("cross-site") << false << true << true
+        << none;
     QTest::newRow("the same site, another origin")
         << QByteArray("10.1.2.3") << QByteArray("http://10.1.2.3") << QByteArray("same-site")
-        << false << true << true;
+        << false << true << true << none;
     QTest::newRow("Sec-Fetch-Site decides over Origin")
         << QByteArray("10.1.2.3") << QByteArray("http://evil.example") << QByteArray("Same-Origin")
-        << false << false << true;
+        << false << false << true << none;
     QTest::newRow("an old browser's own form, default port")
         << QByteArray("10.1.2.3:80") << QByteArray("http://10.1.2.3") << none << false << false
-        << true;
+        << true << none;
     QTest::newRow("an old browser: another host")
-        << QByteArray("10.1.2.3") << QByteArray("http://10.9.9.9") << none << false << true << true;
+        << QByteArray("10.1.2.3") << QByteArray("http://10.9.9.9") << none << false << true << true
+        << none;
     QTest::newRow("another port") << QByteArray("10.1.2.3:8080")
                                   << QByteArray("http://10.1.2.3:8081") << none << false << true
-                                  << true;
+                                  << true << none;
     QTest::newRow("another scheme") << QByteArray("10.1.2.3") << QByteArray("https://10.1.2.3")
-                                    << none << false << true << true;
+                                    << none << false << true << true << none;
     QTest::newRow("over HTTPS, its own")
         << QByteArray("10.1.2.3:443") << QByteArray("HTTPS://10.1.2.3") << none << true << false
-        << true;
+        << true << none;
     QTest::newRow("a page without origin")
-        << QByteArray("10.1.2.3") << QByteArray("null") << none << false << true << true;
+        << QByteArray("10.1.2.3") << QByteArray("null") << none << false << true << true << none;
     QTest::newRow("localhost in any case, a trailing dot")
         << QByteArray("LocalHost.:8080") << QByteArray("http://localhost.:8080") << none << false
-        << false << true;
+        << false << true << none;
     QTest::newRow("an IPv6 address") << QByteArray("[::1]:8080") << QByteArray("http://[::1]:8080")
-                                     << none << false << false << true;
+                                     << none << false << false << true << none;
     QTest::newRow("a listed name")
-        << QByteArray("ops.exchange.test") << none << none << false << false << true;
+        << QByteArray("ops.exchange.test") << none << none << false << false << true << none;
     QTest::newRow("a rebound name")
         << QByteArray("evil.example:8080") << QByteArray("http://evil.example:8080") << none
-        << false << false << false;
+        << false << false << false << none;
     QTest::newRow("a name that looks like an address")
-        << QByteArray("127.0.0.1.evil.example") << none << none << false << false << false;
+        << QByteArray("127.0.0.1.evil.example") << none << none << false << false << false << none;
+    QTest::newRow("an old browser on its own page")
+        << QByteArray("10.1.2.3:8080") << none << none << false << false << true
+        << QByteArray("http://10.1.2.3:8080/Command.html");
+    QTest::newRow("an old browser on its own page, a query right after the port")
+        << QByteArray("10.1.2.3") << none << none << false << false << true
+        << QByteArray("HTTP://10.1.2.3:80?x=/y");
+    QTest::newRow("an old browser on another site's page")
+        << QByteArray("10.1.2.3") << none << none << false << true << true
+        << QByteArray("http://evil.example/10.1.2.3");
+    QTest::newRow("an old browser on a page of another port")
+        << QByteArray("10.1.2.3:8080") << none << none << false << true << true
+        << QByteArray("http://10.1.2.3:8081/");
+    QTest::newRow("a Referer that names this server as a user")
+        << QByteArray("10.1.2.3") << none << none << false << true << true
+        << QByteArray("http://10.1.2.3@evil.example/");
+    QTest::newRow("Origin decides over Referer")
+        << QByteArray("10.1.2.3") << QByteArray("http://evil.example") << none << false << true
+        << true << QByteArray("http://10.1.2.3/");
+    QTest::newRow("Sec-Fetch-Site decides over Referer")
+        << QByteArray("10.1.2.3") << none << QByteArray("none") << false << false << true
+        << QByteArray("http://evil.example/");
 }
 
 void TestWebLogic::guards() {
@@ -622,7 +648,9 @@ void TestWebLogic::guards() {
     QFETCH(bool, https);
     QFETCH(bool, anotherSite);
     QFETCH(bool, hostAllowed);
-    QCOMPARE(RequestGuards::fromAnotherSite({host, origin, fetchSite, https}), anotherSite);
+    QFETCH(QByteArray, referer);
+    QCOMPARE(RequestGuards::fromAnotherSite({host, origin, fetchSite, https, referer}),
+             anotherSite);
     qputenv(RequestGuards::HOSTS_VARIABLE, " other.test , OPS.exchange.test");
     const auto names = RequestGuards::ownNames();
     qunsetenv(RequestGuards::HOSTS_VARIABLE);

@@ -103,6 +103,10 @@ MHD_Result send(MHD_Connection* connection, WebResponse response) {
         return MHD_NO;
     MHD_add_response_header(out, MHD_HTTP_HEADER_CONTENT_TYPE, HttpServer::CONTENT_TYPE);
     MHD_add_response_header(out, MHD_HTTP_HEADER_CONNECTION, "close");
+    // No page of another site may show ours in a frame, where it could lead the user to
+    // press a button of ours (a confirmation) without knowing it.
+    MHD_add_response_header(out, MHD_HTTP_HEADER_X_FRAME_OPTIONS, "DENY");
+    MHD_add_response_header(out, MHD_HTTP_HEADER_CONTENT_SECURITY_POLICY, "frame-ancestors 'none'");
     if (response.status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(out, MHD_HTTP_HEADER_ALLOW, "GET, POST, HEAD");
     const MHD_Result queued = MHD_queue_response(connection, unsigned(response.status), out);
@@ -274,6 +278,7 @@ WebRequest HttpServer::Run::requestOf(MHD_Connection* connection, const char* me
     request.host = headerOf(connection, MHD_HTTP_HEADER_HOST);
     request.origin = headerOf(connection, MHD_HTTP_HEADER_ORIGIN);
     request.secFetchSite = headerOf(connection, "Sec-Fetch-Site");
+    request.referer = headerOf(connection, MHD_HTTP_HEADER_REFERER);
     request.https = https;
     return request;
 }

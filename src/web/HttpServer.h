@@ -15,7 +15,8 @@
 // handler, one request per connection. All connections are served by one polling thread;
 // a request whose answer is pending (a command waiting for its reply) parks its connection,
 // which then holds no thread, until the answer is complete. Every response is "text/html"
-// in code page 1251, never compressed, never cut into ranges, and closes the connection.
+// in code page 1251, never compressed, never cut into ranges, never to be shown in a frame
+// of another page, and closes the connection.
 //
 // Everything a client can make the server spend is bounded by the constants below; a
 // request beyond a bound never reaches the handler.
