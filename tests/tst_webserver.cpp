@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -175,6 +176,8 @@ private slots:
     void parkedRequestOutlivesTheIdleTime();
     void httpsFilesAreChecked_data();
     void httpsFilesAreChecked();
+    void httpsSpeaksOnlyTls12And13_data();
+    void httpsSpeaksOnlyTls12And13();
 };
 
 void TestWebServer::firstRequestOfNewAddressGetsLogin_data() {
@@ -1169,6 +1172,43 @@ void TestWebServer::confirmedCommandRunsFromItsButton() {
         QVERIFY(rig.await(reply).body.startsWith(ReplyPage::HEAD));
     }
     QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), command + "\r");
+}
+
+// HTTPS speaks TLS 1.2 and 1.3 only: a client that offers nothing newer than TLS 1.0 or 1.1
+// (openssl, let to offer them) is refused in the handshake.
+void TestWebServer::httpsSpeaksOnlyTls12And13_data() {
+    QTest::addColumn<QString>("version"); // the client's option
+    QTest::addColumn<QString>("agreed");  // empty: refused
+    QTest::newRow("TLS 1.0") << "-tls1" << QString();
+    QTest::newRow("TLS 1.1") << "-tls1_1" << QString();
+    QTest::newRow("TLS 1.2") << "-tls1_2"
+                             << "TLSv1.2";
+    QTest::newRow("TLS 1.3") << "-tls1_3"
+                             << "TLSv1.3";
+}
+
+void TestWebServer::httpsSpeaksOnlyTls12And13() {
+    QFETCH(QString, version);
+    QFETCH(QString, agreed);
+    QTemporaryDir files;
+    const HttpSettings settings{0, files.filePath("certificate.pem"), files.filePath("key.pem")};
+    QVERIFY(makeCertificate(settings.certificateFile, settings.keyFile));
+    WebRig rig(settings);
+    QProcess client;
+    client.setProcessChannelMode(QProcess::MergedChannels);
+    client.start(QStringLiteral("openssl"),
+                 {QStringLiteral("s_client"), QStringLiteral("-brief"), QStringLiteral("-connect"),
+                  QStringLiteral("127.0.0.1:%1").arg(rig.web->port()), version,
+                  QStringLiteral("-cipher"), QStringLiteral("DEFAULT:@SECLEVEL=0")});
+    client.closeWriteChannel();
+    QVERIFY(client.waitForFinished(30000));
+    const QByteArray output = client.readAll();
+    if (agreed.isEmpty())
+        QVERIFY2(client.exitCode() != 0 && !output.contains("CONNECTION ESTABLISHED"),
+                 output.constData());
+    else
+        QVERIFY2(client.exitCode() == 0 && output.contains("Protocol version: " + agreed.toUtf8()),
+                 output.constData());
 }
 
 QTEST_GUILESS_MAIN(TestWebServer)

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <mutex>
 #include <netinet/in.h>
 #include <set>
@@ -22,6 +23,7 @@
 // Every text the server sends is code page 1251; the reply page does not say so itself,
 // and a browser left to guess reads a mostly Latin reply with a few Cyrillic words wrongly.
 const char* const HttpServer::CONTENT_TYPE = "text/html; charset=windows-1251";
+const char* const HttpServer::TLS_PRIORITIES = "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2";
 
 namespace {
 
@@ -344,6 +346,7 @@ QString HttpServer::listen(const Settings& settings, Handler handler) {
     const MHD_OptionItem https[] = {
         {MHD_OPTION_HTTPS_MEM_CERT, 0, run->pair.certificate.data()},
         {MHD_OPTION_HTTPS_MEM_KEY, 0, run->pair.key.data()},
+        {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(TLS_PRIORITIES)},
         {MHD_OPTION_END, 0, nullptr},
     };
     run->daemon = MHD_start_daemon(
@@ -354,7 +357,7 @@ QString HttpServer::listen(const Settings& settings, Handler handler) {
         CONNECTION_LIMIT, MHD_OPTION_PER_IP_CONNECTION_LIMIT, CONNECTIONS_PER_ADDRESS,
         MHD_OPTION_CONNECTION_TIMEOUT, settings.idleTimeoutS, MHD_OPTION_URI_LOG_CALLBACK,
         &Run::onRequestLine, run.get(), MHD_OPTION_NOTIFY_COMPLETED, &Run::onCompleted, run.get(),
-        MHD_OPTION_ARRAY, run->https ? https : https + 2, MHD_OPTION_END);
+        MHD_OPTION_ARRAY, run->https ? https : std::end(https) - 1, MHD_OPTION_END);
     if (!run->daemon) {
         ::close(socket);
         return QStringLiteral("The web server cannot start on port %1").arg(settings.port);
