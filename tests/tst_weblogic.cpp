@@ -16,6 +16,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -312,6 +313,16 @@ void TestWebLogic::onlyFilesInsideTheFolderAreServed_data() {
         << QByteArray("/../WEB2/page.html") << NOTHING;
     QTest::newRow("a link inside to a file inside")
         << QByteArray("/alias.html") << QByteArray("command");
+    QTest::newRow("a relative link up to a file inside")
+        << QByteArray("/img/up.html") << QByteArray("command");
+    QTest::newRow("a link to the folder itself, then a file")
+        << QByteArray("/img/home/img/logo.gif") << QByteArray("GIF");
+    QTest::newRow("a link to the folder itself, then up")
+        << QByteArray("/img/home/../secret.txt") << NOTHING;
+    QTest::newRow("a file is no folder") << QByteArray("/Command.html/") << NOTHING;
+    QTest::newRow("a loop of links") << QByteArray("/loop") << NOTHING;
+    QTest::newRow("40 links are followed") << QByteArray("/chain3") << QByteArray("command");
+    QTest::newRow("the 41st is not") << QByteArray("/chain2") << NOTHING;
 }
 
 void TestWebLogic::onlyFilesInsideTheFolderAreServed() {
@@ -328,6 +339,18 @@ void TestWebLogic::onlyFilesInsideTheFolderAreServed() {
     QVERIFY(QFile::link(root.filePath("secret.txt"), root.filePath("WEB/out.txt")));
     QVERIFY(QFile::link(root.path(), root.filePath("WEB/outside")));
     QVERIFY(QFile::link(root.filePath("WEB/Command.html"), root.filePath("WEB/alias.html")));
+    const auto link = [&](const char* target, const QString& name) {
+        return ::symlink(target, QFile::encodeName(root.filePath(name)).constData()) == 0;
+    };
+    QVERIFY(link("../Command.html", "WEB/img/up.html"));
+    QVERIFY(QFile::link(root.filePath("WEB"), root.filePath("WEB/img/home")));
+    QVERIFY(link("loop", "WEB/loop"));
+    // chain<n> leads through chain42 to the page: 43 - n links.
+    for (int n = 2; n <= PageFolder::LINKS_FOLLOWED + 2; ++n)
+        QVERIFY(link(n < PageFolder::LINKS_FOLLOWED + 2
+                         ? QByteArray("chain" + QByteArray::number(n + 1)).constData()
+                         : "Command.html",
+                     QStringLiteral("WEB/chain%1").arg(n)));
     const PageFolder pages(dir.path());
     QCOMPARE(::served(pages, path), served);
 }

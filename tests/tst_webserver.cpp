@@ -12,11 +12,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <future>
 #include <limits>
 #include <netinet/in.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -178,6 +183,8 @@ private slots:
     void httpsFilesAreChecked();
     void httpsSpeaksOnlyTls12And13_data();
     void httpsSpeaksOnlyTls12And13();
+    void pageFolderOpensNothingOutside_data();
+    void pageFolderOpensNothingOutside();
 };
 
 void TestWebServer::firstRequestOfNewAddressGetsLogin_data() {
@@ -1172,6 +1179,55 @@ void TestWebServer::confirmedCommandRunsFromItsButton() {
         QVERIFY(rig.await(reply).body.startsWith(ReplyPage::HEAD));
     }
     QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), command + "\r");
+}
+
+// A known client's paths that lead out of the page folder to a fifo that a writer waits on:
+// the fifo is never opened, whatever the way out ("..", escaped, a link), so the writer
+// goes on waiting and the server's one thread never does.
+void TestWebServer::pageFolderOpensNothingOutside_data() {
+    QTest::addColumn<QByteArray>("target");
+    QTest::newRow("up") << QByteArray("/../fifo");
+    QTest::newRow("up, escaped") << QByteArray("/%2e%2e/fifo");
+    QTest::newRow("up, its slash escaped") << QByteArray("/..%2ffifo");
+    QTest::newRow("down and twice up") << QByteArray("/img/../../fifo");
+    QTest::newRow("a link to it") << QByteArray("/link");
+    QTest::newRow("a relative link to it") << QByteArray("/relative");
+    QTest::newRow("through a folder link out") << QByteArray("/outside/fifo");
+    QTest::newRow("a link back to the folder, then up") << QByteArray("/img/home/../fifo");
+}
+
+void TestWebServer::pageFolderOpensNothingOutside() {
+    QFETCH(QByteArray, target);
+    WebRig rig;
+    const QByteArray fifo = QFile::encodeName(rig.dir.filePath("fifo"));
+    const QByteArray web = QFile::encodeName(rig.dir.filePath("WEB"));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    QCOMPARE(::symlink(fifo.constData(), (web + "/link").constData()), 0);
+    QCOMPARE(::symlink("../fifo", (web + "/relative").constData()), 0);
+    QCOMPARE(
+        ::symlink(QFile::encodeName(rig.dir.path()).constData(), (web + "/outside").constData()),
+        0);
+    QCOMPARE(::symlink(web.constData(), (web + "/img/home").constData()), 0);
+    const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(opens >= 0 && ::inotify_add_watch(opens, fifo.constData(), IN_OPEN) >= 0);
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        const int end = ::open(fifo.constData(), O_WRONLY | O_CLOEXEC); // waits for a reader
+        written = true;
+        ::close(end);
+    });
+    const HttpProbe probe = rig.client();
+    QCOMPARE(probe.get("/").body, PAGES["index.html"]);
+    QCOMPARE(probe.get(target).body, PAGES["NoPage.html"]);
+    char event[sizeof(inotify_event) + NAME_MAX + 1];
+    const bool opened = ::read(opens, event, sizeof event) > 0;
+    const bool writerWentOn = written;
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // frees it
+    writer.join();
+    ::close(reader);
+    ::close(opens);
+    QVERIFY(!opened);
+    QVERIFY(!writerWentOn);
 }
 
 // HTTPS speaks TLS 1.2 and 1.3 only: a client that offers nothing newer than TLS 1.0 or 1.1
