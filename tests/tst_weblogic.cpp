@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
@@ -73,6 +74,9 @@ private slots:
     void deadlinesAndRestarts();
     void staleRequestNeverTouchesNewcomer();
     void freeAllEmptiesTheTable();
+    void placesThatRanOutRest_data();
+    void placesThatRanOutRest();
+    void restsAreBounded();
     void concurrentAdmissionsNeverShareASlot();
     // Guards and the password throttle.
     void guards_data();
@@ -553,6 +557,68 @@ void TestWebLogic::freeAllEmptiesTheTable() {
     QCOMPARE(table.admit(address(9), clock.now()).slot, 0);
 }
 
+// Each step is done at a time (s) by address n: "admit n" expects an outcome (A admitted,
+// K known, R resting, F full), "login n" logs it in, "expire" frees what has run out,
+// "off" switches the server off.
+void TestWebLogic::placesThatRanOutRest_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("ran out before a password: a minute's rest from the place's end") << QStringList{
+        "0 admit 1 A", "30 expire", "30 admit 1 R", "89.999 admit 1 R", "90 admit 1 A"};
+    QTest::newRow("the timer came late: the rest still counts from the place's end")
+        << QStringList{"0 admit 1 A", "75 expire", "89.999 admit 1 R", "90 admit 1 A"};
+    QTest::newRow("only that address rests")
+        << QStringList{"0 admit 1 A", "30 expire", "30 admit 2 A", "30 admit 1 R"};
+    QTest::newRow("a resting address is told so, also when all places are taken")
+        << QStringList{"0 admit 1 A",  "30 expire",    "31 admit 2 A", "31 admit 3 A",
+                       "31 admit 4 A", "31 admit 5 A", "31 admit 1 R", "31 admit 6 F"};
+    QTest::newRow("logged in, then silent: no rest")
+        << QStringList{"0 admit 1 A", "1 login 1", "301 expire", "301 admit 1 A"};
+    QTest::newRow("switched off: no rest")
+        << QStringList{"0 admit 1 A", "30 expire", "31 off", "31 admit 1 A"};
+}
+
+void TestWebLogic::placesThatRanOutRest() {
+    QFETCH(QStringList, steps);
+    WebSlots table;
+    const FakeClock::time_point start{};
+    std::map<int, WebSlots::Admission> clients;
+    const QMap<QString, Outcome> outcomes{{"A", Outcome::Admitted},
+                                          {"K", Outcome::Known},
+                                          {"R", Outcome::Resting},
+                                          {"F", Outcome::Full}};
+    for (const QString& step : steps) {
+        const QStringList word = step.split(' ');
+        const auto at = start + std::chrono::milliseconds(qRound64(word[0].toDouble() * 1000));
+        const int n = word.size() > 2 ? word[2].toInt() : 0;
+        if (word[1] == "admit") {
+            clients[n] = table.admit(address(n), at);
+            QVERIFY2(clients[n].outcome == outcomes[word[3]], qPrintable(step));
+        } else if (word[1] == "login") {
+            table.NextConnect(clients[n], at);
+        } else if (word[1] == "expire") {
+            table.expire(at);
+        } else {
+            table.freeAll();
+        }
+    }
+}
+
+// Addresses running out, many more than the rests can hold, on a clock that goes back:
+// never more than RESTING_LIMIT rest, the ones that end first leave.
+void TestWebLogic::restsAreBounded() {
+    WebSlots table;
+    const FakeClock::time_point start{};
+    for (int round = 0; round < 10; ++round) {
+        for (int slot = 0; slot < WebSlots::SLOT_COUNT; ++slot)
+            table.admit(address(round * WebSlots::SLOT_COUNT + slot),
+                        start + std::chrono::milliseconds(round));
+        QCOMPARE(int(table.expire(start + 1h).size()), WebSlots::SLOT_COUNT);
+    }
+    QCOMPARE(table.resting(start), WebSlots::RESTING_LIMIT);
+    QCOMPARE(table.admit(address(0), start).outcome, Outcome::Admitted); // ended first: left
+    QCOMPARE(table.admit(address(39), start).outcome, Outcome::Resting);
+}
+
 // Eight new addresses at the same moment, many times over: each gets a slot of its own or
 // finds all full, and the count always equals the occupied table.
 void TestWebLogic::concurrentAdmissionsNeverShareASlot() {
@@ -585,6 +651,7 @@ void TestWebLogic::concurrentAdmissionsNeverShareASlot() {
         QCOMPARE(admitted, WebSlots::SLOT_COUNT);
         QCOMPARE(table.ConnectionCount(), WebSlots::SLOT_COUNT);
         QCOMPARE(int(table.expire(clock.now() + 1h).size()), WebSlots::SLOT_COUNT);
+        clock.advance(2h); // past the rests of the places that ran out
     }
 }
 

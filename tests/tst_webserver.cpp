@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <future>
 #include <limits>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -166,6 +168,7 @@ private slots:
     void requestsOfOtherSitesAreRefused();
     void confirmedCommandRunsFromItsButton_data();
     void confirmedCommandRunsFromItsButton();
+    void guessersCannotHoldThePlaces();
     void passwordGuessesAreCheckedOneEvery2s();
     void passwordsWaitingHoldNoThread();
     void oneUserTakesOnlyItsShareOfTheQueue();
@@ -1179,6 +1182,53 @@ void TestWebServer::confirmedCommandRunsFromItsButton() {
         QVERIFY(rig.await(reply).body.startsWith(ReplyPage::HEAD));
     }
     QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), command + "\r");
+}
+
+// Three addresses that never know the password take the places back whenever they can, and
+// guess just before each place would run out; a logged-in user holds the fourth place. A
+// fifth user with the right password, trying every second, gets in within two minutes: a
+// wrong password beyond the three free ones gives no more time, and a place that ran out
+// rests a minute. On the fake clock, the web timer fired every second.
+void TestWebServer::guessersCannotHoldThePlaces() {
+    WebRig rig;
+    rig.passwords({"pw"});
+    rig.loggedIn(1);
+    const HttpProbe user = rig.client(5);
+    std::vector<int> guesses;
+    const auto guess = [&](int n) {
+        // Handled, or waiting for its turn, before the clock moves on.
+        const std::size_t waiting = rig.web->passwordsWaiting();
+        const int socket = rig.client(n).send("POST", "/", "Password=guess");
+        guesses.push_back(socket);
+        return QTest::qWaitFor([&] {
+            pollfd answer{socket, POLLIN, 0};
+            return ::poll(&answer, 1, 0) == 1 || rig.web->passwordsWaiting() > waiting;
+        });
+    };
+    int admittedAt = -1;
+    for (int second = 0; second <= 150 && admittedAt < 0; ++second) {
+        for (int n : {2, 3, 4}) {
+            const auto table = rig.web->webSlots().table();
+            const auto held = std::ranges::find_if(table, [n](const WebSlot& slot) {
+                return slot.address.bytes() == "127.0.0." + QByteArray::number(n);
+            });
+            if (held == table.end())
+                rig.client(n).get("/");
+            else if (held->deadline - rig.clock.now() <= 1s)
+                QVERIFY(guess(n));
+        }
+        if (user.get("/").body == PAGES["index.html"]) {
+            QCOMPARE(user.post("Password=pw").body, PAGES["Command.html"]);
+            admittedAt = second;
+        }
+        rig.clock.advance(1s);
+        QTRY_VERIFY(rig.expiry.isEnabled());
+        rig.expiry.elapse();
+    }
+    for (const int socket : guesses)
+        ::close(socket);
+    QVERIFY2(admittedAt >= 0 && admittedAt <= 120, qPrintable(QString::number(admittedAt)));
+    QCOMPARE(rig.web->webSlots().stateOf("127.0.0.5"), SlotLoggedIn);
 }
 
 // A known client's paths that lead out of the page folder to a fifo that a writer waits on:

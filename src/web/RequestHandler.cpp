@@ -69,6 +69,14 @@ QByteArray passwordInAddressPage() {
             text(QStringLiteral("Войти")) + "\">\n</form>\n");
 }
 
+QByteArray restingPage() {
+    return WebPage::build(
+        QStringLiteral("вход через минуту"),
+        WebPage::paragraph(QStringLiteral("Место освобождено: пароль не был введён вовремя."),
+                           true) +
+            WebPage::paragraph(QStringLiteral("С этого адреса можно снова войти через минуту.")));
+}
+
 } // namespace
 
 RequestHandler::RequestHandler(Parts parts)
@@ -84,6 +92,8 @@ WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
         return page(PageFolder::LOGIN);
     case WebSlots::Outcome::Full:
         return page(PageFolder::ALL_PLACES_TAKEN);
+    case WebSlots::Outcome::Resting:
+        return WebResponse{200, restingPage()};
     case WebSlots::Outcome::Known:
         break;
     }
@@ -160,17 +170,20 @@ WebAnswer RequestHandler::passwordRequest(const WebSlots::Admission& client,
     return answer;
 }
 
+// A wrong password gives the place another 30 s only while it is one of the free tries:
+// an address that goes on guessing loses its place 30 s after the last of them.
 WebResponse RequestHandler::checkPassword(const WebSlots::Admission& client,
                                           const QByteArray& password, SlotClock::time_point now) {
     const QByteArray address = client.address.bytes();
     const bool right = m_parts.lists.passwordMatches(password);
-    m_parts.throttle.checked(address, right, now);
+    const int wrongInARow = m_parts.throttle.checked(address, right, now);
     if (right) {
         m_parts.table.NextConnect(client, now);
         m_parts.journal.webEvent(WebEvent::LoggedIn, address);
         return page(PageFolder::COMMAND);
     }
-    m_parts.table.restart(client, now);
+    if (wrongInARow <= PasswordThrottle::FREE_TRIES)
+        m_parts.table.restart(client, now);
     m_parts.journal.webEvent(WebEvent::WrongPassword, address);
     return page(PageFolder::WRONG_PASSWORD);
 }
