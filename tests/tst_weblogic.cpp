@@ -729,6 +729,14 @@ void TestWebLogic::guards_data() {
     QTest::newRow("Sec-Fetch-Site decides over Referer")
         << QByteArray("10.1.2.3") << none << QByteArray("none") << false << false << true
         << QByteArray("http://evil.example/");
+    QTest::newRow("a name that ends with localhost")
+        << QByteArray("evil-localhost") << none << none << false << false << false << none;
+    QTest::newRow("a name that ends with a listed one")
+        << QByteArray("x-ops.exchange.test:80") << none << none << false << false << false << none;
+    QTest::newRow("a listed name inside another")
+        << QByteArray("ops.exchange.test.evil") << none << none << false << false << false << none;
+    QTest::newRow("a subdomain of a listed name")
+        << QByteArray("x.ops.exchange.test") << none << none << false << false << false << none;
 }
 
 void TestWebLogic::guards() {

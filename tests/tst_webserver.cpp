@@ -188,6 +188,8 @@ private slots:
     void httpsSpeaksOnlyTls12And13();
     void pageFolderOpensNothingOutside_data();
     void pageFolderOpensNothingOutside();
+    void bodyLimitIsExact_data();
+    void bodyLimitIsExact();
 };
 
 void TestWebServer::firstRequestOfNewAddressGetsLogin_data() {
@@ -1278,6 +1280,43 @@ void TestWebServer::pageFolderOpensNothingOutside() {
     ::close(opens);
     QVERIFY(!opened);
     QVERIFY(!writerWentOn);
+}
+
+// A body of exactly BODY_LIMIT bytes is taken whole and answered; one byte more closes the
+// connection without an answer, its length declared or sent in chunks.
+void TestWebServer::bodyLimitIsExact_data() {
+    QTest::addColumn<bool>("chunked");
+    QTest::addColumn<long long>("size");
+    QTest::newRow("declared, the limit") << false << HttpServer::BODY_LIMIT;
+    QTest::newRow("declared, a byte more") << false << HttpServer::BODY_LIMIT + 1;
+    QTest::newRow("chunked, the limit") << true << HttpServer::BODY_LIMIT;
+    QTest::newRow("chunked, a byte more") << true << HttpServer::BODY_LIMIT + 1;
+}
+
+void TestWebServer::bodyLimitIsExact() {
+    QFETCH(bool, chunked);
+    QFETCH(long long, size);
+    WebRig rig;
+    rig.passwords({"pw"});
+    QCOMPARE(rig.client().get("/").body, PAGES["index.html"]);
+    const QByteArray form = "Password=pw" + QByteArray(qsizetype(size) - 11, '&'); // one field
+    QByteArray request = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                         "Content-Type: application/x-www-form-urlencoded\r\n";
+    if (chunked) {
+        request += "Transfer-Encoding: chunked\r\n\r\n";
+        for (qsizetype at = 0; at < form.size(); at += 4096) {
+            const QByteArray piece = form.mid(at, 4096);
+            request += QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+        }
+        request += "0\r\n\r\n";
+    } else {
+        request += "Content-Length: " + QByteArray::number(size) + "\r\n\r\n" + form;
+    }
+    const HttpAnswer answer = HttpProbe::receive(rig.opened(1, request));
+    const bool taken = size <= HttpServer::BODY_LIMIT;
+    QCOMPARE(answer.status, taken ? 200 : 0);
+    QCOMPARE(answer.body, taken ? PAGES["Command.html"] : QByteArray());
+    QCOMPARE(rig.web->webSlots().stateOf("127.0.0.1"), taken ? SlotLoggedIn : SlotConnected);
 }
 
 // HTTPS speaks TLS 1.2 and 1.3 only: a client that offers nothing newer than TLS 1.0 or 1.1
