@@ -51,9 +51,9 @@ QByteArray confirmationPage(const QByteArray& command) {
                 "закладки или по ссылке, которую могла подсунуть чужая страница. "
                 "Передать эту команду?")) +
             "<form method=\"POST\" action=\"/\">\n<p><code>" + shown +
-            "</code></p>\n<input type=\"hidden\" name=\"Command\" value=\"" + shown +
+            "</code><input type=\"hidden\" name=\"Command\" value=\"" + shown +
             "\"><input type=\"submit\" value=\"" + text(QStringLiteral("Выполнить")) +
-            "\" autofocus>\n</form>\n<p><small><a href=\"/Command.html\">" +
+            "\" autofocus></p>\n</form>\n<p><small><a href=\"/Command.html\">" +
             text(QStringLiteral("Ввести другую команду")) + "</a></small></p>\n");
 }
 

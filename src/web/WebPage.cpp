@@ -13,7 +13,7 @@ const QByteArray STYLE =
     "p{line-height:1.4}\n"
     ".box{background:#fff;border:1px solid #c8d0d8;border-radius:6px;padding:1.2em 1.4em}\n"
     ".note{color:#a00000;font-weight:bold}\n"
-    "code{font:1.1em \"Courier New\",\"Liberation Mono\",monospace}\n"
+    "code{font:bold 1.1em \"Courier New\",\"Liberation Mono\",monospace;margin-right:.6em}\n"
     "input[type=text],input[type=password]{font:1.1em \"Courier New\",\"Liberation Mono\","
     "monospace;padding:.3em;width:18em}\n"
     "input[type=submit]{font-size:1em;padding:.3em 1em;margin-left:.4em}\n"
