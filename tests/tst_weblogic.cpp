@@ -708,24 +708,12 @@ void TestWebLogic::guards_data() {
         << false << false << false << none;
     QTest::newRow("a name that looks like an address")
         << QByteArray("127.0.0.1.evil.example") << none << none << false << false << false << none;
-    QTest::newRow("an old browser on its own page")
-        << QByteArray("10.1.2.3:8080") << none << none << false << false << true
-        << QByteArray("http://10.1.2.3:8080/Command.html");
     QTest::newRow("an old browser on its own page, a query right after the port")
         << QByteArray("10.1.2.3") << none << none << false << false << true
         << QByteArray("HTTP://10.1.2.3:80?x=/y");
-    QTest::newRow("an old browser on another site's page")
-        << QByteArray("10.1.2.3") << none << none << false << true << true
-        << QByteArray("http://evil.example/10.1.2.3");
-    QTest::newRow("an old browser on a page of another port")
-        << QByteArray("10.1.2.3:8080") << none << none << false << true << true
-        << QByteArray("http://10.1.2.3:8081/");
     QTest::newRow("a Referer that names this server as a user")
         << QByteArray("10.1.2.3") << none << none << false << true << true
         << QByteArray("http://10.1.2.3@evil.example/");
-    QTest::newRow("Origin decides over Referer")
-        << QByteArray("10.1.2.3") << QByteArray("http://evil.example") << none << false << true
-        << true << QByteArray("http://10.1.2.3/");
     QTest::newRow("Sec-Fetch-Site decides over Referer")
         << QByteArray("10.1.2.3") << none << QByteArray("none") << false << false << true
         << QByteArray("http://evil.example/");
