@@ -21,8 +21,8 @@
 // simulated exchange on COM1 and the project's own page folder, while
 // tests/browser/web_pages.py drives headless Chromium against the web server: the whole
 // session over HTTP (with another site's page that tries to send commands as the logged-in
-// user), and a login, a command and its reply over HTTPS with a certificate made for the
-// test. KORVANT_SCREENSHOTS names a folder for the pictures of the pages
+// user, and its link that redirects to a command, confirmed before it runs), and a login, a
+// command and its reply over HTTPS with a certificate made for the test. KORVANT_SCREENSHOTS names a folder for the pictures of the pages
 // (scripts/screenshot).
 class TestBrowser : public QObject {
     Q_OBJECT
@@ -33,14 +33,16 @@ private slots:
 
 void TestBrowser::webUserSession_data() {
     QTest::addColumn<bool>("https");
-    QTest::addColumn<int>("places"); // slots taken at the end
-    QTest::newRow("HTTP, two users") << false << 2;
-    QTest::newRow("HTTPS") << true << 1;
+    QTest::addColumn<int>("places");     // slots taken at the end
+    QTest::addColumn<int>("redirected"); // times the redirected link's command ran
+    QTest::newRow("HTTP, two users") << false << 2 << 1;
+    QTest::newRow("HTTPS") << true << 1 << 0;
 }
 
 void TestBrowser::webUserSession() {
     QFETCH(bool, https);
     QFETCH(int, places);
+    QFETCH(int, redirected);
     for (const char* tool : {"/usr/bin/chromium", "/usr/bin/chromedriver"})
         QVERIFY2(QFile::exists(tool), tool); // installed by scripts/setup
 
@@ -93,8 +95,9 @@ void TestBrowser::webUserSession() {
     QVERIFY(messages.shown.isEmpty());
     QVERIFY(form1.Memo1->toPlainText().isEmpty()); // web replies never reach the console
     QVERIFY(exchange.commandsReceived() > 0);
-    QVERIFY2(!QByteArray::fromStdString(exchange.received()).contains("6666"),
-             exchange.received().c_str()); // no command of another site's page
+    const QByteArray received = QByteArray::fromStdString(exchange.received());
+    QVERIFY2(!received.contains("6666"), received.constData()); // no command of another site's page
+    QCOMPARE(received.count("SSD-RSP:5555,REST\r"), redirected); // once, when confirmed
     QCOMPARE(web.service().webSlots().ConnectionCount(), places);
 }
 

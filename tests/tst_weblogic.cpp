@@ -13,9 +13,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <map>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -72,6 +74,9 @@ private slots:
     void deadlinesAndRestarts();
     void staleRequestNeverTouchesNewcomer();
     void freeAllEmptiesTheTable();
+    void placesThatRanOutRest_data();
+    void placesThatRanOutRest();
+    void restsAreBounded();
     void concurrentAdmissionsNeverShareASlot();
     // Guards and the password throttle.
     void guards_data();
@@ -312,6 +317,16 @@ void TestWebLogic::onlyFilesInsideTheFolderAreServed_data() {
         << QByteArray("/../WEB2/page.html") << NOTHING;
     QTest::newRow("a link inside to a file inside")
         << QByteArray("/alias.html") << QByteArray("command");
+    QTest::newRow("a relative link up to a file inside")
+        << QByteArray("/img/up.html") << QByteArray("command");
+    QTest::newRow("a link to the folder itself, then a file")
+        << QByteArray("/img/home/img/logo.gif") << QByteArray("GIF");
+    QTest::newRow("a link to the folder itself, then up")
+        << QByteArray("/img/home/../secret.txt") << NOTHING;
+    QTest::newRow("a file is no folder") << QByteArray("/Command.html/") << NOTHING;
+    QTest::newRow("a loop of links") << QByteArray("/loop") << NOTHING;
+    QTest::newRow("40 links are followed") << QByteArray("/chain3") << QByteArray("command");
+    QTest::newRow("the 41st is not") << QByteArray("/chain2") << NOTHING;
 }
 
 void TestWebLogic::onlyFilesInsideTheFolderAreServed() {
@@ -328,6 +343,18 @@ void TestWebLogic::onlyFilesInsideTheFolderAreServed() {
     QVERIFY(QFile::link(root.filePath("secret.txt"), root.filePath("WEB/out.txt")));
     QVERIFY(QFile::link(root.path(), root.filePath("WEB/outside")));
     QVERIFY(QFile::link(root.filePath("WEB/Command.html"), root.filePath("WEB/alias.html")));
+    const auto link = [&](const char* target, const QString& name) {
+        return ::symlink(target, QFile::encodeName(root.filePath(name)).constData()) == 0;
+    };
+    QVERIFY(link("../Command.html", "WEB/img/up.html"));
+    QVERIFY(QFile::link(root.filePath("WEB"), root.filePath("WEB/img/home")));
+    QVERIFY(link("loop", "WEB/loop"));
+    // chain<n> leads through chain42 to the page: 43 - n links.
+    for (int n = 2; n <= PageFolder::LINKS_FOLLOWED + 2; ++n)
+        QVERIFY(link(n < PageFolder::LINKS_FOLLOWED + 2
+                         ? QByteArray("chain" + QByteArray::number(n + 1)).constData()
+                         : "Command.html",
+                     QStringLiteral("WEB/chain%1").arg(n)));
     const PageFolder pages(dir.path());
     QCOMPARE(::served(pages, path), served);
 }
@@ -530,6 +557,68 @@ void TestWebLogic::freeAllEmptiesTheTable() {
     QCOMPARE(table.admit(address(9), clock.now()).slot, 0);
 }
 
+// Each step is done at a time (s) by address n: "admit n" expects an outcome (A admitted,
+// K known, R resting, F full), "login n" logs it in, "expire" frees what has run out,
+// "off" switches the server off.
+void TestWebLogic::placesThatRanOutRest_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::newRow("ran out before a password: a minute's rest from the place's end") << QStringList{
+        "0 admit 1 A", "30 expire", "30 admit 1 R", "89.999 admit 1 R", "90 admit 1 A"};
+    QTest::newRow("the timer came late: the rest still counts from the place's end")
+        << QStringList{"0 admit 1 A", "75 expire", "89.999 admit 1 R", "90 admit 1 A"};
+    QTest::newRow("only that address rests")
+        << QStringList{"0 admit 1 A", "30 expire", "30 admit 2 A", "30 admit 1 R"};
+    QTest::newRow("a resting address is told so, also when all places are taken")
+        << QStringList{"0 admit 1 A",  "30 expire",    "31 admit 2 A", "31 admit 3 A",
+                       "31 admit 4 A", "31 admit 5 A", "31 admit 1 R", "31 admit 6 F"};
+    QTest::newRow("logged in, then silent: no rest")
+        << QStringList{"0 admit 1 A", "1 login 1", "301 expire", "301 admit 1 A"};
+    QTest::newRow("switched off: no rest")
+        << QStringList{"0 admit 1 A", "30 expire", "31 off", "31 admit 1 A"};
+}
+
+void TestWebLogic::placesThatRanOutRest() {
+    QFETCH(QStringList, steps);
+    WebSlots table;
+    const FakeClock::time_point start{};
+    std::map<int, WebSlots::Admission> clients;
+    const QMap<QString, Outcome> outcomes{{"A", Outcome::Admitted},
+                                          {"K", Outcome::Known},
+                                          {"R", Outcome::Resting},
+                                          {"F", Outcome::Full}};
+    for (const QString& step : steps) {
+        const QStringList word = step.split(' ');
+        const auto at = start + std::chrono::milliseconds(qRound64(word[0].toDouble() * 1000));
+        const int n = word.size() > 2 ? word[2].toInt() : 0;
+        if (word[1] == "admit") {
+            clients[n] = table.admit(address(n), at);
+            QVERIFY2(clients[n].outcome == outcomes[word[3]], qPrintable(step));
+        } else if (word[1] == "login") {
+            table.NextConnect(clients[n], at);
+        } else if (word[1] == "expire") {
+            table.expire(at);
+        } else {
+            table.freeAll();
+        }
+    }
+}
+
+// Addresses running out, many more than the rests can hold, on a clock that goes back:
+// never more than RESTING_LIMIT rest, the ones that end first leave.
+void TestWebLogic::restsAreBounded() {
+    WebSlots table;
+    const FakeClock::time_point start{};
+    for (int round = 0; round < 10; ++round) {
+        for (int slot = 0; slot < WebSlots::SLOT_COUNT; ++slot)
+            table.admit(address(round * WebSlots::SLOT_COUNT + slot),
+                        start + std::chrono::milliseconds(round));
+        QCOMPARE(int(table.expire(start + 1h).size()), WebSlots::SLOT_COUNT);
+    }
+    QCOMPARE(table.resting(start), WebSlots::RESTING_LIMIT);
+    QCOMPARE(table.admit(address(0), start).outcome, Outcome::Admitted); // ended first: left
+    QCOMPARE(table.admit(address(39), start).outcome, Outcome::Resting);
+}
+
 // Eight new addresses at the same moment, many times over: each gets a slot of its own or
 // finds all full, and the count always equals the occupied table.
 void TestWebLogic::concurrentAdmissionsNeverShareASlot() {
@@ -562,6 +651,7 @@ void TestWebLogic::concurrentAdmissionsNeverShareASlot() {
         QCOMPARE(admitted, WebSlots::SLOT_COUNT);
         QCOMPARE(table.ConnectionCount(), WebSlots::SLOT_COUNT);
         QCOMPARE(int(table.expire(clock.now() + 1h).size()), WebSlots::SLOT_COUNT);
+        clock.advance(2h); // past the rests of the places that ran out
     }
 }
 
@@ -572,47 +662,69 @@ void TestWebLogic::guards_data() {
     QTest::addColumn<bool>("https");
     QTest::addColumn<bool>("anotherSite");
     QTest::addColumn<bool>("hostAllowed");
+    QTest::addColumn<QByteArray>("referer");
     const QByteArray none;
-    QTest::newRow("no headers: a script") << none << none << none << false << false << true;
-    QTest::newRow("the user's own form") << QByteArray("10.1.2.3") << QByteArray("http://10.1.2.3")
-                                         << QByteArray("same-origin") << false << false << true;
+    QTest::newRow("no headers: a script") << none << none << none << false << false << true << none;
+    QTest::newRow("the user's own form")
+        << QByteArray("10.1.2.3") << QByteArray("http://10.1.2.3") << QByteArray("same-origin")
+        << false << false << true << none;
     QTest::newRow("address bar or bookmark")
-        << QByteArray("10.1.2.3:8080") << none << QByteArray("none") << false << false << true;
+        << QByteArray("10.1.2.3:8080") << none << QByteArray("none") << false << false << true
+        << none;
     QTest::newRow("another site's picture")
-        << QByteArray("10.1.2.3") << none << QByteArray("cross-site") << false << true << true;
+        << QByteArray("10.1.2.3") << none << QByteArray("cross-site") << false << true << true
+        << none;
     QTest::newRow("the same site, another origin")
         << QByteArray("10.1.2.3") << QByteArray("http://10.1.2.3") << QByteArray("same-site")
-        << false << true << true;
+        << false << true << true << none;
     QTest::newRow("Sec-Fetch-Site decides over Origin")
         << QByteArray("10.1.2.3") << QByteArray("http://evil.example") << QByteArray("Same-Origin")
-        << false << false << true;
+        << false << false << true << none;
     QTest::newRow("an old browser's own form, default port")
         << QByteArray("10.1.2.3:80") << QByteArray("http://10.1.2.3") << none << false << false
-        << true;
+        << true << none;
     QTest::newRow("an old browser: another host")
-        << QByteArray("10.1.2.3") << QByteArray("http://10.9.9.9") << none << false << true << true;
+        << QByteArray("10.1.2.3") << QByteArray("http://10.9.9.9") << none << false << true << true
+        << none;
     QTest::newRow("another port") << QByteArray("10.1.2.3:8080")
                                   << QByteArray("http://10.1.2.3:8081") << none << false << true
-                                  << true;
+                                  << true << none;
     QTest::newRow("another scheme") << QByteArray("10.1.2.3") << QByteArray("https://10.1.2.3")
-                                    << none << false << true << true;
+                                    << none << false << true << true << none;
     QTest::newRow("over HTTPS, its own")
         << QByteArray("10.1.2.3:443") << QByteArray("HTTPS://10.1.2.3") << none << true << false
-        << true;
+        << true << none;
     QTest::newRow("a page without origin")
-        << QByteArray("10.1.2.3") << QByteArray("null") << none << false << true << true;
+        << QByteArray("10.1.2.3") << QByteArray("null") << none << false << true << true << none;
     QTest::newRow("localhost in any case, a trailing dot")
         << QByteArray("LocalHost.:8080") << QByteArray("http://localhost.:8080") << none << false
-        << false << true;
+        << false << true << none;
     QTest::newRow("an IPv6 address") << QByteArray("[::1]:8080") << QByteArray("http://[::1]:8080")
-                                     << none << false << false << true;
+                                     << none << false << false << true << none;
     QTest::newRow("a listed name")
-        << QByteArray("ops.exchange.test") << none << none << false << false << true;
+        << QByteArray("ops.exchange.test") << none << none << false << false << true << none;
     QTest::newRow("a rebound name")
         << QByteArray("evil.example:8080") << QByteArray("http://evil.example:8080") << none
-        << false << false << false;
+        << false << false << false << none;
     QTest::newRow("a name that looks like an address")
-        << QByteArray("127.0.0.1.evil.example") << none << none << false << false << false;
+        << QByteArray("127.0.0.1.evil.example") << none << none << false << false << false << none;
+    QTest::newRow("an old browser on its own page, a query right after the port")
+        << QByteArray("10.1.2.3") << none << none << false << false << true
+        << QByteArray("HTTP://10.1.2.3:80?x=/y");
+    QTest::newRow("a Referer that names this server as a user")
+        << QByteArray("10.1.2.3") << none << none << false << true << true
+        << QByteArray("http://10.1.2.3@evil.example/");
+    QTest::newRow("Sec-Fetch-Site decides over Referer")
+        << QByteArray("10.1.2.3") << none << QByteArray("none") << false << false << true
+        << QByteArray("http://evil.example/");
+    QTest::newRow("a name that ends with localhost")
+        << QByteArray("evil-localhost") << none << none << false << false << false << none;
+    QTest::newRow("a name that ends with a listed one")
+        << QByteArray("x-ops.exchange.test:80") << none << none << false << false << false << none;
+    QTest::newRow("a listed name inside another")
+        << QByteArray("ops.exchange.test.evil") << none << none << false << false << false << none;
+    QTest::newRow("a subdomain of a listed name")
+        << QByteArray("x.ops.exchange.test") << none << none << false << false << false << none;
 }
 
 void TestWebLogic::guards() {
@@ -622,7 +734,9 @@ void TestWebLogic::guards() {
     QFETCH(bool, https);
     QFETCH(bool, anotherSite);
     QFETCH(bool, hostAllowed);
-    QCOMPARE(RequestGuards::fromAnotherSite({host, origin, fetchSite, https}), anotherSite);
+    QFETCH(QByteArray, referer);
+    QCOMPARE(RequestGuards::fromAnotherSite({host, origin, fetchSite, https, referer}),
+             anotherSite);
     qputenv(RequestGuards::HOSTS_VARIABLE, " other.test , OPS.exchange.test");
     const auto names = RequestGuards::ownNames();
     qunsetenv(RequestGuards::HOSTS_VARIABLE);

@@ -9,14 +9,22 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cstdlib>
+#include <fcntl.h>
 #include <future>
 #include <limits>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -168,6 +176,9 @@ private slots:
     // Guards.
     void requestsOfOtherSitesAreRefused_data();
     void requestsOfOtherSitesAreRefused();
+    void confirmedCommandRunsFromItsButton_data();
+    void confirmedCommandRunsFromItsButton();
+    void guessersCannotHoldThePlaces();
     void passwordGuessesAreCheckedOneEvery2s();
     void passwordsWaitingHoldNoThread();
     void oneUserTakesOnlyItsShareOfTheQueue();
@@ -183,6 +194,12 @@ private slots:
     void parkedRequestOutlivesTheIdleTime();
     void httpsFilesAreChecked_data();
     void httpsFilesAreChecked();
+    void httpsSpeaksOnlyTls12And13_data();
+    void httpsSpeaksOnlyTls12And13();
+    void pageFolderOpensNothingOutside_data();
+    void pageFolderOpensNothingOutside();
+    void bodyLimitIsExact_data();
+    void bodyLimitIsExact();
 };
 
 void TestWebServer::firstRequestOfNewAddressGetsLogin_data() {
@@ -729,88 +746,152 @@ void TestWebServer::waitingCommandsDoNotStarveTheServer() {
 
 void TestWebServer::requestsOfOtherSitesAreRefused_data() {
     QTest::addColumn<QByteArray>("headers"); // %PORT% stands for the server's port
-    QTest::addColumn<QString>("refusal");    // empty: handled as ever
-    const QString site = QStringLiteral("another page"), host = QStringLiteral("name");
-    QTest::newRow("none of the headers (a script)") << QByteArray() << QString();
-    QTest::newRow("typed or bookmarked") << QByteArray("Sec-Fetch-Site: none\r\n") << QString();
+    QTest::addColumn<QByteArray>("method");  // of the command and the password
+    QTest::addColumn<QString>("outcome");    // empty: handled as ever
+    const QString site = QStringLiteral("another page"), host = QStringLiteral("name"),
+                  confirm = QStringLiteral("confirm");
+    const QByteArray get = "GET", post = "POST";
+    QTest::newRow("none of the headers (a script)") << QByteArray() << get << QString();
+    QTest::newRow("typed or bookmarked, sent by POST")
+        << QByteArray("Sec-Fetch-Site: none\r\n") << post << QString();
+    QTest::newRow("typed, bookmarked or a link redirected: confirmed, not run")
+        << QByteArray("Sec-Fetch-Site: none\r\nSec-Fetch-User: ?1\r\n") << get << confirm;
     QTest::newRow("the terminal's own form")
-        << QByteArray("Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:%PORT%\r\n")
+        << QByteArray("Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:%PORT%\r\n") << post
         << QString();
+    QTest::newRow("the terminal's own link")
+        << QByteArray("Sec-Fetch-Site: same-origin\r\n") << get << QString();
     QTest::newRow("own origin, older browser")
-        << QByteArray("Host: 127.0.0.1:%PORT%\r\nOrigin: http://127.0.0.1:%PORT%\r\n") << QString();
+        << QByteArray("Host: 127.0.0.1:%PORT%\r\nOrigin: http://127.0.0.1:%PORT%\r\n") << post
+        << QString();
     QTest::newRow("this computer's name")
-        << QByteArray("Host: LOCALHOST:%PORT%\r\nOrigin: http://localhost:%PORT%\r\n") << QString();
+        << QByteArray("Host: LOCALHOST:%PORT%\r\nOrigin: http://localhost:%PORT%\r\n") << post
+        << QString();
     QTest::newRow("a name the operator listed")
-        << QByteArray("Host: Terminal.Example.:%PORT%\r\n") << QString();
+        << QByteArray("Host: Terminal.Example.:%PORT%\r\n") << get << QString();
+    QTest::newRow("an old browser on the terminal's own page")
+        << QByteArray(
+               "Host: 127.0.0.1:%PORT%\r\nReferer: http://127.0.0.1:%PORT%/Command.html?x\r\n")
+        << get << QString();
+    QTest::newRow("an old browser's own form: Origin decides over Referer")
+        << QByteArray("Host: 127.0.0.1:%PORT%\r\nOrigin: http://127.0.0.1:%PORT%\r\n"
+                      "Referer: http://evil.example/\r\n")
+        << post << QString();
     QTest::newRow("a picture of another site")
-        << QByteArray("Sec-Fetch-Site: cross-site\r\n") << site;
+        << QByteArray("Sec-Fetch-Site: cross-site\r\n") << get << site;
+    QTest::newRow("a picture of a sibling site")
+        << QByteArray("Sec-Fetch-Site: same-site\r\n") << get << site;
     QTest::newRow("a form of a sibling site")
-        << QByteArray("Sec-Fetch-Site: same-site\r\nOrigin: http://127.0.0.2:%PORT%\r\n") << site;
+        << QByteArray("Sec-Fetch-Site: same-site\r\nOrigin: http://127.0.0.2:%PORT%\r\n") << post
+        << site;
     QTest::newRow("another origin, older browser")
-        << QByteArray("Origin: http://evil.example\r\n") << site;
-    QTest::newRow("own host, another port") << QByteArray("Origin: http://127.0.0.1:1\r\n") << site;
+        << QByteArray("Origin: http://evil.example\r\n") << post << site;
+    QTest::newRow("own host, another port")
+        << QByteArray("Origin: http://127.0.0.1:1\r\n") << post << site;
     QTest::newRow("own host, another scheme")
-        << QByteArray("Origin: https://127.0.0.1:%PORT%\r\n") << site;
-    QTest::newRow("a page with no origin to give") << QByteArray("Origin: null\r\n") << site;
+        << QByteArray("Origin: https://127.0.0.1:%PORT%\r\n") << post << site;
+    QTest::newRow("a page with no origin to give")
+        << QByteArray("Origin: null\r\n") << post << site;
+    QTest::newRow("an old browser on another site's page")
+        << QByteArray("Referer: http://evil.example/page.html\r\n") << get << site;
+    QTest::newRow("an old browser on a page of another port")
+        << QByteArray("Referer: http://127.0.0.1:1/\r\n") << get << site;
+    QTest::newRow("an old browser on a page of another scheme")
+        << QByteArray("Host: 127.0.0.1:%PORT%\r\nReferer: https://127.0.0.1:%PORT%/\r\n") << get
+        << site;
     QTest::newRow("a rebound name")
         << QByteArray("Host: attacker.example:%PORT%\r\nSec-Fetch-Site: same-origin\r\n"
                       "Origin: http://attacker.example:%PORT%\r\n")
-        << host;
+        << post << host;
 }
 
-// A refused request takes no slot, compares no password, queues nothing, restarts no
-// timer; the journal has the refusal, and a command's text only when it was one.
+// A logged-in user sends a command and fetches a file, an admitted address sends its
+// password, a new address asks for a picture, each with the row's headers. A refused
+// request takes no slot, compares no password, queues nothing, restarts no timer, whatever
+// it asks for; the journal has the refusal, and a command's text only when it was one. A
+// navigation that the browser started itself runs no command and checks no password: the
+// command is shown for confirmation, the password asked for on the login form.
 void TestWebServer::requestsOfOtherSitesAreRefused() {
     QFETCH(QByteArray, headers);
-    QFETCH(QString, refusal);
+    QFETCH(QByteArray, method);
+    QFETCH(QString, outcome);
     qputenv(RequestGuards::HOSTS_VARIABLE, "other.example, terminal.example");
     WebRig rig;
     qunsetenv(RequestGuards::HOSTS_VARIABLE);
     rig.permit({"RTM-RRT"});
     QVERIFY(rig.open());
     headers.replace("%PORT%", QByteArray::number(rig.web->port()));
-    const HttpProbe user = rig.loggedIn(1), stranger = rig.client(2);
+    const HttpProbe user = rig.loggedIn(1), stranger = rig.client(2), newcomer = rig.client(3);
+    QCOMPARE(stranger.get("/").body, PAGES["index.html"]);
     rig.clock.advance(1s);
-    const auto before = rig.web->webSlots().table()[0].deadline;
-    const auto send = [&](const HttpProbe& probe, const QByteArray& method,
-                          const QByteArray& target, const QByteArray& form) {
+    const auto before = rig.web->webSlots().table();
+    const auto send = [&](const HttpProbe& probe, const QByteArray& target,
+                          const QByteArray& form) {
         auto answer = rig.later([&] {
+            if (method == "GET" && !form.isEmpty())
+                return probe.request("GET", target + "?" + form, {}, {}, headers);
             return probe.request(method, target, form, "application/x-www-form-urlencoded",
                                  headers);
         });
         return rig.await(answer);
     };
-    const HttpAnswer command = send(user, "POST", "/", "Command=RTM-RRT");
-    const HttpAnswer password = send(stranger, "GET", "/?Password=pw", {});
-    const HttpAnswer file = send(user, "GET", "/img/logo.gif", {});
-    if (refusal.isEmpty()) {
-        QCOMPARE(command.body, ReplyPage::build({"RTM-RRT", DONE, "END 0001", "<"}));
-        QCOMPARE(password.body, PAGES["index.html"]);
-        QCOMPARE(file.body, PAGES["img/logo.gif"]);
-        return;
-    }
-    const QByteArray reason =
-        refusal == QLatin1String("name")
-            ? Cp1251::fromUnicode(QStringLiteral("переменная ")) + RequestGuards::HOSTS_VARIABLE
-            : Cp1251::fromUnicode(QStringLiteral("с другой страницы"));
-    for (const HttpAnswer& answer : {command, password})
-        QVERIFY2(answer.status == 403 && answer.body.contains(reason), answer.body.constData());
-    QCOMPARE(file.status, refusal == QLatin1String("name") ? 403 : 200);
-    QCOMPARE(rig.exchange.commandsReceived(), 0);
-    QCOMPARE(rig.terminal->queue().count(), 0);
-    QCOMPARE(rig.web->webSlots().ConnectionCount(), 1);
-    QCOMPARE(rig.web->webSlots().table()[0].deadline, before);
+    const HttpAnswer command = send(user, "/", "Command=RTM-RRT");
+    const HttpAnswer password = send(stranger, "/", "Password=pw");
+    const HttpAnswer file = send(user, "/img/logo.gif", {});
+    const HttpAnswer picture = send(newcomer, "/img/logo.gif", {});
+    for (const HttpAnswer& answer : {command, password, file, picture})
+        QCOMPARE(answer.headers.value("x-frame-options"), QByteArray("DENY"));
     const QList<QByteArray> reports = rig.journal.reports();
-    const QByteArray why = QByteArray::number(
-        int(refusal == QLatin1String("name") ? Refusal::Host : Refusal::CrossSite));
-    QVERIFY(reports.contains("refused " + why + " 127.0.0.2" +
-                             (refusal == QLatin1String("name")
-                                  ? " attacker.example:" + QByteArray::number(rig.web->port())
-                                  : QByteArray())));
-    if (refusal != QLatin1String("name"))
-        QVERIFY(reports.contains("refused " + why + " 127.0.0.1 RTM-RRT"));
     for (const QByteArray& report : reports)
         QVERIFY2(!report.endsWith(" pw"), report.constData()); // never a password
+    if (outcome.isEmpty()) {
+        QCOMPARE(command.body, ReplyPage::build({"RTM-RRT", DONE, "END 0001", "<"}));
+        QCOMPARE(password.body, PAGES["Command.html"]);
+        QCOMPARE(file.body, PAGES["img/logo.gif"]);
+        QCOMPARE(picture.body, PAGES["index.html"]);
+        return;
+    }
+    if (outcome == QLatin1String("confirm")) {
+        QCOMPARE(command.status, 200);
+        QVERIFY2(
+            command.body.contains(Cp1251::fromUnicode(QStringLiteral("ещё не передана"))) &&
+                command.body.contains("<input type=\"hidden\" name=\"Command\" value=\"RTM-RRT\">"),
+            command.body.constData());
+        QVERIFY2(password.body.contains(Cp1251::fromUnicode(QStringLiteral("не проверяется"))) &&
+                     password.body.contains("name=\"Password\""),
+                 password.body.constData());
+        QCOMPARE(rig.web->webSlots().table()[1].state, SlotConnected);
+        QCOMPARE(rig.web->webSlots().table()[1].deadline, before[1].deadline);
+        QCOMPARE(file.body, PAGES["img/logo.gif"]);
+        QCOMPARE(picture.body, PAGES["index.html"]);
+        QCOMPARE(rig.exchange.commandsReceived(), 0);
+        QCOMPARE(rig.terminal->queue().count(), 0);
+        QVERIFY(!reports.contains("web 3 127.0.0.2")); // no wrong password
+        return;
+    }
+    const bool name = outcome == QLatin1String("name");
+    const QByteArray reason =
+        name ? Cp1251::fromUnicode(QStringLiteral("переменная ")) + RequestGuards::HOSTS_VARIABLE
+             : Cp1251::fromUnicode(QStringLiteral("с другой страницы"));
+    for (const HttpAnswer& answer : {command, password, file, picture})
+        QVERIFY2(answer.status == 403 && answer.body.contains(reason), answer.body.constData());
+    if (!name) { // a way on to the user's own page
+        QVERIFY(command.body.contains("href=\"/Command.html\""));
+        QVERIFY(password.body.contains("href=\"/index.html\""));
+    }
+    QCOMPARE(rig.exchange.commandsReceived(), 0);
+    QCOMPARE(rig.terminal->queue().count(), 0);
+    QCOMPARE(rig.web->webSlots().ConnectionCount(), 2);
+    for (int slot : {0, 1})
+        QCOMPARE(rig.web->webSlots().table()[slot].deadline, before[slot].deadline);
+    QCOMPARE(rig.web->webSlots().table()[1].state, SlotConnected);
+    const QByteArray why = QByteArray::number(int(name ? Refusal::Host : Refusal::CrossSite));
+    const QByteArray hostText =
+        name ? " attacker.example:" + QByteArray::number(rig.web->port()) : QByteArray();
+    for (const char* address : {" 127.0.0.2", " 127.0.0.3"})
+        QVERIFY(reports.contains("refused " + why + address + hostText));
+    if (!name)
+        QVERIFY(reports.contains("refused " + why + " 127.0.0.1 RTM-RRT"));
 }
 
 // After three wrong passwords an address gets one check every 2 s, however many requests
@@ -1010,9 +1091,12 @@ void TestWebServer::pageBytesWhateverTheClientAsks() {
     QCOMPARE(answer.body, method == "HEAD" ? QByteArray() : page);
     auto sent = answer.headers;
     sent.remove("date");
-    const QMap<QByteArray, QByteArray> expected{{"connection", "close"},
-                                                {"content-length", QByteArray::number(page.size())},
-                                                {"content-type", HttpServer::CONTENT_TYPE}};
+    const QMap<QByteArray, QByteArray> expected{
+        {"connection", "close"},
+        {"content-length", QByteArray::number(page.size())},
+        {"content-security-policy", "frame-ancestors 'none'"},
+        {"content-type", HttpServer::CONTENT_TYPE},
+        {"x-frame-options", "DENY"}};
     QCOMPARE(sent, expected);
 }
 
@@ -1156,6 +1240,220 @@ void TestWebServer::httpsFilesAreChecked() {
     QVERIFY2(reason.startsWith(begins) && (reason.size() > begins.size() || !begins.endsWith(' ')),
              qPrintable(reason));
     QVERIFY(!https.isListening());
+}
+
+// A command in the address of a navigation that the browser started itself is shown, never
+// run; the page's button sends it by POST, as it would have gone, whatever its characters.
+void TestWebServer::confirmedCommandRunsFromItsButton_data() {
+    QTest::addColumn<QByteArray>("query");   // as the address bar sends it
+    QTest::addColumn<QByteArray>("command"); // as it reaches the exchange
+    QTest::newRow("plain") << QByteArray("Command=RTM-RRT") << QByteArray("RTM-RRT");
+    QTest::newRow("spaces go, cut at 35")
+        << QByteArray("Command=SSD-RSP:+2345,REST,0123456789,0123456789")
+        << QByteArray("SSD-RSP:2345,REST,0123456789,012345");
+    QTest::newRow("characters of HTML")
+        << QByteArray("Command=RTM-RRT%22%27%26amp;%3E%22") << QByteArray("RTM-RRT\"'&amp;>\"");
+    QTest::newRow("code page 1251")
+        << QByteArray("Command=RTM-RRT:%C0%FF") << QByteArray("RTM-RRT:\xC0\xFF");
+}
+
+void TestWebServer::confirmedCommandRunsFromItsButton() {
+    QFETCH(QByteArray, query);
+    QFETCH(QByteArray, command);
+    WebRig rig;
+    rig.permit({"RTM-RRT", "SSD-RSP"});
+    QVERIFY(rig.open());
+    const HttpProbe user = rig.loggedIn();
+    const HttpAnswer shown =
+        user.request("GET", "/?" + query, {}, {}, "Sec-Fetch-Site: none\r\nSec-Fetch-User: ?1\r\n");
+    QCOMPARE(shown.status, 200);
+    QCOMPARE(rig.exchange.commandsReceived(), 0);
+    QCOMPARE(rig.terminal->queue().count(), 0);
+    // The field's value as the browser reads it from the page, sent by its button.
+    const QByteArray field = "<input type=\"hidden\" name=\"Command\" value=\"";
+    const qsizetype from = shown.body.indexOf(field) + field.size();
+    QVERIFY2(from >= field.size(), shown.body.constData());
+    QByteArray value = shown.body.mid(from, shown.body.indexOf('"', from) - from);
+    for (const auto& [reference, character] :
+         {std::pair{"&quot;", "\""}, {"&#39;", "'"}, {"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}})
+        value.replace(reference, character);
+    QCOMPARE(value, command);
+    auto reply = rig.later([&] {
+        return user.request("POST", "/", "Command=" + value.toPercentEncoding(),
+                            "application/x-www-form-urlencoded", "Sec-Fetch-Site: same-origin\r\n");
+    });
+    QVERIFY(rig.await(reply).body.startsWith(ReplyPage::HEAD));
+    QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), command + "\r");
+}
+
+// Three addresses that never know the password take the places back whenever they can, and
+// guess just before each place would run out; a logged-in user holds the fourth place. A
+// fifth user with the right password, trying every second, gets in within two minutes: a
+// wrong password beyond the three free ones gives no more time, and a place that ran out
+// rests a minute. On the fake clock, the web timer fired every second.
+void TestWebServer::guessersCannotHoldThePlaces() {
+    WebRig rig;
+    rig.passwords({"pw"});
+    rig.loggedIn(1);
+    const HttpProbe user = rig.client(5);
+    std::vector<int> guesses;
+    const auto guess = [&](int n) {
+        // Handled, or waiting for its turn, before the clock moves on.
+        const std::size_t waiting = rig.web->passwordsWaiting();
+        const int socket = rig.client(n).send("POST", "/", "Password=guess");
+        guesses.push_back(socket);
+        return QTest::qWaitFor([&] {
+            pollfd answer{socket, POLLIN, 0};
+            return ::poll(&answer, 1, 0) == 1 || rig.web->passwordsWaiting() > waiting;
+        });
+    };
+    int admittedAt = -1;
+    for (int second = 0; second <= 150 && admittedAt < 0; ++second) {
+        for (int n : {2, 3, 4}) {
+            const auto table = rig.web->webSlots().table();
+            const auto held = std::ranges::find_if(table, [n](const WebSlot& slot) {
+                return slot.address.bytes() == "127.0.0." + QByteArray::number(n);
+            });
+            if (held == table.end())
+                rig.client(n).get("/");
+            else if (held->deadline - rig.clock.now() <= 1s)
+                QVERIFY(guess(n));
+        }
+        if (user.get("/").body == PAGES["index.html"]) {
+            QCOMPARE(user.post("Password=pw").body, PAGES["Command.html"]);
+            admittedAt = second;
+        }
+        rig.clock.advance(1s);
+        QTRY_VERIFY(rig.expiry.isEnabled());
+        rig.expiry.elapse();
+    }
+    for (const int socket : guesses)
+        ::close(socket);
+    QVERIFY2(admittedAt >= 0 && admittedAt <= 120, qPrintable(QString::number(admittedAt)));
+    QCOMPARE(rig.web->webSlots().stateOf("127.0.0.5"), SlotLoggedIn);
+}
+
+// A known client's paths that lead out of the page folder to a fifo that a writer waits on:
+// the fifo is never opened, whatever the way out ("..", escaped, a link), so the writer
+// goes on waiting and the server's one thread never does.
+void TestWebServer::pageFolderOpensNothingOutside_data() {
+    QTest::addColumn<QByteArray>("target");
+    QTest::newRow("up") << QByteArray("/../fifo");
+    QTest::newRow("up, escaped") << QByteArray("/%2e%2e/fifo");
+    QTest::newRow("up, its slash escaped") << QByteArray("/..%2ffifo");
+    QTest::newRow("down and twice up") << QByteArray("/img/../../fifo");
+    QTest::newRow("a link to it") << QByteArray("/link");
+    QTest::newRow("a relative link to it") << QByteArray("/relative");
+    QTest::newRow("through a folder link out") << QByteArray("/outside/fifo");
+    QTest::newRow("a link back to the folder, then up") << QByteArray("/img/home/../fifo");
+}
+
+void TestWebServer::pageFolderOpensNothingOutside() {
+    QFETCH(QByteArray, target);
+    WebRig rig;
+    const QByteArray fifo = QFile::encodeName(rig.dir.filePath("fifo"));
+    const QByteArray web = QFile::encodeName(rig.dir.filePath("WEB"));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    QCOMPARE(::symlink(fifo.constData(), (web + "/link").constData()), 0);
+    QCOMPARE(::symlink("../fifo", (web + "/relative").constData()), 0);
+    QCOMPARE(
+        ::symlink(QFile::encodeName(rig.dir.path()).constData(), (web + "/outside").constData()),
+        0);
+    QCOMPARE(::symlink(web.constData(), (web + "/img/home").constData()), 0);
+    const int opens = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(opens >= 0 && ::inotify_add_watch(opens, fifo.constData(), IN_OPEN) >= 0);
+    std::atomic<bool> written{false};
+    std::thread writer([&] {
+        const int end = ::open(fifo.constData(), O_WRONLY | O_CLOEXEC); // waits for a reader
+        written = true;
+        ::close(end);
+    });
+    const HttpProbe probe = rig.client();
+    QCOMPARE(probe.get("/").body, PAGES["index.html"]);
+    QCOMPARE(probe.get(target).body, PAGES["NoPage.html"]);
+    char event[sizeof(inotify_event) + NAME_MAX + 1];
+    const bool opened = ::read(opens, event, sizeof event) > 0;
+    const bool writerWentOn = written;
+    const int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // frees it
+    writer.join();
+    ::close(reader);
+    ::close(opens);
+    QVERIFY(!opened);
+    QVERIFY(!writerWentOn);
+}
+
+// A body of exactly BODY_LIMIT bytes is taken whole and answered; one byte more closes the
+// connection without an answer, its length declared or sent in chunks.
+void TestWebServer::bodyLimitIsExact_data() {
+    QTest::addColumn<bool>("chunked");
+    QTest::addColumn<long long>("size");
+    QTest::newRow("declared, the limit") << false << HttpServer::BODY_LIMIT;
+    QTest::newRow("declared, a byte more") << false << HttpServer::BODY_LIMIT + 1;
+    QTest::newRow("chunked, the limit") << true << HttpServer::BODY_LIMIT;
+    QTest::newRow("chunked, a byte more") << true << HttpServer::BODY_LIMIT + 1;
+}
+
+void TestWebServer::bodyLimitIsExact() {
+    QFETCH(bool, chunked);
+    QFETCH(long long, size);
+    WebRig rig;
+    rig.passwords({"pw"});
+    QCOMPARE(rig.client().get("/").body, PAGES["index.html"]);
+    const QByteArray form = "Password=pw" + QByteArray(qsizetype(size) - 11, '&'); // one field
+    QByteArray request = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                         "Content-Type: application/x-www-form-urlencoded\r\n";
+    if (chunked) {
+        request += "Transfer-Encoding: chunked\r\n\r\n";
+        for (qsizetype at = 0; at < form.size(); at += 4096) {
+            const QByteArray piece = form.mid(at, 4096);
+            request += QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n";
+        }
+        request += "0\r\n\r\n";
+    } else {
+        request += "Content-Length: " + QByteArray::number(size) + "\r\n\r\n" + form;
+    }
+    const HttpAnswer answer = HttpProbe::receive(rig.opened(1, request));
+    const bool taken = size <= HttpServer::BODY_LIMIT;
+    QCOMPARE(answer.status, taken ? 200 : 0);
+    QCOMPARE(answer.body, taken ? PAGES["Command.html"] : QByteArray());
+    QCOMPARE(rig.web->webSlots().stateOf("127.0.0.1"), taken ? SlotLoggedIn : SlotConnected);
+}
+
+// HTTPS speaks TLS 1.2 and 1.3 only: a client that offers nothing newer than TLS 1.0 or 1.1
+// (openssl, let to offer them) is refused in the handshake.
+void TestWebServer::httpsSpeaksOnlyTls12And13_data() {
+    QTest::addColumn<QString>("version"); // the client's option
+    QTest::addColumn<QString>("agreed");  // empty: refused
+    QTest::newRow("TLS 1.0") << "-tls1" << QString();
+    QTest::newRow("TLS 1.1") << "-tls1_1" << QString();
+    QTest::newRow("TLS 1.2") << "-tls1_2"
+                             << "TLSv1.2";
+    QTest::newRow("TLS 1.3") << "-tls1_3"
+                             << "TLSv1.3";
+}
+
+void TestWebServer::httpsSpeaksOnlyTls12And13() {
+    QFETCH(QString, version);
+    QFETCH(QString, agreed);
+    QTemporaryDir files;
+    const HttpSettings settings{0, files.filePath("certificate.pem"), files.filePath("key.pem")};
+    QVERIFY(makeCertificate(settings.certificateFile, settings.keyFile));
+    WebRig rig(settings);
+    QProcess client;
+    client.setProcessChannelMode(QProcess::MergedChannels);
+    client.start(QStringLiteral("openssl"),
+                 {QStringLiteral("s_client"), QStringLiteral("-brief"), QStringLiteral("-connect"),
+                  QStringLiteral("127.0.0.1:%1").arg(rig.web->port()), version,
+                  QStringLiteral("-cipher"), QStringLiteral("DEFAULT:@SECLEVEL=0")});
+    client.closeWriteChannel();
+    QVERIFY(client.waitForFinished(30000));
+    const QByteArray output = client.readAll();
+    if (agreed.isEmpty())
+        QVERIFY2(client.exitCode() != 0 && !output.contains("CONNECTION ESTABLISHED"),
+                 output.constData());
+    else
+        QVERIFY2(client.exitCode() == 0 && output.contains("Protocol version: " + agreed.toUtf8()),
+                 output.constData());
 }
 
 QTEST_GUILESS_MAIN(TestWebServer)

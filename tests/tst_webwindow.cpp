@@ -120,6 +120,8 @@ private slots:
     void loadsListsAtCreation_data();
     void loadsListsAtCreation();
     void passwordButtons();
+    void passwordThatCannotBeTypedIsRefused_data();
+    void passwordThatCannotBeTypedIsRefused();
     void permittedButtons();
     void closeWritesChangedListsOnly_data();
     void closeWritesChangedListsOnly();
@@ -253,16 +255,16 @@ void TestWebWindow::passwordButtons() {
     QCOMPARE(web.ListBox1->count(), 0);
     QCOMPARE(web.PasswordsChanged, 0);
 
-    typeCharacters(web.Edit1, QStringLiteral("пароль 1234567890123"));
-    QCOMPARE(web.Edit1->text(), QStringLiteral("пароль 123456789")); // 16 characters
+    typeCharacters(web.Edit1, QStringLiteral("пароль-1234567890123"));
+    QCOMPARE(web.Edit1->text(), QStringLiteral("пароль-123456789")); // 16 characters
     w.click(web.SpeedButton1);
-    QCOMPARE(w.shown(web.ListBox1), QStringList{"пароль 123456789"});
+    QCOMPARE(w.shown(web.ListBox1), QStringList{"пароль-123456789"});
     QCOMPARE(w.selected(web.ListBox1), 0);
     QVERIFY(web.SpeedButton2->isEnabled()); // the first entry enables Delete
     QCOMPARE(web.PasswordsChanged, 1);
-    QCOMPARE(web.Edit1->text(), QStringLiteral("пароль 123456789")); // the field keeps its text
+    QCOMPARE(web.Edit1->text(), QStringLiteral("пароль-123456789")); // the field keeps its text
     QCOMPARE(web.service().lists().entries(List::Passwords).first(),
-             Cp1251::fromUnicode(QStringLiteral("пароль 123456789")));
+             Cp1251::fromUnicode(QStringLiteral("пароль-123456789")));
 
     for (int n = 2; n <= 13; ++n) { // no duplicate check; the 13th is refused
         web.Edit1->setText(QStringLiteral("pw%1").arg(n));
@@ -285,6 +287,45 @@ void TestWebWindow::passwordButtons() {
         w.click(web.SpeedButton2);
     QVERIFY(!web.SpeedButton2->isEnabled());
     QVERIFY(web.service().lists().entries(List::Passwords).isEmpty());
+}
+
+// A password that no one could give on the login page (the login drops spaces and control
+// characters, the page speaks code page 1251) is refused with a word why; the list and the
+// typed text stay as they were.
+void TestWebWindow::passwordThatCannotBeTypedIsRefused_data() {
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<bool>("added");
+    QTest::newRow("a space") << QStringLiteral("pass word") << false;
+    QTest::newRow("a tab") << QStringLiteral("pass\tword") << false;
+    QTest::newRow("a line break") << QStringLiteral("pass\nword") << false;
+    QTest::newRow("DEL") << QStringLiteral("pass\x7Fword") << false;
+    QTest::newRow("a control character of the upper half")
+        << QString(QStringLiteral("pass") + QChar(0x98)) << false;
+    QTest::newRow("a character code page 1251 has not") << QStringLiteral("пароль✓") << false;
+    QTest::newRow("Cyrillic, digits and signs") << QStringLiteral("Пароль-№1!") << true;
+    QTest::newRow("the euro sign is in code page 1251") << QStringLiteral("€uro") << true;
+}
+
+void TestWebWindow::passwordThatCannotBeTypedIsRefused() {
+    QFETCH(QString, password);
+    QFETCH(bool, added);
+    Windows w({{"Password", "one\r\n"}});
+    TFormWeb& web = *w.web;
+    web.Edit1->setText(password);
+    w.click(web.SpeedButton1);
+    QCOMPARE(web.Edit1->text(), password);
+    if (added) {
+        QCOMPARE(w.shown(web.ListBox1), (QStringList{"one", password}));
+        QCOMPARE(web.PasswordsChanged, 1);
+        QVERIFY(w.messages.shown.isEmpty());
+        return;
+    }
+    QCOMPARE(w.messages.shown.size(), 1);
+    QVERIFY2(w.messages.shown.first().startsWith(QStringLiteral("plain:Пароль не добавлен")),
+             qPrintable(w.messages.shown.first()));
+    QCOMPARE(w.shown(web.ListBox1), QStringList{"one"});
+    QCOMPARE(web.service().lists().entries(List::Passwords), EntryList{"one"});
+    QCOMPARE(web.PasswordsChanged, 0);
 }
 
 void TestWebWindow::permittedButtons() {

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <mutex>
 #include <netinet/in.h>
 #include <set>
@@ -22,6 +23,7 @@
 // Every text the server sends is code page 1251; the reply page does not say so itself,
 // and a browser left to guess reads a mostly Latin reply with a few Cyrillic words wrongly.
 const char* const HttpServer::CONTENT_TYPE = "text/html; charset=windows-1251";
+const char* const HttpServer::TLS_PRIORITIES = "NORMAL:-VERS-ALL:+VERS-TLS1.3:+VERS-TLS1.2";
 
 namespace {
 
@@ -103,6 +105,10 @@ MHD_Result send(MHD_Connection* connection, WebResponse response) {
         return MHD_NO;
     MHD_add_response_header(out, MHD_HTTP_HEADER_CONTENT_TYPE, HttpServer::CONTENT_TYPE);
     MHD_add_response_header(out, MHD_HTTP_HEADER_CONNECTION, "close");
+    // No page of another site may show ours in a frame, where it could lead the user to
+    // press a button of ours (a confirmation) without knowing it.
+    MHD_add_response_header(out, MHD_HTTP_HEADER_X_FRAME_OPTIONS, "DENY");
+    MHD_add_response_header(out, MHD_HTTP_HEADER_CONTENT_SECURITY_POLICY, "frame-ancestors 'none'");
     if (response.status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(out, MHD_HTTP_HEADER_ALLOW, "GET, POST, HEAD");
     const MHD_Result queued = MHD_queue_response(connection, unsigned(response.status), out);
@@ -274,6 +280,7 @@ WebRequest HttpServer::Run::requestOf(MHD_Connection* connection, const char* me
     request.host = headerOf(connection, MHD_HTTP_HEADER_HOST);
     request.origin = headerOf(connection, MHD_HTTP_HEADER_ORIGIN);
     request.secFetchSite = headerOf(connection, "Sec-Fetch-Site");
+    request.referer = headerOf(connection, MHD_HTTP_HEADER_REFERER);
     request.https = https;
     return request;
 }
@@ -339,6 +346,7 @@ QString HttpServer::listen(const Settings& settings, Handler handler) {
     const MHD_OptionItem https[] = {
         {MHD_OPTION_HTTPS_MEM_CERT, 0, run->pair.certificate.data()},
         {MHD_OPTION_HTTPS_MEM_KEY, 0, run->pair.key.data()},
+        {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(TLS_PRIORITIES)},
         {MHD_OPTION_END, 0, nullptr},
     };
     run->daemon = MHD_start_daemon(
@@ -349,7 +357,7 @@ QString HttpServer::listen(const Settings& settings, Handler handler) {
         CONNECTION_LIMIT, MHD_OPTION_PER_IP_CONNECTION_LIMIT, CONNECTIONS_PER_ADDRESS,
         MHD_OPTION_CONNECTION_TIMEOUT, settings.idleTimeoutS, MHD_OPTION_URI_LOG_CALLBACK,
         &Run::onRequestLine, run.get(), MHD_OPTION_NOTIFY_COMPLETED, &Run::onCompleted, run.get(),
-        MHD_OPTION_ARRAY, run->https ? https : https + 2, MHD_OPTION_END);
+        MHD_OPTION_ARRAY, run->https ? https : std::end(https) - 1, MHD_OPTION_END);
     if (!run->daemon) {
         ::close(socket);
         return QStringLiteral("The web server cannot start on port %1").arg(settings.port);

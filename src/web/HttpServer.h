@@ -15,7 +15,8 @@
 // handler, one request per connection. All connections are served by one polling thread;
 // a request whose answer is pending (a command waiting for its reply) parks its connection,
 // which then holds no thread, until the answer is complete. Every response is "text/html"
-// in code page 1251, never compressed, never cut into ranges, and closes the connection.
+// in code page 1251, never compressed, never cut into ranges, never to be shown in a frame
+// of another page, and closes the connection. HTTPS speaks TLS 1.2 and 1.3 only.
 //
 // Everything a client can make the server spend is bounded by the constants below; a
 // request beyond a bound never reaches the handler.
@@ -45,6 +46,9 @@ public:
 
     // The Content-Type of every response.
     static const char* const CONTENT_TYPE;
+    // What HTTPS offers (GnuTLS's priority string): its usual choice, but TLS 1.2 and 1.3
+    // only; the older versions' weaknesses are known and no browser in use needs them.
+    static const char* const TLS_PRIORITIES;
 
     // Where the server listens, and whether it speaks HTTPS.
     struct Settings {

@@ -13,7 +13,7 @@ PasswordThrottle::time_point PasswordThrottle::turn(QByteArrayView address, time
     return at;
 }
 
-void PasswordThrottle::checked(QByteArrayView address, bool right, time_point at) {
+int PasswordThrottle::checked(QByteArrayView address, bool right, time_point at) {
     std::lock_guard lock(m_mutex);
     const QByteArray key = ClientAddress(address).bytes();
     Tries& tries = triesOf(key, at);
@@ -21,8 +21,10 @@ void PasswordThrottle::checked(QByteArrayView address, bool right, time_point at
     tries.lastTry = std::max(tries.lastTry, at);
     tries.lastTurn = std::max(tries.lastTurn, at);
     tries.wrong = right ? 0 : tries.wrong + 1;
+    const int wrong = tries.wrong;
     if (tries.wrong == 0 && tries.waiting == 0)
         m_addresses.erase(key); // nothing left to remember
+    return wrong;
 }
 
 void PasswordThrottle::withdrawn(QByteArrayView address) {

@@ -29,8 +29,9 @@ public:
     // Turns given out and not yet checked count as tries, so that requests sent at the same
     // moment do not all pass as free tries.
     time_point turn(QByteArrayView address, time_point now);
-    // The password of `address` was checked at `at` and found right or wrong.
-    void checked(QByteArrayView address, bool right, time_point at);
+    // The password of `address` was checked at `at` and found right or wrong; returns the
+    // wrong passwords of the address in a row now (0 after a right one).
+    int checked(QByteArrayView address, bool right, time_point at);
     // A turn of `address` that was given out and will never be checked (the request went
     // away, or the server was switched off): it counts as no try.
     void withdrawn(QByteArrayView address);

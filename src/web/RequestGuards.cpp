@@ -1,6 +1,7 @@
 #include "RequestGuards.h"
 
 #include "Cp1251.h"
+#include "WebPage.h"
 
 #include <QHostInfo>
 
@@ -42,13 +43,18 @@ int portOr(int port, bool https) {
     return port >= 0 ? port : (https ? 443 : 80);
 }
 
-// An Origin is "scheme://host[:port]", or "null" for a page that has none to give.
-bool sameOrigin(const RequestGuards::Origin& request) {
+// Whether an address names this server: an Origin is "scheme://host[:port]" ("null" for a
+// page that has none to give), a Referer the same followed by the page's path.
+bool namesThisServer(QByteArrayView address, const RequestGuards::Origin& request) {
     const QByteArray scheme = request.https ? "https://" : "http://";
-    const QByteArray origin = request.origin.trimmed().toLower();
-    if (!origin.startsWith(scheme) || request.host.isEmpty())
+    const QByteArray url = address.trimmed().toByteArray().toLower();
+    if (!url.startsWith(scheme) || request.host.isEmpty())
         return false;
-    const Authority from = authorityOf(QByteArrayView(origin).sliced(scheme.size()));
+    QByteArrayView authority = QByteArrayView(url).sliced(scheme.size());
+    for (const char end : {'/', '?', '#'})
+        if (const qsizetype at = authority.indexOf(end); at >= 0)
+            authority.truncate(at);
+    const Authority from = authorityOf(authority);
     const Authority own = authorityOf(request.host);
     return !from.host.isEmpty() && from.host == own.host &&
            portOr(from.port, request.https) == portOr(own.port, request.https);
@@ -60,9 +66,8 @@ bool isIpAddress(const QByteArray& host) {
            ::inet_pton(AF_INET6, host.constData(), address) == 1;
 }
 
-QByteArray page(const QString& text) {
-    return "<html><head><title>403</title></head><body><p>" + Cp1251::fromUnicode(text) +
-           "</p></body></html>";
+QByteArray refusalPage(const QString& text, const QByteArray& more = {}) {
+    return WebPage::build(QStringLiteral("запрос отклонён"), WebPage::paragraph(text, true) + more);
 }
 
 } // namespace
@@ -73,7 +78,13 @@ bool fromAnotherSite(const Origin& request) {
     const QByteArray site = request.secFetchSite.trimmed().toLower();
     if (!site.isEmpty())
         return site != "same-origin" && site != "none";
-    return !request.origin.isEmpty() && !sameOrigin(request);
+    if (!request.origin.isEmpty())
+        return !namesThisServer(request.origin, request);
+    return !request.referer.isEmpty() && !namesThisServer(request.referer, request);
+}
+
+bool startedByTheBrowser(QByteArrayView secFetchSite) {
+    return secFetchSite.trimmed().compare("none", Qt::CaseInsensitive) == 0;
 }
 
 QList<QByteArray> ownNames() {
@@ -100,15 +111,19 @@ bool hostAllowed(QByteArrayView host, const QList<QByteArray>& names) {
     return isIpAddress(name) || names.contains(name);
 }
 
-QByteArray crossSitePage() {
-    return page(QStringLiteral("Запрос отклонён: он пришёл с другой страницы, "
-                               "а не со страницы этого терминала."));
+QByteArray crossSitePage(bool loggedIn) {
+    const QString link =
+        loggedIn ? QStringLiteral("<a href=\"/Command.html\">Перейти к вводу команды</a>")
+                 : QStringLiteral("<a href=\"/index.html\">Перейти ко входу в терминал</a>");
+    return refusalPage(QStringLiteral("Запрос отклонён: он пришёл с другой страницы, "
+                                      "а не со страницы этого терминала."),
+                       "<p>" + Cp1251::fromUnicode(link) + "</p>\n");
 }
 
 QByteArray foreignHostPage() {
-    return page(QStringLiteral("Запрос отклонён: это имя сервера не разрешено. "
-                               "Разрешённые имена задаёт переменная %1.")
-                    .arg(QLatin1String(HOSTS_VARIABLE)));
+    return refusalPage(QStringLiteral("Запрос отклонён: это имя сервера не разрешено. "
+                                      "Разрешённые имена задаёт переменная %1.")
+                           .arg(QLatin1String(HOSTS_VARIABLE)));
 }
 
 } // namespace RequestGuards

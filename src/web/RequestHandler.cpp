@@ -8,6 +8,7 @@
 #include "RequestGuards.h"
 #include "WebAccessList.h"
 #include "WebCommand.h"
+#include "WebPage.h"
 #include "WebParameters.h"
 
 namespace ReplyPage {
@@ -26,6 +27,59 @@ QByteArray build(const QList<QByteArray>& lines) {
 
 } // namespace ReplyPage
 
+namespace {
+
+// A request for "/" that the browser started by itself, which no page of ours sent: our
+// pages send their forms by POST.
+bool startedByTheBrowser(const WebRequest& request) {
+    return request.method != "POST" && RequestGuards::startedByTheBrowser(request.secFetchSite);
+}
+
+QByteArray text(const QString& unicode) {
+    return Cp1251::fromUnicode(unicode);
+}
+
+// The command shown with a button that sends it from this page, by POST: one click for a
+// command typed into the address bar or kept as a bookmark, and nothing at all for a link
+// that someone else made.
+QByteArray confirmationPage(const QByteArray& command) {
+    const QByteArray shown = WebPage::escaped(command);
+    return WebPage::build(
+        QStringLiteral("подтверждение команды"),
+        WebPage::paragraph(QStringLiteral("Команда ещё не передана в АТС."), true) +
+            WebPage::paragraph(QStringLiteral(
+                "Адрес с командой открыт не со страницы терминала, а из адресной строки, "
+                "закладки или по ссылке, которую могла подсунуть чужая страница. "
+                "Передать эту команду?")) +
+            "<form method=\"POST\" action=\"/\">\n<p><code>" + shown +
+            "</code><input type=\"hidden\" name=\"Command\" value=\"" + shown +
+            "\"><input type=\"submit\" value=\"" + text(QStringLiteral("Выполнить")) +
+            "\" autofocus></p>\n</form>\n<p><small><a href=\"/Command.html\">" +
+            text(QStringLiteral("Ввести другую команду")) + "</a></small></p>\n");
+}
+
+// A password in the address of a navigation is not checked: a link could carry a guess.
+QByteArray passwordInAddressPage() {
+    return WebPage::build(
+        QStringLiteral("вход"),
+        WebPage::paragraph(QStringLiteral("Пароль из адреса страницы не проверяется."), true) +
+            WebPage::paragraph(QStringLiteral("Введите пароль здесь, на странице входа.")) +
+            "<form method=\"POST\" action=\"/\">\n<input type=\"password\" name=\"Password\" "
+            "maxlength=\"16\" autofocus autocomplete=\"current-password\"><input "
+            "type=\"submit\" value=\"" +
+            text(QStringLiteral("Войти")) + "\">\n</form>\n");
+}
+
+QByteArray restingPage() {
+    return WebPage::build(
+        QStringLiteral("вход через минуту"),
+        WebPage::paragraph(QStringLiteral("Место освобождено: пароль не был введён вовремя."),
+                           true) +
+            WebPage::paragraph(QStringLiteral("С этого адреса можно снова войти через минуту.")));
+}
+
+} // namespace
+
 RequestHandler::RequestHandler(Parts parts)
     : m_parts(std::move(parts)), m_ownNames(RequestGuards::ownNames()) {}
 
@@ -39,6 +93,8 @@ WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
         return page(PageFolder::LOGIN);
     case WebSlots::Outcome::Full:
         return page(PageFolder::ALL_PLACES_TAKEN);
+    case WebSlots::Outcome::Resting:
+        return WebResponse{200, restingPage()};
     case WebSlots::Outcome::Known:
         break;
     }
@@ -55,25 +111,25 @@ WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
     return page(PageFolder::LOGIN); // the slot expired just after the admission
 }
 
-// The guards, before the request touches any slot: a Host that is no name of this computer
-// (any request), or a parameter text for "/" that another site's page sent. A refused value
-// is recorded only when it would have been a command: it might be a password otherwise.
+// The guards, before the request touches any slot: a Host that is no name of this computer,
+// or a request that another site's page sent, whatever it asks for. A refused value is
+// recorded only when it would have been a command: it might be a password otherwise.
 std::optional<WebResponse> RequestHandler::refusal(const WebRequest& request) {
     if (!RequestGuards::hostAllowed(request.host, m_ownNames)) {
         m_parts.journal.commandRefused(Refusal::Host, CommandSource::Web, request.address,
                                        request.host.left(COMMAND_CAPACITY));
         return WebResponse{403, RequestGuards::foreignHostPage()};
     }
-    if (request.path != "/" || request.parameterText.isEmpty() ||
-        !RequestGuards::fromAnotherSite(
-            {request.host, request.origin, request.secFetchSite, request.https}))
+    if (!RequestGuards::fromAnotherSite(
+            {request.host, request.origin, request.secFetchSite, request.https, request.referer}))
         return std::nullopt;
     const bool loggedIn = m_parts.table.stateOf(request.address) == SlotLoggedIn;
     m_parts.journal.commandRefused(
         Refusal::CrossSite, CommandSource::Web, request.address,
-        loggedIn ? WebParameters::valueOf(request.parameterText).left(COMMAND_CAPACITY)
-                 : QByteArray());
-    return WebResponse{403, RequestGuards::crossSitePage()};
+        loggedIn && request.path == "/"
+            ? WebParameters::valueOf(request.parameterText).left(COMMAND_CAPACITY)
+            : QByteArray());
+    return WebResponse{403, RequestGuards::crossSitePage(loggedIn)};
 }
 
 // Any other file of the page folder; the slot's time-out is left alone.
@@ -95,6 +151,8 @@ WebAnswer RequestHandler::passwordRequest(const WebSlots::Admission& client,
     }
     if (request.parameterText.isEmpty())
         return WebResponse{};
+    if (startedByTheBrowser(request))
+        return WebResponse{200, passwordInAddressPage()};
     const QByteArray password = WebParameters::valueOf(request.parameterText);
     const auto turn = m_parts.throttle.turn(request.address, now);
     if (turn <= now)
@@ -113,17 +171,20 @@ WebAnswer RequestHandler::passwordRequest(const WebSlots::Admission& client,
     return answer;
 }
 
+// A wrong password gives the place another 30 s only while it is one of the free tries:
+// an address that goes on guessing loses its place 30 s after the last of them.
 WebResponse RequestHandler::checkPassword(const WebSlots::Admission& client,
                                           const QByteArray& password, SlotClock::time_point now) {
     const QByteArray address = client.address.bytes();
     const bool right = m_parts.lists.passwordMatches(password);
-    m_parts.throttle.checked(address, right, now);
+    const int wrongInARow = m_parts.throttle.checked(address, right, now);
     if (right) {
         m_parts.table.NextConnect(client, now);
         m_parts.journal.webEvent(WebEvent::LoggedIn, address);
         return page(PageFolder::COMMAND);
     }
-    m_parts.table.restart(client, now);
+    if (wrongInARow <= PasswordThrottle::FREE_TRIES)
+        m_parts.table.restart(client, now);
     m_parts.journal.webEvent(WebEvent::WrongPassword, address);
     return page(PageFolder::WRONG_PASSWORD);
 }
@@ -179,6 +240,8 @@ WebAnswer RequestHandler::commandRequest(const WebSlots::Admission& client,
                                        command);
         return page(PageFolder::NOT_PERMITTED);
     }
+    if (startedByTheBrowser(request))
+        return WebResponse{200, confirmationPage(command)};
     return runCommand(command, client.address);
 }
 

@@ -34,13 +34,16 @@ QByteArray build(const QList<QByteArray>& lines);
 // Requests that another site's page made, or that name this computer by a name it does not
 // have, are refused before anything else (RequestGuards). A client is admitted into a slot
 // (WebSlots) and then gives its password at "/"; after three wrong ones its passwords are
-// checked one every 2 s (PasswordThrottle), each in its turn, its answer pending meanwhile.
-// Once logged in, every value it sends to "/" is a command: permitted when its first 7
-// characters equal an entry of the permitted list and it holds no byte that the line cannot
-// carry (CommandText), then queued for the exchange with the console's commands, at most
-// COMMANDS_PER_ADDRESS of one address at a time. Its answer is
-// then pending, and is completed with its own reply when that ends, on the thread that ends
-// it. What happens is reported to the operator's journal (never a password).
+// checked one every 2 s (PasswordThrottle), each in its turn, its answer pending meanwhile,
+// and no longer give the place more time. Once logged in, every value it sends to "/" is a
+// command: permitted when its first 7 characters equal an entry of the permitted list and it
+// holds no byte that the line cannot carry (CommandText), then queued for the exchange with
+// the console's commands, at most COMMANDS_PER_ADDRESS of one address at a time. A command or
+// a password in a navigation that the browser started by itself is neither run nor checked:
+// the command is shown with a button that sends it, the password with the login form. A
+// command's answer is then pending, and is completed with its own reply when that ends, on
+// the thread that ends it. What happens is reported to the operator's journal (never a
+// password).
 class RequestHandler {
 public:
     static constexpr qsizetype COMMAND_CAPACITY = 35; // characters of a web command

@@ -211,11 +211,19 @@ void TFormWeb::Web1Click() {
     activateWindow();
 }
 
-// Add: a typed password while fewer than 12 are kept; no duplicate check.
+// Add: a typed password while fewer than 12 are kept; no duplicate check. A password that
+// no one could give on the login page is refused with a word why; the typed text stays for
+// the operator to mend.
 void TFormWeb::SpeedButton1Click() {
     if (Edit1->text().isEmpty() ||
         m_service->lists().snapshot(List::Passwords)->size() >= PASSWORD_LIMIT)
         return;
+    if (!WebAccessList::canBeTyped(Edit1->text())) {
+        m_messages.plain(QStringLiteral(
+            "Пароль не добавлен: пробелы, управляющие знаки и знаки, которых нет в кодовой "
+            "странице 1251, на странице входа ввести нельзя."));
+        return;
+    }
     append(List::Passwords, ListBox1, SpeedButton2, Cp1251::fromUnicode(Edit1->text()));
     PasswordsChanged = 1;
 }

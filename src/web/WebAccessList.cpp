@@ -1,7 +1,11 @@
 #include "WebAccessList.h"
 
+#include "Cp1251.h"
+
 #include <QFile>
 #include <QSaveFile>
+
+#include <algorithm>
 
 WebAccessList::WebAccessList() {
     for (auto& list : m_lists)
@@ -25,6 +29,15 @@ bool WebAccessList::passwordMatches(const QByteArray& password) const {
 
 bool WebAccessList::commandPermitted(const QByteArray& head) const {
     return snapshot(List::Permitted)->contains(head);
+}
+
+bool WebAccessList::canBeTyped(const QString& password) {
+    const auto control = [](QChar character) {
+        const char16_t code = character.unicode();
+        return code <= 32 || (code >= 127 && code <= 159);
+    };
+    return std::ranges::none_of(password, control) &&
+           Cp1251::toUnicode(Cp1251::fromUnicode(password)) == password;
 }
 
 namespace ListFiles {

@@ -35,6 +35,12 @@ public:
     // True when `head` (a command's first 7 characters) equals a permitted entry whole.
     bool commandPermitted(const QByteArray& head) const;
 
+    // True when a browser user can give `password` on the login page: the login drops every
+    // character of code 32 or less, and the page speaks code page 1251, so a password with
+    // a space, a control character (codes below 32, 127, and 128 to 159) or a character
+    // that code page 1251 cannot hold could never be used.
+    static bool canBeTyped(const QString& password);
+
 private:
     mutable std::mutex m_mutex;
     std::shared_ptr<const EntryList> m_lists[LIST_COUNT];

@@ -19,6 +19,7 @@ struct WebRequest {
     QByteArray host;
     QByteArray origin;
     QByteArray secFetchSite;
+    QByteArray referer;
     bool https = false; // the connection is HTTPS
 };
 

@@ -18,6 +18,8 @@ WebSlots::Admission WebSlots::admit(QByteArrayView address, SlotClock::time_poin
         for (int slot = 0; slot < SLOT_COUNT; ++slot)
             if (m_slots[slot].state != SlotFree && m_slots[slot].address == admission.address)
                 return {Outcome::Known, slot, admission.address};
+        if (rests(admission.address, now))
+            return {Outcome::Resting, -1, admission.address};
         for (int slot = 0; slot < SLOT_COUNT && admission.slot < 0; ++slot)
             if (m_slots[slot].state == SlotFree)
                 admission.slot = slot;
@@ -81,6 +83,8 @@ std::vector<ClientAddress> WebSlots::expire(SlotClock::time_point now) {
         for (WebSlot& slot : m_slots)
             if (slot.state != SlotFree && slot.deadline <= now) {
                 freed.push_back(slot.address);
+                if (slot.state == SlotConnected)
+                    rest(slot.address, slot.deadline + RESTING_TIME);
                 slot = WebSlot{};
             }
     }
@@ -93,8 +97,29 @@ void WebSlots::freeAll() {
     {
         std::lock_guard lock(m_mutex);
         m_slots.fill(WebSlot{});
+        m_resting.clear();
     }
     changed();
+}
+
+std::size_t WebSlots::resting(SlotClock::time_point now) const {
+    std::lock_guard lock(m_mutex);
+    return std::size_t(
+        std::ranges::count_if(m_resting, [now](const Rest& rest) { return rest.until > now; }));
+}
+
+// Under the lock: whether the address rests at `now`; the rests that have ended go.
+bool WebSlots::rests(const ClientAddress& address, SlotClock::time_point now) {
+    std::erase_if(m_resting, [now](const Rest& rest) { return rest.until <= now; });
+    return std::ranges::any_of(m_resting,
+                               [&address](const Rest& rest) { return rest.address == address; });
+}
+
+// Under the lock.
+void WebSlots::rest(const ClientAddress& address, SlotClock::time_point until) {
+    if (m_resting.size() >= RESTING_LIMIT)
+        m_resting.erase(std::ranges::min_element(m_resting, {}, &Rest::until));
+    m_resting.push_back({address, until});
 }
 
 std::optional<SlotClock::time_point> WebSlots::nextDeadline() const {

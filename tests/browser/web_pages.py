@@ -10,7 +10,11 @@ from 127.0.0.3) whose picture and script-posted forms name commands of KORVANT: 
 refuses them, and tst_browser checks that none reached the exchange (they all carry
 "6666"); a name that resolves to KORVANT's address but is none of its own (DNS rebinding,
 played by Chromium's resolver rules) gets the refusal page; the user's own pages go on
-working. With --https the server speaks HTTPS with a certificate made for the test, which
+working. The other site's page also holds a link that redirects to a command of KORVANT
+(it carries "5555"): clicked there, it is refused; opened by itself, as a link from a mail
+is, it shows the command for confirmation and runs nothing until the user presses the
+button (tst_browser checks that the command reached the exchange once). A command typed
+into the address bar is confirmed the same way. With --https the server speaks HTTPS with a certificate made for the test, which
 the one browser is told to accept: it logs in, sends a command and reads its reply.
 
 usage: web_pages.py [--https] PORT [SCREENSHOT_FOLDER]
@@ -31,7 +35,9 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 REBOUND = "rebound.test"  # a name of another site that its owner points at this computer
+REDIRECTED = "SSD-RSP:5555,REST"  # the command that the other site's link redirects to
 OTHER_SITE = """<html><body>
+<a id="link" href="/link">a link</a>
 <img id="picture" src="http://127.0.0.1:{port}/?Command=SSD-RSP:6666,PICTURE">
 <iframe name="sink"></iframe>
 <form id="form" method="POST" action="http://127.0.0.1:{port}/" target="sink">
@@ -139,11 +145,18 @@ class Relay(threading.Thread):
 
 
 def serve_other_site(port):
-    """Another site's page, at http://127.0.0.3:<its port>/, that tries KORVANT's commands."""
+    """Another site's page, at http://127.0.0.3:<its port>/, that tries KORVANT's commands;
+    its /link redirects to one."""
     page = OTHER_SITE.format(port=port).encode()
 
     class Page(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
+            if self.path == "/link":
+                self.send_response(302)
+                self.send_header("Location", f"http://127.0.0.1:{port}/?Command={REDIRECTED}")
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+                return
             self.send_response(200)
             self.send_header("Content-Type", "text/html")
             self.send_header("Content-Length", str(len(page)))
@@ -166,6 +179,16 @@ def other_sites_are_refused(driver, port):
             "return picture.complete && done.form && done.fetch"))
         expect(driver.execute_script("return picture.naturalWidth") == 0,
                "another site's picture request got no picture")
+        page = follow(driver, lambda: driver.find_element(By.ID, "link").click())
+        expect("с другой страницы" in page,
+               "a link on another site's page that redirects to a command is refused")
+        link = f"http://127.0.0.3:{site.server_address[1]}/link"
+        page = follow(driver, lambda: driver.get(link))  # as a link from a mail is opened
+        expect("ещё не передана" in page and REDIRECTED in page,
+               "the same link opened by itself shows its command for confirmation")
+        lines = reply_lines(follow(driver, lambda: press_button(driver)))
+        expect(lines[0] == REDIRECTED and lines[1] == DONE,
+               f"the confirmation's button runs the command: {lines}")
     finally:
         site.shutdown()
     driver.get(f"http://{REBOUND}:{port}/")
@@ -180,16 +203,25 @@ def text_field(driver):
     return driver.find_element(By.CSS_SELECTOR, "input[type=text], input[type=password]")
 
 
-def submit(driver, text):
-    """Types into the page's one field, presses its button and waits for the next page: the
-    old page's window carries a mark that the new page's window does not."""
-    text_field(driver).send_keys(text)
+def follow(driver, action):
+    """Does what leads to another page and waits for it: the old page's window carries a mark
+    that the new page's window does not. Returns the new page's text."""
     driver.execute_script("window.korvantOldPage = true")
-    driver.find_element(By.CSS_SELECTOR, "input[type=submit]").click()
+    action()
     WebDriverWait(driver, WAIT, ignored_exceptions=(WebDriverException,)).until(
         lambda d: d.execute_script(
             "return !window.korvantOldPage && document.readyState === 'complete'"))
     return driver.find_element(By.TAG_NAME, "body").text
+
+
+def press_button(driver):
+    driver.find_element(By.CSS_SELECTOR, "input[type=submit]").click()
+
+
+def submit(driver, text):
+    """Types into the page's one field, presses its button and waits for the next page."""
+    text_field(driver).send_keys(text)
+    return follow(driver, lambda: press_button(driver))
 
 
 def reply_lines(page_text):
@@ -278,12 +310,17 @@ def main():
                    "RTM-RRT" not in " ".join(pages["second"]),
                    f"round {round_}: the second user sees only its own reply {pages['second']}")
 
-        # A command typed into the address bar: no page before it hints at the code page,
-        # and the reply page itself names none; the server's Content-Type does.
-        first.get(f"http://127.0.0.1:{port}/?Command=RTM-RRT")
-        lines = reply_lines(first.find_element(By.TAG_NAME, "body").text)
+        # A command typed into the address bar is shown for confirmation; its button runs it.
+        # No page before the reply hints at the code page, and the reply page itself names
+        # none; the server's Content-Type does.
+        page = follow(first, lambda: first.get(f"http://127.0.0.1:{port}/?Command=RTM-RRT"))
+        expect("ещё не передана" in page and "RTM-RRT" in page,
+               "a command typed into the address bar is shown for confirmation")
+        if shots:
+            first.save_screenshot(f"{shots}/web-confirm.png")
+        lines = reply_lines(follow(first, lambda: press_button(first)))
         expect(lines[0] == "RTM-RRT" and lines[1] == DONE,
-               f"a reply page loaded by its address: {lines}")
+               f"the confirmed command's reply page: {lines}")
         expect(first.execute_script("return document.characterSet") == "windows-1251",
                "the reply page is read as code page 1251")
     finally:
