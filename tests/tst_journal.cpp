@@ -245,6 +245,8 @@ private slots:
     void reportsArePackedWhole();
     void burstIsStampedOnceAndQueuedWhole();
     void overflowIsCountedAndRecorded();
+    void heldFileIsWaitedOut_data();
+    void heldFileIsWaitedOut();
     void faults_data();
     void faults();
     void killDuringFlood();
@@ -538,6 +540,65 @@ void TestJournal::overflowIsCountedAndRecorded() {
     QCOMPARE(db.open(file.path(), true), SQLITE_OK);
     QCOMPARE(db.integer("SELECT count(*) FROM lines WHERE text = 'HELD'"), std::int64_t(fitting));
     QCOMPARE(db.integer("SELECT text FROM records WHERE kind = 6"), std::int64_t(BEYOND));
+}
+
+void TestJournal::heldFileIsWaitedOut_data() {
+    QTest::addColumn<QString>("when");
+    QTest::newRow("held at the opening") << "opening";
+    QTest::newRow("held while writing") << "writing";
+    QTest::newRow("held when the program ends") << "ending";
+}
+
+// Another program that holds the file's write lock far longer than one try's wait stops
+// nothing: the reports made meanwhile wait and are all written once it lets go. At the end
+// of the program a held file is given up after a try, and the file stays whole.
+void TestJournal::heldFileIsWaitedOut() {
+    QFETCH(QString, when);
+    constexpr int LINES = 1000;
+    JournalFile file;
+    JournalStore::Limits limits;
+    limits.busyWaitMs = 20;
+    Sqlite::Connection blocker;
+    const auto hold = [&] {
+        return blocker.open(file.path(), false) == SQLITE_OK &&
+               blocker.exec("BEGIN IMMEDIATE") == SQLITE_OK;
+    };
+    if (when == QLatin1String("opening")) {
+        OperatorJournal({file.path(), file.clock.function(), limits}).replyLine(0, "BEFORE");
+        QVERIFY(hold());
+    }
+    auto journal = std::make_unique<OperatorJournal>(
+        OperatorJournal::Settings{file.path(), file.clock.function(), limits});
+    if (when != QLatin1String("opening")) {
+        journal->replyLine(0, "BEFORE");
+        journal->flush();
+        QVERIFY(hold());
+    }
+    for (int i = 0; i < LINES; ++i)
+        journal->replyLine(0, "HELD " + QByteArray::number(i));
+    if (when != QLatin1String("opening")) // the writer has the batch in hand
+        QTRY_COMPARE(journal->waitingReports(), std::size_t(0));
+    QTest::qWait(10 * limits.busyWaitMs); // many tries' waits
+    QVERIFY2(journal->isRecording(), qPrintable(journal->problem()));
+    if (when == QLatin1String("ending")) {
+        QElapsedTimer ending;
+        ending.start();
+        journal.reset();
+        QCOMPARE_LT(ending.elapsed(), 1000);
+    }
+    QCOMPARE(blocker.exec("COMMIT"), SQLITE_OK);
+    blocker.close();
+    const int expected = when == QLatin1String("ending") ? 0 : LINES;
+    if (journal)
+        journal->flush();
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    Sqlite::Statement check(db, "PRAGMA integrity_check");
+    QCOMPARE(check.step(), SQLITE_ROW);
+    QCOMPARE(check.text(0), QStringLiteral("ok"));
+    QCOMPARE(int(db.integer("SELECT count(*) FROM lines WHERE text = 'BEFORE'")), 1);
+    QCOMPARE(int(db.integer("SELECT count(*) FROM lines WHERE text LIKE 'HELD %'")), expected);
+    QCOMPARE(int(db.integer("SELECT count(*) FROM records WHERE kind = 6")), 0); // none lost
 }
 
 void TestJournal::faults_data() {

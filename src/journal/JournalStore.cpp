@@ -12,7 +12,6 @@
 
 namespace {
 
-constexpr int BUSY_TIMEOUT_MS = 10000;              // another program holding the file
 constexpr std::int64_t WAL_KEPT_BYTES = 16LL << 20; // the WAL file is cut back to this
 constexpr int PRUNE_STEP_RECORDS = 500;             // records deleted in one transaction
 constexpr std::int64_t PRUNE_TO_PERCENT = 90;       // a file over its size is cut to this
@@ -51,11 +50,16 @@ QByteArray utf8(QByteArrayView cp1251) {
 JournalStore::JournalStore(QString path, Limits limits)
     : m_path(std::move(path)), m_limits(limits) {}
 
+// A transaction that fails is rolled back whole: a group of lines begun in it is gone, and
+// the lines that follow begin a new one.
 bool JournalStore::fail(const QString& what) {
     m_damaged = m_damaged || Sqlite::isDamage(m_db.errorCode());
+    m_busy = what.isEmpty() && Sqlite::isBusy(m_db.errorCode());
     m_problem = what.isEmpty() ? m_db.errorText() : what;
-    if (m_db.isOpen())
+    if (m_db.isOpen() && !sqlite3_get_autocommit(m_db.handle())) {
         m_db.exec("ROLLBACK");
+        m_group = 0;
+    }
     return false;
 }
 
@@ -75,9 +79,10 @@ bool JournalStore::prepare() {
     closeFile();
     m_problem.clear();
     m_damaged = false;
+    m_busy = false;
     if (m_db.open(m_path, false) != SQLITE_OK)
         return fail({});
-    sqlite3_busy_timeout(m_db.handle(), BUSY_TIMEOUT_MS);
+    sqlite3_busy_timeout(m_db.handle(), m_limits.busyWaitMs);
     // The version first: a later version's file is left exactly as it is.
     const std::int64_t version = m_db.integer("PRAGMA user_version");
     if (version < 0)
@@ -172,23 +177,35 @@ bool JournalStore::commit() {
     return m_db.exec("COMMIT") == SQLITE_OK || fail({});
 }
 
-bool JournalStore::write(const JournalReports& reports, std::uint64_t lost, std::int64_t now) {
+bool JournalStore::write(const JournalReports& reports, std::size_t& done, Counts& counts,
+                         std::int64_t now) {
     QElapsedTimer transaction;
     transaction.start();
-    if (!begin() || (lost > 0 && !recordLost(lost, now)))
+    if (!begin() || !recordCounts(counts, now))
         return false;
+    std::size_t at = 0;
     for (const JournalReport report : reports) {
+        if (at++ < done)
+            continue; // in the file since a write that another program's lock stopped
         if (!apply(report))
             return fail({});
         if (transaction.elapsed() >= TRANSACTION_MS) {
-            if (!commit() || !begin())
+            if (!commit())
+                return false;
+            counts = {};
+            done = at;
+            if (!begin())
                 return false;
             transaction.restart();
         }
     }
     if (m_group && m_setGroupEnd.bind(1, m_group).bind(2, m_groupLast).run() != SQLITE_DONE)
         return fail({});
-    return commit();
+    if (!commit())
+        return false;
+    counts = {};
+    done = at;
+    return true;
 }
 
 bool JournalStore::apply(const JournalReport& report) {
@@ -265,8 +282,10 @@ bool JournalStore::closeGroup() {
     return m_setGroupEnd.bind(1, group).bind(2, m_groupLast).run() == SQLITE_DONE;
 }
 
-bool JournalStore::recordLost(std::uint64_t lost, std::int64_t now) {
-    const QByteArray count = QByteArray::number(qulonglong(lost));
+bool JournalStore::recordCounts(const Counts& counts, std::int64_t now) {
+    if (counts.lost == 0)
+        return true;
+    const QByteArray count = QByteArray::number(qulonglong(counts.lost));
     JournalReport report;
     report.time = now;
     report.text = count;
@@ -283,6 +302,7 @@ bool JournalStore::endUnfinished(std::int64_t now, bool known) {
 }
 
 bool JournalStore::prune(std::int64_t now) {
+    m_problem.clear(); // a lock that held up an earlier write has gone
     Sqlite::Statement old(m_db, "SELECT id FROM records WHERE time < ?1 ORDER BY time LIMIT ?2");
     do
         old.bind(1, now - m_limits.keepMs).bind(2, PRUNE_STEP_RECORDS);

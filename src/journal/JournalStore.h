@@ -29,6 +29,12 @@ public:
         std::int64_t keepMs = 90 * DAY_MS;            // records older than this are pruned
         std::int64_t maxBytes = 1024LL * 1024 * 1024; // and the oldest beyond this size
         int maxPages = 0;                             // SQLite's own page limit (0 = none)
+        int busyWaitMs = 1000; // one try's wait for a file that another program holds
+    };
+    // What the journal counted instead of recording it, for the file.
+    struct Counts {
+        std::uint64_t lost = 0; // reports that could not be queued
+        bool empty() const { return lost == 0; }
     };
 
     JournalStore(QString path, Limits limits);
@@ -38,10 +44,12 @@ public:
     // earlier run left without an end are ended with ProgramEnded. `now` dates a name
     // set aside. False when the journal cannot be kept; problem() says why.
     bool open(std::int64_t now);
-    // Writes the reports in order, in transactions of at most TRANSACTION_MS; `lost`
-    // reports that could not be queued are recorded first. False on failure (problem()),
-    // damaged() tells whether the file is found damaged.
-    bool write(const JournalReports& reports, std::uint64_t lost, std::int64_t now);
+    // Writes the reports in order from the `done`th on, in transactions of at most
+    // TRANSACTION_MS; the counts are recorded first and then cleared. `done` counts the
+    // reports in the file, also when the write fails: a write that another program's lock
+    // stopped (busy()) goes on from there once the lock has gone. False on failure
+    // (problem()); damaged() tells whether the file is found damaged.
+    bool write(const JournalReports& reports, std::size_t& done, Counts& counts, std::int64_t now);
     // Drops the records older than the time kept and, while the file holds more than its
     // size, the oldest ones.
     bool prune(std::int64_t now);
@@ -54,6 +62,9 @@ public:
     const QString& path() const { return m_path; }
     const QString& problem() const { return m_problem; }
     bool damaged() const { return m_damaged; }
+    // The last failure was another program holding the file: it passes, and the same work
+    // can be tried again.
+    bool busy() const { return m_busy; }
     const QString& renamedAside() const { return m_renamedAside; }
 
 private:
@@ -71,7 +82,7 @@ private:
     bool insertLine(std::int64_t record, const JournalReport& report);
     bool lineWithoutCommand(const JournalReport& report);
     bool closeGroup();
-    bool recordLost(std::uint64_t lost, std::int64_t now);
+    bool recordCounts(const Counts& counts, std::int64_t now);
     bool endUnfinished(std::int64_t now, bool known);
     bool deleteRecords(Sqlite::Statement& select, std::int64_t enough);
     std::int64_t usedBytes() const;
@@ -83,6 +94,7 @@ private:
     QString m_problem;
     QString m_renamedAside;
     bool m_damaged = false;
+    bool m_busy = false;
 
     Sqlite::Statement m_insertRecord;
     Sqlite::Statement m_insertLine;

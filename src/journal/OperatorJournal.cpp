@@ -152,7 +152,8 @@ std::size_t OperatorJournal::waitingReports() const {
 }
 
 // The writer: sleeps until reports come (or the daily pruning is due), gathers them for
-// at most GATHER_MS, and writes them in one go.
+// at most GATHER_MS, and writes them in one go. A batch that another program's lock holds
+// up is tried again after each gathering, and the queue waits behind it.
 void OperatorJournal::run() {
     pthread_setname_np(pthread_self(), "journal");
     if (!openStore())
@@ -165,26 +166,34 @@ void OperatorJournal::run() {
     room.appendAll(m_queue);
     m_queue.swap(room);
     room = JournalReports();
+    std::size_t done = 0; // of the batch, the reports in the file
+    JournalStore::Counts counts;
     for (;;) {
         const auto untilPrune =
             std::chrono::milliseconds(std::max<std::int64_t>(0, m_nextPrune - m_clock()));
-        m_wake.wait_for(lock, untilPrune, [&] { return m_stopping || !m_queue.empty(); });
+        m_wake.wait_for(lock, untilPrune,
+                        [&] { return m_stopping || !m_queue.empty() || !batch.empty(); });
         m_wake.wait_for(lock, std::chrono::milliseconds(GATHER_MS),
                         [&] { return m_stopping || m_hurry || m_queue.bytes() >= WRITE_AT_BYTES; });
-        batch.swap(m_queue);
-        const std::uint64_t lost = std::exchange(m_lost, 0);
+        if (batch.empty()) {
+            batch.swap(m_queue);
+            counts.lost += std::exchange(m_lost, 0);
+        }
         m_hurry = false;
         const bool stopping = m_stopping;
+        const bool queueEmpty = m_queue.empty();
         lock.unlock();
-        if (!writeBatch(batch, lost) || !pruneWhenDue())
+        const Write write = writeBatch(batch, done, counts);
+        if (write == Write::Failed)
             return;
-        {
-            std::lock_guard done(m_mutex);
-            m_done += batch.size();
+        if (write == Write::Done || stopping) { // at the end, a held batch is given up
+            settle(batch.size());
+            batch.clear();
+            done = 0;
         }
-        m_written.notify_all();
-        batch.clear();
-        if (stopping) {
+        if (!pruneWhenDue())
+            return;
+        if (stopping && (write == Write::Held || queueEmpty)) {
             m_store.close(m_clock());
             return;
         }
@@ -192,8 +201,12 @@ void OperatorJournal::run() {
     }
 }
 
+// Another program holding the file is waited out; anything else that keeps the file from
+// opening stops the journal.
 bool OperatorJournal::openStore() {
-    const bool opened = m_store.open(m_clock());
+    bool opened = m_store.open(m_clock());
+    while (!opened && m_store.busy() && pauseWhileHeld())
+        opened = m_store.open(m_clock());
     if (!m_store.renamedAside().isEmpty())
         tellSetAside();
     if (!opened) {
@@ -204,19 +217,37 @@ bool OperatorJournal::openStore() {
     return pruneWhenDue();
 }
 
+// A moment before the file is tried again; false once the journal is to end.
+bool OperatorJournal::pauseWhileHeld() {
+    std::unique_lock lock(m_mutex);
+    return !m_wake.wait_for(lock, std::chrono::milliseconds(GATHER_MS), [&] { return m_stopping; });
+}
+
 // A file found damaged while writing is set aside, and the batch goes into the new one.
-bool OperatorJournal::writeBatch(const JournalReports& batch, std::uint64_t lost) {
-    if (batch.empty() && lost == 0)
-        return true;
-    if (m_store.write(batch, lost, m_clock()))
-        return true;
+OperatorJournal::Write OperatorJournal::writeBatch(const JournalReports& batch, std::size_t& done,
+                                                   JournalStore::Counts& counts) {
+    if (done == batch.size() && counts.empty())
+        return Write::Done;
+    if (m_store.write(batch, done, counts, m_clock()))
+        return Write::Done;
     if (m_store.damaged() && m_store.replaceDamaged(m_clock())) {
         tellSetAside();
-        if (m_store.write(batch, lost, m_clock()))
-            return true;
+        if (m_store.write(batch, done, counts, m_clock()))
+            return Write::Done;
     }
+    if (m_store.busy())
+        return Write::Held;
     stopRecording(m_store.problem());
-    return false;
+    return Write::Failed;
+}
+
+// The batch's reports are in the file, or given up: flush() waits no more for them.
+void OperatorJournal::settle(std::size_t reports) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_done += reports;
+    }
+    m_written.notify_all();
 }
 
 // At start-up, once a day after that, and whenever the file has grown past its size.
@@ -228,6 +259,10 @@ bool OperatorJournal::pruneWhenDue() {
         m_nextPrune = now + JournalStore::DAY_MS;
     if (m_store.prune(now))
         return true;
+    if (m_store.busy()) { // tried again at the next wake
+        m_nextPrune = now;
+        return true;
+    }
     stopRecording(m_store.problem());
     return false;
 }

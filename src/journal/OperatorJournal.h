@@ -21,8 +21,10 @@
 // full. The reports of a burst (Journal::Burst) wait on the thread that makes them and
 // are queued together when it ends. If the disk is slow, at most QUEUE_BYTES of reports
 // wait; what comes beyond them is dropped and counted, and the count is recorded once
-// writing goes on. A file that cannot be opened or written stops the journal: the window
-// thread hears of it once (trouble()), and KORVANT goes on without it.
+// writing goes on. While another program holds the file (the sqlite3 shell, a backup), the
+// batch in hand waits for it and is tried again, the reports behind it queued meanwhile. A
+// file that cannot be opened or written stops the journal: the window thread hears of it
+// once (trouble()), and KORVANT goes on without it.
 class OperatorJournal final : public QObject, public Journal, private MessageHandler {
     Q_OBJECT
 public:
@@ -78,12 +80,16 @@ signals:
     void trouble(const QString& text);
 
 private:
+    enum class Write { Done, Held, Failed };
+
     void report(JournalReport report);
     bool queued(std::size_t taken, std::size_t offered, std::size_t bytesBefore);
     void queueBurst();
     void run();
     bool openStore();
-    bool writeBatch(const JournalReports& batch, std::uint64_t lost);
+    bool pauseWhileHeld();
+    Write writeBatch(const JournalReports& batch, std::size_t& done, JournalStore::Counts& counts);
+    void settle(std::size_t reports);
     bool pruneWhenDue();
     void stopRecording(const QString& reason);
     void tellSetAside();
