@@ -35,18 +35,28 @@ namespace {
 const std::int64_t START = QDateTime(QDate(2024, 12, 9), QTime(3, 12)).toMSecsSinceEpoch();
 constexpr std::int64_t DAY = JournalStore::DAY_MS;
 
-// The journal's clock, moved by the test; readable from any thread.
+// The journal's clocks, moved by the test; readable from any thread. Time that passes
+// moves the computer's clock and the steady one alike; a step of the computer's clock
+// (a wrong time set, or corrected) moves it alone.
 class WallClock {
 public:
-    std::int64_t now() const { return m_ms; }
-    void set(std::int64_t ms) { m_ms = ms; }
+    std::int64_t now() const { return m_ms + m_step; }
+    void set(std::int64_t ms) {
+        m_ms = ms;
+        m_step = 0;
+    }
     void advance(std::int64_t ms) { m_ms += ms; }
+    void step(std::int64_t ms) { m_step += ms; }
     JournalClock function() {
+        return [this] { return now(); };
+    }
+    JournalClock steady() {
         return [this] { return m_ms.load(); };
     }
 
 private:
     std::atomic<std::int64_t> m_ms{START};
+    std::atomic<std::int64_t> m_step{0};
 };
 
 struct JournalFile {
@@ -54,7 +64,7 @@ struct JournalFile {
     WallClock clock;
     QString path() const { return folder.filePath(QStringLiteral("Journal.db")); }
     OperatorJournal::Settings settings(JournalStore::Limits limits = {}) {
-        return {path(), clock.function(), limits};
+        return {path(), clock.function(), limits, clock.steady()};
     }
 };
 
@@ -253,6 +263,8 @@ private slots:
     void earlierVersionIsTaken();
     void pruneByAge_data();
     void pruneByAge();
+    void pruneByAWrongClock_data();
+    void pruneByAWrongClock();
     void pruneBySize();
     void windowFilters_data();
     void windowFilters();
@@ -564,11 +576,10 @@ void TestJournal::heldFileIsWaitedOut() {
                blocker.exec("BEGIN IMMEDIATE") == SQLITE_OK;
     };
     if (when == QLatin1String("opening")) {
-        OperatorJournal({file.path(), file.clock.function(), limits}).replyLine(0, "BEFORE");
+        OperatorJournal(file.settings(limits)).replyLine(0, "BEFORE");
         QVERIFY(hold());
     }
-    auto journal = std::make_unique<OperatorJournal>(
-        OperatorJournal::Settings{file.path(), file.clock.function(), limits});
+    auto journal = std::make_unique<OperatorJournal>(file.settings(limits));
     if (when != QLatin1String("opening")) {
         journal->replyLine(0, "BEFORE");
         journal->flush();
@@ -797,6 +808,74 @@ void TestJournal::pruneByAge() {
         if (row.kind == RecordKind::Refusal)
             subjects << row.text;
     QCOMPARE(subjects, kept);
+}
+
+void TestJournal::pruneByAWrongClock_data() {
+    constexpr qint64 D = DAY; // as a test datum
+    constexpr qint64 YEAR = 365 * D;
+    QTest::addColumn<QList<qint64>>("stamps"); // the records' times after START, as written
+    QTest::addColumn<qint64>("start");         // the clock at the next start, after START
+    QTest::addColumn<qint64>("step");          // then a step of the clock
+    QTest::addColumn<qint64>("run");           // and how long the program runs after it
+    QTest::addColumn<QList<int>>("kept");      // the records kept, by their place in `stamps`
+    const QList<qint64> lastMonths{-80 * D, -30 * D, 0};
+    QTest::newRow("the clock five years ahead at start-up")
+        << lastMonths << 5 * YEAR << 0LL << 0LL << QList<int>{0, 1, 2};
+    QTest::newRow("the clock five years ahead, and a day's run")
+        << lastMonths << 5 * YEAR << 0LL << D + 1 << QList<int>{0, 1, 2};
+    QTest::newRow("the clock steps five years ahead during the run")
+        << lastMonths << 0LL << 5 * YEAR << D + 1 << QList<int>{0, 1, 2};
+    QTest::newRow("the clock steps back: the daily pruning goes on")
+        << QList<qint64>{-89 * D - D / 2, 0} << 0LL << -YEAR << D + 1 << QList<int>{1};
+    QTest::newRow("the clock behind at start-up")
+        << lastMonths << -YEAR << 0LL << 0LL << QList<int>{0, 1, 2};
+    QTest::newRow("stamped in the future: kept while the clock is not 90 days past it")
+        << QList<qint64>{0, YEAR} << YEAR + 89 * D << 0LL << 0LL << QList<int>{1};
+    QTest::newRow("stamped in the future: gone once 90 days have passed it")
+        << QList<qint64>{0, YEAR} << YEAR + D << 0LL << 90 * D + 1 << QList<int>{};
+    QTest::newRow("stamped while the clock was behind: kept while those before are young")
+        << QList<qint64>{-10 * D, -4000 * D, 0} << 0LL << 0LL << 0LL << QList<int>{0, 1, 2};
+    QTest::newRow("stamped while the clock was behind: gone with those before it")
+        << QList<qint64>{-100 * D, -4000 * D, 0} << 0LL << 0LL << 0LL << QList<int>{2};
+    QTest::newRow("exactly 90 days is kept, a millisecond more is not")
+        << QList<qint64>{-90 * D - 1, -90 * D, 0} << 0LL << 0LL << 0LL << QList<int>{1, 2};
+    QTest::newRow("after a pause, age counts from the newest record")
+        << QList<qint64>{-200 * D, -100 * D} << 0LL << 0LL << 0LL << QList<int>{1};
+}
+
+// Records are written with the clock at `stamps`; the program starts again with the clock at
+// `start`, its clock steps, and it runs on for `run`: what 90 days of true time would keep
+// is kept, whatever the clock says.
+void TestJournal::pruneByAWrongClock() {
+    QFETCH(QList<qint64>, stamps);
+    QFETCH(qint64, start);
+    QFETCH(qint64, step);
+    QFETCH(qint64, run);
+    QFETCH(QList<int>, kept);
+    JournalFile file;
+    {
+        OperatorJournal journal(file.settings());
+        for (int i = 0; i < stamps.size(); ++i) {
+            file.clock.set(START + stamps[i]);
+            journal.commandRefused(Refusal::QueueFull, CommandSource::Typed, {},
+                                   QByteArray::number(i));
+        }
+    }
+    file.clock.set(START + start);
+    OperatorJournal journal(file.settings());
+    journal.replyLine(0, "STARTED"); // written once the start-up pruning is done
+    journal.flush();
+    file.clock.step(step);
+    file.clock.advance(run);
+    journal.replyLine(0, "WAKE"); // the journal looks at its clocks when it has work
+    journal.flush();
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    Sqlite::Statement refused(db, "SELECT text FROM records WHERE kind = 3 ORDER BY id");
+    QList<int> found;
+    while (refused.step() == SQLITE_ROW)
+        found << refused.text(0).toInt();
+    QCOMPARE(found, kept);
 }
 
 // Past its size the file loses its oldest records, and stops growing.

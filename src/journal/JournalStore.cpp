@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -301,11 +302,28 @@ bool JournalStore::endUnfinished(std::int64_t now, bool known) {
     return end.run() == SQLITE_DONE || fail({});
 }
 
+std::int64_t JournalStore::newestTime(std::int64_t none) const {
+    return m_db.integer("SELECT max(time) FROM records", none);
+}
+
+// The records written before the first young one (stamped within the time kept before
+// `now`, and not after it) are old, but for those stamped after `now`: a record stamped
+// while the clock was behind stays as long as those written before it, and one stamped
+// ahead stays until `now` has passed it by the time kept.
 bool JournalStore::prune(std::int64_t now) {
     m_problem.clear(); // a lock that held up an earlier write has gone
-    Sqlite::Statement old(m_db, "SELECT id FROM records WHERE time < ?1 ORDER BY time LIMIT ?2");
+    std::int64_t firstYoung = std::numeric_limits<std::int64_t>::max();
+    {
+        Sqlite::Statement young(m_db, "SELECT min(id) FROM records WHERE time BETWEEN ?1 AND ?2");
+        if (young.bind(1, now - m_limits.keepMs).bind(2, now).step() != SQLITE_ROW)
+            return fail({});
+        if (!young.isNull(0))
+            firstYoung = young.integer(0);
+    }
+    Sqlite::Statement old(m_db, "SELECT id FROM records WHERE id < ?1 AND time <= ?2 "
+                                "ORDER BY id LIMIT ?3");
     do
-        old.bind(1, now - m_limits.keepMs).bind(2, PRUNE_STEP_RECORDS);
+        old.bind(1, firstYoung).bind(2, now).bind(3, PRUNE_STEP_RECORDS);
     while (deleteRecords(old, 0));
     if (!m_problem.isEmpty() || !tooBig())
         return m_problem.isEmpty();

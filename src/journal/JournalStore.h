@@ -50,9 +50,11 @@ public:
     // stopped (busy()) goes on from there once the lock has gone. False on failure
     // (problem()); damaged() tells whether the file is found damaged.
     bool write(const JournalReports& reports, std::size_t& done, Counts& counts, std::int64_t now);
-    // Drops the records older than the time kept and, while the file holds more than its
-    // size, the oldest ones.
+    // Drops the records older than the time kept by `now` and, while the file holds more
+    // than its size, the oldest ones.
     bool prune(std::int64_t now);
+    // The time of the newest record; `none` when there is none.
+    std::int64_t newestTime(std::int64_t none) const;
     bool tooBig() const;
     // Ends the commands left without an end and closes the file.
     void close(std::int64_t now);

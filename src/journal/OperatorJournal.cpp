@@ -8,7 +8,7 @@
 
 OperatorJournal::OperatorJournal(Settings settings, QObject* parent)
     : QObject(parent), m_path(settings.path), m_clock(std::move(settings.clock)),
-      m_store(settings.path, settings.limits) {
+      m_steady(std::move(settings.steady)), m_store(settings.path, settings.limits) {
     m_messages.setHandler(this);
     m_writer = std::thread([this] { run(); });
 }
@@ -25,6 +25,12 @@ OperatorJournal::~OperatorJournal() {
 
 std::int64_t OperatorJournal::systemClock() {
     return QDateTime::currentMSecsSinceEpoch();
+}
+
+std::int64_t OperatorJournal::steadyClock() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 Journal::Record OperatorJournal::commandQueued(CommandSource source, QByteArrayView address,
@@ -170,7 +176,7 @@ void OperatorJournal::run() {
     JournalStore::Counts counts;
     for (;;) {
         const auto untilPrune =
-            std::chrono::milliseconds(std::max<std::int64_t>(0, m_nextPrune - m_clock()));
+            std::chrono::milliseconds(std::max<std::int64_t>(0, m_nextPrune - m_steady()));
         m_wake.wait_for(lock, untilPrune,
                         [&] { return m_stopping || !m_queue.empty() || !batch.empty(); });
         m_wake.wait_for(lock, std::chrono::milliseconds(GATHER_MS),
@@ -184,15 +190,13 @@ void OperatorJournal::run() {
         const bool queueEmpty = m_queue.empty();
         lock.unlock();
         const Write write = writeBatch(batch, done, counts);
-        if (write == Write::Failed)
+        if (write == Write::Failed || !pruneWhenDue())
             return;
         if (write == Write::Done || stopping) { // at the end, a held batch is given up
             settle(batch.size());
             batch.clear();
             done = 0;
         }
-        if (!pruneWhenDue())
-            return;
         if (stopping && (write == Write::Held || queueEmpty)) {
             m_store.close(m_clock());
             return;
@@ -213,7 +217,8 @@ bool OperatorJournal::openStore() {
         stopRecording(m_store.problem());
         return false;
     }
-    m_nextPrune = m_clock(); // at start-up
+    m_ageFromSteady = m_nextPrune = m_steady(); // the first pruning at start-up
+    m_ageFrom = std::min(m_clock(), m_store.newestTime(m_clock()));
     return pruneWhenDue();
 }
 
@@ -250,14 +255,15 @@ void OperatorJournal::settle(std::size_t reports) {
     m_written.notify_all();
 }
 
-// At start-up, once a day after that, and whenever the file has grown past its size.
+// At start-up, once a day after that by the steady clock (a step of the clock neither
+// hastens nor stops it), and whenever the file has grown past its size.
 bool OperatorJournal::pruneWhenDue() {
-    const std::int64_t now = m_clock();
+    const std::int64_t now = m_steady();
     if (now < m_nextPrune && !m_store.tooBig())
         return true;
     if (now >= m_nextPrune)
         m_nextPrune = now + JournalStore::DAY_MS;
-    if (m_store.prune(now))
+    if (m_store.prune(ageTime()))
         return true;
     if (m_store.busy()) { // tried again at the next wake
         m_nextPrune = now;
@@ -265,6 +271,14 @@ bool OperatorJournal::pruneWhenDue() {
     }
     stopRecording(m_store.problem());
     return false;
+}
+
+// The time by which records age. A clock far ahead at start-up would make every record
+// old, so age is counted from the clock then or from the newest record, whichever is
+// earlier, and from there by the steady clock: no step of the clock while the program runs
+// makes a record older.
+std::int64_t OperatorJournal::ageTime() const {
+    return m_ageFrom + (m_steady() - m_ageFromSteady);
 }
 
 // The journal stops for the rest of the run: what waits is dropped, and nothing more is

@@ -42,6 +42,7 @@ public:
         QString path;
         JournalClock clock;
         JournalStore::Limits limits;
+        JournalClock steady = steadyClock; // runs on at its pace whatever the clock does
     };
 
     explicit OperatorJournal(Settings settings, QObject* parent = nullptr);
@@ -50,6 +51,8 @@ public:
 
     // The clock of the program's computer.
     static std::int64_t systemClock();
+    // Milliseconds since the computer started, which no setting of its clock changes.
+    static std::int64_t steadyClock();
 
     Record commandQueued(CommandSource source, QByteArrayView address,
                          QByteArrayView text) override;
@@ -91,6 +94,7 @@ private:
     Write writeBatch(const JournalReports& batch, std::size_t& done, JournalStore::Counts& counts);
     void settle(std::size_t reports);
     bool pruneWhenDue();
+    std::int64_t ageTime() const;
     void stopRecording(const QString& reason);
     void tellSetAside();
     void tell(const QString& text);
@@ -98,6 +102,7 @@ private:
 
     const QString m_path;
     const JournalClock m_clock;
+    const JournalClock m_steady;
     JournalStore m_store; // the writer thread's alone
     WindowMessageQueue m_messages;
     std::atomic<Record> m_lastCommand{0};
@@ -117,7 +122,11 @@ private:
     bool m_stopping = false;
     bool m_recording = true;
     QString m_problem;
+    // The writer's: the next daily pruning by the steady clock, and where records' age is
+    // counted from.
     std::int64_t m_nextPrune = 0;
+    std::int64_t m_ageFrom = 0;       // by the clock, at start-up
+    std::int64_t m_ageFromSteady = 0; // by the steady clock, then
 
     std::thread m_writer;
 };
