@@ -1,5 +1,6 @@
 #include "DispatcherRig.h"
 #include "Fakes.h"
+#include "HttpProbe.h"
 #include "JournalQuery.h"
 #include "JournalTexts.h"
 #include "OperatorJournal.h"
@@ -8,6 +9,7 @@
 #include "Sqlite.h"
 #include "TerminalRig.h"
 #include "WebCommand.h"
+#include "WebService.h"
 
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -251,6 +253,11 @@ private slots:
     void refusalsAndWebEvents_data();
     void refusalsAndWebEvents();
     void reportsFromManyThreads();
+    void refusalsAreSummed_data();
+    void refusalsAreSummed();
+    void refusalSumsAreBounded();
+    void refusalFloodIsSummed_data();
+    void refusalFloodIsSummed();
     void reportsArePackedWhole_data();
     void reportsArePackedWhole();
     void burstIsStampedOnceAndQueuedWhole();
@@ -451,6 +458,143 @@ void TestJournal::reportsFromManyThreads() {
                             "address = '127.0.0.5'")),
              EACH);
     QCOMPARE(int(db.integer("SELECT count(*) FROM lines")), EACH);
+}
+
+void TestJournal::refusalsAreSummed_data() {
+    // "R address reason at": a refusal, at once ("now") or summed; "T at": the sums due then,
+    // "E at": every sum, as at the program's end: "address reason count first-last".
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("outcomes");
+    QTest::newRow("the first at once, the period's others in one sum")
+        << QStringList{"R A 5 0", "R A 5 10", "R A 5 59999", "T 59999", "T 60000"}
+        << QStringList{"now", "summed", "summed", "", "A 5 2 10-59999"};
+    QTest::newRow("a sum for each period with refusals; a quiet one ends them")
+        << QStringList{"R A 5 0",  "R A 5 30000", "T 60000",     "R A 5 90000",
+                       "T 120000", "T 180000",    "R A 5 190000"}
+        << QStringList{"now", "summed", "A 5 1 30000-30000", "summed", "A 5 1 90000-90000",
+                       "",    "now"};
+    QTest::newRow("each address and reason apart")
+        << QStringList{"R A 5 0", "R B 5 0", "R A 4 0", "R A 5 1", "R B 8 2", "T 60000"}
+        << QStringList{"now", "now", "now", "summed", "now", "A 5 1 1-1"};
+    QTest::newRow("every sum at the end") << QStringList{"R A 5 0", "R A 5 5", "R B 4 7", "E 10"}
+                                          << QStringList{"now", "summed", "now", "A 5 1 5-5"};
+}
+
+// Refusals summed per address and reason, and per period of the steady clock.
+void TestJournal::refusalsAreSummed() {
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, outcomes);
+    RefusalSums sums;
+    QStringList found;
+    for (const QString& step : steps) {
+        const QStringList words = step.split(QLatin1Char(' '));
+        if (words[0] == QLatin1String("R")) {
+            const std::int64_t at = words[3].toLongLong();
+            const bool now =
+                sums.count(Refusal(words[2].toInt()), words[1].toLatin1(), START + at, at);
+            found << (now ? "now" : "summed");
+            continue;
+        }
+        QStringList due;
+        for (const RefusalSums::Sum& sum :
+             sums.takeDue(words[1].toLongLong(), words[0] == QLatin1String("E")))
+            due << QStringLiteral("%1 %2 %3 %4-%5")
+                       .arg(QString::fromLatin1(sum.address))
+                       .arg(int(sum.why))
+                       .arg(sum.count)
+                       .arg(sum.first - START)
+                       .arg(sum.last - START);
+        found << due.join(QLatin1Char(';'));
+    }
+    QCOMPARE(found, outcomes);
+}
+
+// More addresses than are summed at once: those beyond are summed under no address, the
+// sums do not grow past their bound, and every refusal is counted.
+void TestJournal::refusalSumsAreBounded() {
+    constexpr int ADDRESSES = 2 * int(RefusalSums::MAX_SOURCES);
+    constexpr int EACH = 3;
+    RefusalSums sums;
+    int atOnce = 0;
+    std::size_t most = 0;
+    for (int i = 0; i < EACH; ++i)
+        for (int a = 0; a < ADDRESSES; ++a) {
+            atOnce += sums.count(Refusal::Host, "10.1." + QByteArray::number(a), START, 0) ? 1 : 0;
+            most = std::max(most, sums.sources());
+        }
+    QCOMPARE(most, RefusalSums::MAX_SOURCES + 1);
+    QCOMPARE(atOnce, int(RefusalSums::MAX_SOURCES) + 1);
+    std::uint64_t summed = 0;
+    for (const RefusalSums::Sum& sum : sums.takeDue(0, true))
+        summed += sum.count;
+    QCOMPARE(int(summed) + atOnce, ADDRESSES * EACH);
+}
+
+void TestJournal::refusalFloodIsSummed_data() {
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<int>("why");
+    QTest::addColumn<bool>("programEnds"); // or a minute passes
+    QTest::newRow("a foreign Host")
+        << QByteArray("/") << QByteArray("Host: evil.example\r\n") << int(Refusal::Host) << true;
+    QTest::newRow("another site's page")
+        << QByteArray("/?Command=RTM-RRT") << QByteArray("Sec-Fetch-Site: cross-site\r\n")
+        << int(Refusal::CrossSite) << false;
+    QTest::newRow("every place taken")
+        << QByteArray("/") << QByteArray() << int(Refusal::PlacesFull) << false;
+}
+
+// 2 000 refused requests from one address that holds no place: one record at once, and
+// one with the count of the rest once their minute is over or the program ends.
+void TestJournal::refusalFloodIsSummed() {
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, headers);
+    QFETCH(int, why);
+    QFETCH(bool, programEnds);
+    constexpr int REQUESTS = 2000;
+    JournalFile file;
+    auto journal = std::make_unique<OperatorJournal>(file.settings());
+    {
+        Vars vars;
+        RecordingMessages messages;
+        ProgramWindows windows(vars, messages, std::make_unique<FakeSerialDevice>(),
+                               file.folder.path(), {}, *journal);
+        const int port = windows.formWeb.service().port();
+        if (why == int(Refusal::PlacesFull)) {
+            for (int place = 2; place <= 5; ++place)
+                HttpProbe(port, "127.0.0." + QByteArray::number(place)).get("/");
+            QCOMPARE(windows.formWeb.service().webSlots().ConnectionCount(), 4);
+        }
+        const HttpProbe attacker(port, "127.0.0.66");
+        for (int i = 0; i < REQUESTS; ++i)
+            QVERIFY(attacker.request("GET", target, {}, {}, headers).status != 0);
+    }
+    journal->flush();
+    const auto recorded = [&] {
+        Sqlite::Connection db;
+        db.open(file.path(), true);
+        Sqlite::Statement rows(db, "SELECT kind, what, text FROM records "
+                                   "WHERE address = '127.0.0.66' ORDER BY id");
+        QStringList found;
+        while (rows.step() == SQLITE_ROW)
+            found << QStringLiteral("%1 %2 %3")
+                         .arg(rows.integer(0))
+                         .arg(rows.integer(1))
+                         .arg(rows.text(2));
+        return found;
+    };
+    const QString first = QStringLiteral("3 %1 ").arg(why) +
+                          (why == int(Refusal::Host) ? QStringLiteral("evil.example") : QString());
+    QCOMPARE(recorded(), QStringList{first});
+    if (programEnds) {
+        journal.reset();
+    } else {
+        file.clock.advance(RefusalSums::PERIOD_MS);
+        journal->replyLine(0, "WAKE");
+        journal->flush();
+    }
+    QCOMPARE(recorded(),
+             (QStringList{first, QStringLiteral("7 %1 %2").arg(why).arg(REQUESTS - 1)}));
 }
 
 void TestJournal::reportsArePackedWhole_data() {

@@ -115,9 +115,9 @@ bool JournalStore::prepare() {
     m_setSent = Sqlite::Statement(m_db, "UPDATE records SET sent = ?2 WHERE id = ?1");
     m_setEnd = Sqlite::Statement(
         m_db, "UPDATE records SET what = ?2, ended = ?3 WHERE id = ?1 AND what IS NULL");
-    m_setGroupEnd = Sqlite::Statement(m_db, "UPDATE records SET ended = ?2 WHERE id = ?1");
+    m_setLastTime = Sqlite::Statement(m_db, "UPDATE records SET ended = ?2 WHERE id = ?1");
     if (!m_insertRecord.isValid() || !m_insertLine.isValid() || !m_setSent.isValid() ||
-        !m_setEnd.isValid() || !m_setGroupEnd.isValid())
+        !m_setEnd.isValid() || !m_setLastTime.isValid())
         return fail({});
     m_commandRows.fill({});
     m_group = 0;
@@ -200,7 +200,7 @@ bool JournalStore::write(const JournalReports& reports, std::size_t& done, Count
             transaction.restart();
         }
     }
-    if (m_group && m_setGroupEnd.bind(1, m_group).bind(2, m_groupLast).run() != SQLITE_DONE)
+    if (m_group && m_setLastTime.bind(1, m_group).bind(2, m_groupLast).run() != SQLITE_DONE)
         return fail({});
     if (!commit())
         return false;
@@ -245,10 +245,9 @@ std::int64_t JournalStore::rowOf(Journal::Record command) const {
 }
 
 bool JournalStore::insertRecord(RecordKind kind, const JournalReport& report) {
-    const bool hasOrigin =
-        kind == RecordKind::Command || kind == RecordKind::Refusal || kind == RecordKind::Web;
-    const bool hasWhat =
-        kind == RecordKind::Refusal || kind == RecordKind::Web || kind == RecordKind::Port;
+    const bool refusal = kind == RecordKind::Refusal || kind == RecordKind::Refusals;
+    const bool hasOrigin = kind == RecordKind::Command || refusal || kind == RecordKind::Web;
+    const bool hasWhat = refusal || kind == RecordKind::Web || kind == RecordKind::Port;
     m_insertRecord.bind(1, report.time).bind(2, int(kind));
     if (hasOrigin)
         m_insertRecord.bind(3, int(report.source));
@@ -280,17 +279,36 @@ bool JournalStore::closeGroup() {
     if (!m_group)
         return true;
     const std::int64_t group = std::exchange(m_group, 0);
-    return m_setGroupEnd.bind(1, group).bind(2, m_groupLast).run() == SQLITE_DONE;
+    return m_setLastTime.bind(1, group).bind(2, m_groupLast).run() == SQLITE_DONE;
 }
 
 bool JournalStore::recordCounts(const Counts& counts, std::int64_t now) {
-    if (counts.lost == 0)
+    if (counts.empty())
         return true;
-    const QByteArray count = QByteArray::number(qulonglong(counts.lost));
-    JournalReport report;
-    report.time = now;
-    report.text = count;
-    return (closeGroup() && insertRecord(RecordKind::Lost, report)) || fail({});
+    if (!closeGroup())
+        return fail({});
+    if (counts.lost > 0) {
+        const QByteArray count = QByteArray::number(qulonglong(counts.lost));
+        JournalReport report;
+        report.time = now;
+        report.text = count;
+        if (!insertRecord(RecordKind::Lost, report))
+            return fail({});
+    }
+    for (const RefusalSums::Sum& sum : counts.refusals) {
+        const QByteArray count = QByteArray::number(qulonglong(sum.count));
+        const JournalReport report{JournalReport::Kind::Refused,
+                                   std::uint8_t(sum.why),
+                                   CommandSource::Web,
+                                   sum.first,
+                                   0,
+                                   count,
+                                   sum.address};
+        if (!insertRecord(RecordKind::Refusals, report) ||
+            m_setLastTime.bind(1, m_db.lastRow()).bind(2, sum.last).run() != SQLITE_DONE)
+            return fail({});
+    }
+    return true;
 }
 
 bool JournalStore::endUnfinished(std::int64_t now, bool known) {
@@ -380,6 +398,6 @@ void JournalStore::closeFile() {
     m_insertLine = {};
     m_setSent = {};
     m_setEnd = {};
-    m_setGroupEnd = {};
+    m_setLastTime = {};
     m_db.close();
 }

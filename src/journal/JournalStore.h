@@ -1,6 +1,7 @@
 #pragma once
 
 #include "JournalReport.h"
+#include "RefusalSums.h"
 #include "Sqlite.h"
 
 #include <QString>
@@ -15,7 +16,9 @@
 //            (command, first line, device), what (how it ended, why refused, which event),
 //            when it was sent and when it ended
 //   lines    every reply line under its record, numbered in arrival order, with its time
-// Times are milliseconds since 1970 (UTC). The schema's version is PRAGMA user_version.
+// A record of summed refusals (RecordKind::Refusals) holds the time of the first refusal
+// summed, and in "ended" the last one's. Times are milliseconds since 1970 (UTC). The
+// schema's version is PRAGMA user_version.
 class JournalStore {
 public:
     static constexpr int SCHEMA_VERSION = 2;
@@ -34,7 +37,8 @@ public:
     // What the journal counted instead of recording it, for the file.
     struct Counts {
         std::uint64_t lost = 0; // reports that could not be queued
-        bool empty() const { return lost == 0; }
+        std::vector<RefusalSums::Sum> refusals;
+        bool empty() const { return lost == 0 && refusals.empty(); }
     };
 
     JournalStore(QString path, Limits limits);
@@ -102,7 +106,7 @@ private:
     Sqlite::Statement m_insertLine;
     Sqlite::Statement m_setSent;
     Sqlite::Statement m_setEnd;
-    Sqlite::Statement m_setGroupEnd;
+    Sqlite::Statement m_setLastTime;
 
     // A command is reported about only while it is queued or at the head of the queue, and
     // the queue holds at most 255: the newest commands' rows are enough to find it.

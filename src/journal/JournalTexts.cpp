@@ -43,6 +43,8 @@ QString refusalText(Refusal why) {
         return QStringLiteral("отказ: чужое имя сервера");
     case Refusal::ShareFull:
         return QStringLiteral("отказ: доля очереди пользователя заполнена");
+    case Refusal::PlacesFull:
+        return QStringLiteral("отказ: все места заняты");
     }
     return {};
 }
@@ -96,6 +98,7 @@ QString origin(const JournalRow& row) {
     switch (row.kind) {
     case RecordKind::Command:
     case RecordKind::Refusal:
+    case RecordKind::Refusals:
     case RecordKind::Web:
         if (row.origin == CommandSource::Web)
             return row.address.isEmpty() ? QStringLiteral("Web")
@@ -123,6 +126,10 @@ QString subject(const JournalRow& row) {
     case RecordKind::Lost:
         return QStringLiteral("не записано сообщений: %1 (журнал не успевал за ними)")
             .arg(row.text);
+    case RecordKind::Refusals:
+        return (row.address.isEmpty() ? QStringLiteral("ещё такие отказы с других адресов: %1")
+                                      : QStringLiteral("ещё такие отказы: %1"))
+            .arg(row.text);
     case RecordKind::Command:
     case RecordKind::Refusal:
     case RecordKind::Lines:
@@ -132,7 +139,7 @@ QString subject(const JournalRow& row) {
 }
 
 QString end(const JournalRow& row) {
-    if (row.kind == RecordKind::Refusal)
+    if (row.kind == RecordKind::Refusal || row.kind == RecordKind::Refusals)
         return refusalText(Refusal(row.what.value_or(0)));
     if (row.kind != RecordKind::Command)
         return {};
@@ -144,8 +151,9 @@ QString end(const JournalRow& row) {
 QString duration(const JournalRow& row) {
     if (row.kind == RecordKind::Command && row.sent && row.ended)
         return seconds(*row.ended - *row.sent);
-    if (row.kind == RecordKind::Lines && row.ended && *row.ended > row.time)
-        return seconds(*row.ended - row.time); // from its first line to its last
+    const bool spans = row.kind == RecordKind::Lines || row.kind == RecordKind::Refusals;
+    if (spans && row.ended && *row.ended > row.time)
+        return seconds(*row.ended - row.time); // from its first line or refusal to its last
     return {};
 }
 

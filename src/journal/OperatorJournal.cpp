@@ -57,6 +57,11 @@ void OperatorJournal::commandRefused(Refusal why, CommandSource source, QByteArr
     report({JournalReport::Kind::Refused, std::uint8_t(why), source, 0, 0, text, address});
 }
 
+void OperatorJournal::requestRefused(Refusal why, QByteArrayView address, QByteArrayView text) {
+    if (m_refusals.count(why, address, m_clock(), m_steady()))
+        commandRefused(why, CommandSource::Web, address, text);
+}
+
 void OperatorJournal::webEvent(WebEvent event, QByteArrayView address) {
     report({JournalReport::Kind::Web, std::uint8_t(event), CommandSource::Web, 0, 0, {}, address});
 }
@@ -157,9 +162,10 @@ std::size_t OperatorJournal::waitingReports() const {
     return m_queue.size();
 }
 
-// The writer: sleeps until reports come (or the daily pruning is due), gathers them for
-// at most GATHER_MS, and writes them in one go. A batch that another program's lock holds
-// up is tried again after each gathering, and the queue waits behind it.
+// The writer: sleeps until reports come (or the daily pruning or a sum of refusals is due),
+// gathers them for at most GATHER_MS, and writes them in one go. A batch that another
+// program's lock holds up is tried again after each gathering, and the queue waits behind
+// it.
 void OperatorJournal::run() {
     pthread_setname_np(pthread_self(), "journal");
     if (!openStore())
@@ -175,15 +181,19 @@ void OperatorJournal::run() {
     std::size_t done = 0; // of the batch, the reports in the file
     JournalStore::Counts counts;
     for (;;) {
-        const auto untilPrune =
-            std::chrono::milliseconds(std::max<std::int64_t>(0, m_nextPrune - m_steady()));
-        m_wake.wait_for(lock, untilPrune,
-                        [&] { return m_stopping || !m_queue.empty() || !batch.empty(); });
+        const std::int64_t due = std::min(m_nextPrune, m_refusals.nextDue().value_or(m_nextPrune));
+        const auto untilDue =
+            std::chrono::milliseconds(std::max<std::int64_t>(0, due - m_steady()));
+        m_wake.wait_for(lock, untilDue, [&] {
+            return m_stopping || !m_queue.empty() || !batch.empty() || !counts.empty();
+        });
         m_wake.wait_for(lock, std::chrono::milliseconds(GATHER_MS),
                         [&] { return m_stopping || m_hurry || m_queue.bytes() >= WRITE_AT_BYTES; });
         if (batch.empty()) {
             batch.swap(m_queue);
             counts.lost += std::exchange(m_lost, 0);
+            for (RefusalSums::Sum& sum : m_refusals.takeDue(m_steady(), m_stopping))
+                counts.refusals.push_back(std::move(sum));
         }
         m_hurry = false;
         const bool stopping = m_stopping;

@@ -3,6 +3,7 @@
 #include "Journal.h"
 #include "JournalReport.h"
 #include "JournalStore.h"
+#include "RefusalSums.h"
 #include "WindowMessages.h"
 
 #include <QObject>
@@ -21,10 +22,11 @@
 // full. The reports of a burst (Journal::Burst) wait on the thread that makes them and
 // are queued together when it ends. If the disk is slow, at most QUEUE_BYTES of reports
 // wait; what comes beyond them is dropped and counted, and the count is recorded once
-// writing goes on. While another program holds the file (the sqlite3 shell, a backup), the
-// batch in hand waits for it and is tried again, the reports behind it queued meanwhile. A
-// file that cannot be opened or written stops the journal: the window thread hears of it
-// once (trouble()), and KORVANT goes on without it.
+// writing goes on. Refusals of web requests that took no place are summed (RefusalSums) and
+// written when their period ends. While another program holds the file (the sqlite3 shell, a
+// backup), the batch in hand waits for it and is tried again, the reports behind it queued
+// meanwhile. A file that cannot be opened or written stops the journal: the window thread hears of
+// it once (trouble()), and KORVANT goes on without it.
 class OperatorJournal final : public QObject, public Journal, private MessageHandler {
     Q_OBJECT
 public:
@@ -61,6 +63,8 @@ public:
     void replyLine(Record command, QByteArrayView line) override;
     void commandRefused(Refusal why, CommandSource source, QByteArrayView address,
                         QByteArrayView text) override;
+    // Summed per address and reason (RefusalSums).
+    void requestRefused(Refusal why, QByteArrayView address, QByteArrayView text) override;
     void webEvent(WebEvent event, QByteArrayView address) override;
     void portEvent(PortEvent event, QByteArrayView device) override;
     bool beginBurst() override;
@@ -76,6 +80,7 @@ public:
     std::int64_t now() const { return m_clock(); }
     // Reports queued and not yet taken by the writer.
     std::size_t waitingReports() const;
+    const RefusalSums& refusalSums() const { return m_refusals; }
 
 signals:
     // On the window thread: the file cannot be kept, or a damaged one was set aside. The
@@ -105,6 +110,7 @@ private:
     const JournalClock m_steady;
     JournalStore m_store; // the writer thread's alone
     WindowMessageQueue m_messages;
+    RefusalSums m_refusals;
     std::atomic<Record> m_lastCommand{0};
     // The burst under way, on the thread that began it alone.
     std::atomic<bool> m_burstTaken{false};

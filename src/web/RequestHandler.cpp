@@ -37,6 +37,7 @@ WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
         m_parts.journal.webEvent(WebEvent::Admitted, request.address);
         return page(PageFolder::LOGIN);
     case WebSlots::Outcome::Full:
+        m_parts.journal.requestRefused(Refusal::PlacesFull, request.address, {});
         return page(PageFolder::ALL_PLACES_TAKEN);
     case WebSlots::Outcome::Known:
         break;
@@ -59,7 +60,7 @@ WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
 // is recorded only when it would have been a command: it might be a password otherwise.
 std::optional<WebResponse> RequestHandler::refusal(const WebRequest& request) {
     if (!RequestGuards::hostAllowed(request.host, m_ownNames)) {
-        m_parts.journal.commandRefused(Refusal::Host, CommandSource::Web, request.address,
+        m_parts.journal.requestRefused(Refusal::Host, request.address,
                                        request.host.left(COMMAND_CAPACITY));
         return WebResponse{403, RequestGuards::foreignHostPage()};
     }
@@ -68,8 +69,8 @@ std::optional<WebResponse> RequestHandler::refusal(const WebRequest& request) {
             {request.host, request.origin, request.secFetchSite, request.https}))
         return std::nullopt;
     const bool loggedIn = m_parts.table.stateOf(request.address) == SlotLoggedIn;
-    m_parts.journal.commandRefused(
-        Refusal::CrossSite, CommandSource::Web, request.address,
+    m_parts.journal.requestRefused(
+        Refusal::CrossSite, request.address,
         loggedIn ? WebParameters::valueOf(request.parameterText).left(COMMAND_CAPACITY)
                  : QByteArray());
     return WebResponse{403, RequestGuards::crossSitePage()};
