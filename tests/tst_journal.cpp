@@ -238,6 +238,16 @@ void prepare(OperatorJournal& journal, WallClock& clock) {
     journal.flush();
 }
 
+// The file dialog, answered by the test.
+struct Chooser final : SaveFileChooser {
+    QString file;
+    QString suggested;
+    QString chooseFile(QWidget*, const QString& offered) override {
+        suggested = offered;
+        return file;
+    }
+};
+
 QByteArray fileBytes(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
@@ -277,6 +287,14 @@ private slots:
     void windowFilters();
     void windowShowsTheNewestWhenMoreMatch();
     void windowExport();
+    void exportSparesTheJournal_data();
+    void exportSparesTheJournal();
+    void exportStopsWhenTheProgramEnds();
+    void exportStopsBetweenRecords();
+    void windowFollowsTheDay_data();
+    void windowFollowsTheDay();
+    void durations_data();
+    void durations();
     void newerSearchReplacesOlder_data();
     void newerSearchReplacesOlder();
 };
@@ -328,6 +346,10 @@ void TestJournal::commandRecords_data() {
         << QStringList{"open", "alarm ALARM 1", "tick 1001", "alarm ALARM 2"}
         << QStringList{OPENED, "+0 Без команды: ALARM 1[ALARM 1]",
                        "+1001 Без команды: ALARM 2[ALARM 2]"};
+    QTest::newRow("a minute's end parts alarms: a record's time bounds its lines")
+        << QStringList{"open", "tick 59500", "alarm ALARM 1", "tick 900", "alarm ALARM 2"}
+        << QStringList{OPENED, "+59500 Без команды: ALARM 1[ALARM 1]",
+                       "+60400 Без команды: ALARM 2[ALARM 2]"};
     QTest::newRow("a command between alarms parts them")
         << QStringList{"open", "alarm ALARM 1", "type RTM-RRT", "answered", "alarm ALARM 2"}
         << QStringList{OPENED, "+0 Без команды: ALARM 1[ALARM 1]",
@@ -1133,14 +1155,7 @@ void TestJournal::windowShowsTheNewestWhenMoreMatch() {
 // as they came; a search asked before the file is written changes nothing in
 // it.
 void TestJournal::windowExport() {
-    struct Chooser final : SaveFileChooser {
-        QString file;
-        QString suggested;
-        QString chooseFile(QWidget*, const QString& offered) override {
-            suggested = offered;
-            return file;
-        }
-    } chooser;
+    Chooser chooser;
     JournalFile file;
     OperatorJournal journal(file.settings());
     prepare(journal, file.clock);
@@ -1170,6 +1185,170 @@ void TestJournal::windowExport() {
     form.BitBtn2Click();
     QTRY_COMPARE(messages.shown.size(), 1);
     QVERIFY(messages.shown[0].startsWith("failure:Не удалось записать " + chooser.file));
+}
+
+void TestJournal::exportSparesTheJournal_data() {
+    QTest::addColumn<QString>("name"); // in the journal's folder
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("the journal's file") << "Journal.db" << true;
+    QTest::newRow("its WAL file") << "Journal.db-wal" << true;
+    QTest::newRow("its index file") << "Journal.db-shm" << true;
+    QTest::newRow("a link to it") << "link.txt" << true;
+    QTest::newRow("through another path") << "sub/../Journal.db" << true;
+    QTest::newRow("a file beside it") << "Journal.txt" << false;
+}
+
+// The export writes a new file and renames it over the one chosen: the journal's own files
+// are refused with a message, and stay as they are.
+void TestJournal::exportSparesTheJournal() {
+    QFETCH(QString, name);
+    QFETCH(bool, refused);
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    prepare(journal, file.clock);
+    QVERIFY(QDir(file.folder.path()).mkdir(QStringLiteral("sub")));
+    QVERIFY(QFile::link(file.path(), file.folder.filePath(QStringLiteral("link.txt"))));
+    RecordingMessages messages;
+    TFormJournal form(journal, messages);
+    Chooser chooser;
+    chooser.file = file.folder.filePath(name);
+    form.setSaveChooser(&chooser);
+    form.Journal1Click();
+    QVERIFY(searched(form));
+    const QByteArray before = fileBytes(file.path());
+    form.BitBtn2Click();
+    QTRY_VERIFY(form.reader().idle());
+    QCoreApplication::processEvents(); // the export's answer
+    QCOMPARE(fileBytes(file.path()), before);
+    if (!refused) {
+        QVERIFY(fileBytes(chooser.file).startsWith("09.12.2024"));
+        QCOMPARE(messages.shown, QStringList());
+        return;
+    }
+    const QString text = "Экспорт не записывается в файл журнала " + chooser.file;
+    QVERIFY2(form.Label5->text().startsWith(text), qPrintable(form.Label5->text()));
+    QCOMPARE(messages.shown.size(), 1);
+    QVERIFY(messages.shown[0].startsWith("failure:" + text));
+    QVERIFY(journal.isRecording());
+}
+
+// An export of 10 000 records of short replies runs many statements, none long enough for
+// SQLite to ask whether to stop it: the end of the program stops it between records, within
+// a moment, and its file is not written.
+void TestJournal::exportStopsWhenTheProgramEnds() {
+    constexpr int RECORDS = TFormJournal::MAX_RECORDS;
+    constexpr int LINES = 20; // each: too few for a statement to be stopped while it runs
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    journal.replyLine(0, "BEGUN");
+    journal.flush();
+    {
+        Sqlite::Connection db;
+        QCOMPARE(db.open(file.path(), false), SQLITE_OK);
+        const QByteArray fill =
+            "BEGIN; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+            QByteArray::number(RECORDS) + ") INSERT INTO records(time, kind, text) SELECT " +
+            QByteArray::number(START) +
+            " + i, 2, 'GROUP' FROM n; WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 "
+            "FROM n WHERE i < " +
+            QByteArray::number(RECORDS * LINES - 1) +
+            ") INSERT INTO lines(record, number, time, text) SELECT 2 + i / " +
+            QByteArray::number(LINES) + ", i, 0, 'LINE ABCDEFGHIJKLMNOPQRSTUVWXYZ' FROM n; COMMIT;";
+        QCOMPARE(db.exec(fill.constData()), SQLITE_OK);
+    }
+    RecordingMessages messages;
+    auto form = std::make_unique<TFormJournal>(journal, messages);
+    Chooser chooser;
+    chooser.file = file.folder.filePath(QStringLiteral("export.txt"));
+    form->setSaveChooser(&chooser);
+    form->Journal1Click();
+    QVERIFY(searched(*form));
+    QCOMPARE(form->rows().size(), std::size_t(RECORDS));
+    form->BitBtn2Click();
+    QTest::qWait(50); // into the export, which takes several times as long
+    QVERIFY(!form->reader().idle());
+    QElapsedTimer ending;
+    ending.start();
+    form.reset();
+    QCOMPARE_LT(ending.elapsed(), 1000);
+    QVERIFY(!QFile::exists(chooser.file));
+}
+
+// The export asks before each record whether to go on; once stopped, nothing is written.
+void TestJournal::exportStopsBetweenRecords() {
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    prepare(journal, file.clock);
+    JournalQuery query(file.path());
+    const std::vector<JournalRow> rows = query.find(everything(1), 100).rows;
+    QVERIFY(rows.size() > 2);
+    const QString exported = file.folder.filePath(QStringLiteral("export.txt"));
+    int asked = 0;
+    QString error;
+    QVERIFY(
+        !JournalTexts::exportRecords(exported, rows, query, error, [&] { return ++asked > 2; }));
+    QCOMPARE(asked, 3);
+    QCOMPARE(error, QStringLiteral("прервано"));
+    QVERIFY(!QFile::exists(exported));
+}
+
+void TestJournal::windowFollowsTheDay_data() {
+    QTest::addColumn<bool>("setByOperator");
+    QTest::addColumn<QDate>("shown"); // the first day of the range at the next day's opening
+    QTest::newRow("the range as the window set it: the new day") << false << QDate(2024, 12, 10);
+    QTest::newRow("a range the operator set: kept") << true << QDate(2024, 12, 1);
+}
+
+// A terminal that runs for days: each opening of the journal window shows that day's records,
+// unless the operator has chosen the range.
+void TestJournal::windowFollowsTheDay() {
+    QFETCH(bool, setByOperator);
+    QFETCH(QDate, shown);
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    RecordingMessages messages;
+    TFormJournal form(journal, messages);
+    form.Journal1Click();
+    QVERIFY(searched(form));
+    QCOMPARE(form.DateTimePicker1->date(), QDate(2024, 12, 9));
+    if (setByOperator)
+        form.DateTimePicker1->setDate(QDate(2024, 12, 1));
+    form.close();
+    file.clock.advance(DAY);
+    form.Journal1Click();
+    QVERIFY(searched(form));
+    QCOMPARE(form.DateTimePicker1->date(), shown);
+    QCOMPARE(form.DateTimePicker2->date(), setByOperator ? QDate(2024, 12, 9) : shown);
+}
+
+void TestJournal::durations_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<qint64>("sent"); // after the record's time; -1: none
+    QTest::addColumn<qint64>("ended");
+    QTest::addColumn<QString>("duration");
+    const int command = int(RecordKind::Command);
+    QTest::newRow("a command") << command << 10LL << 1260LL << "1,250 с";
+    QTest::newRow("a command across the clock set back")
+        << command << 10LL << -3000LL << "? (часы переведены)";
+    QTest::newRow("a command not sent") << command << -1LL << 10LL << "";
+    QTest::newRow("lines without command") << int(RecordKind::Lines) << -1LL << 900LL << "0,900 с";
+    QTest::newRow("one line") << int(RecordKind::Lines) << -1LL << 0LL << "";
+    QTest::newRow("refusals summed") << int(RecordKind::Refusals) << -1LL << 59000LL << "59,000 с";
+}
+
+// How long a record took, never less than nothing.
+void TestJournal::durations() {
+    QFETCH(int, kind);
+    QFETCH(qint64, sent);
+    QFETCH(qint64, ended);
+    QFETCH(QString, duration);
+    JournalRow row;
+    row.time = START;
+    row.kind = RecordKind(kind);
+    if (sent >= 0)
+        row.sent = START + sent;
+    row.ended = START + ended;
+    QCOMPARE(JournalTexts::duration(row), duration);
 }
 
 void TestJournal::newerSearchReplacesOlder_data() {

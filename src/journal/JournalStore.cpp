@@ -263,10 +263,11 @@ bool JournalStore::insertLine(std::int64_t record, const JournalReport& report) 
 }
 
 // A line without command joins the open group when it follows the group's last line
-// within LINE_GROUP_GAP_MS; otherwise it begins a group of its own.
+// within LINE_GROUP_GAP_MS in the same minute; otherwise it begins a group of its own.
 bool JournalStore::lineWithoutCommand(const JournalReport& report) {
     const std::int64_t gap = report.time - m_groupLast;
-    if (!m_group || gap < 0 || gap > LINE_GROUP_GAP_MS) {
+    const bool sameMinute = report.time / LINE_GROUP_SPAN_MS == m_groupLast / LINE_GROUP_SPAN_MS;
+    if (!m_group || gap < 0 || gap > LINE_GROUP_GAP_MS || !sameMinute) {
         if (!closeGroup() || !insertRecord(RecordKind::Lines, report))
             return false;
         m_group = m_db.lastRow();

@@ -23,8 +23,11 @@ class JournalStore {
 public:
     static constexpr int SCHEMA_VERSION = 2;
     static constexpr std::int64_t DAY_MS = 24LL * 3600 * 1000;
-    // Lines without command that follow each other this closely form one record.
+    // Lines without command that follow each other this closely form one record, within one
+    // minute of the clock: a record's time then bounds its lines, and a search for a time
+    // range finds every line in it.
     static constexpr std::int64_t LINE_GROUP_GAP_MS = 1000;
+    static constexpr std::int64_t LINE_GROUP_SPAN_MS = 60000;
     static constexpr std::int64_t TRANSACTION_MS =
         250; // a transaction is committed after at most this
 

@@ -79,7 +79,11 @@ QString portText(PortEvent event) {
     return {};
 }
 
+// The clock set back between a command's sending and its end would make its duration
+// negative: it is shown as not known.
 QString seconds(std::int64_t milliseconds) {
+    if (milliseconds < 0)
+        return QStringLiteral("? (часы переведены)");
     return QStringLiteral("%1,%2 с")
         .arg(milliseconds / 1000)
         .arg(milliseconds % 1000, 3, 10, QLatin1Char('0'));
@@ -152,7 +156,7 @@ QString duration(const JournalRow& row) {
     if (row.kind == RecordKind::Command && row.sent && row.ended)
         return seconds(*row.ended - *row.sent);
     const bool spans = row.kind == RecordKind::Lines || row.kind == RecordKind::Refusals;
-    if (spans && row.ended && *row.ended > row.time)
+    if (spans && row.ended && *row.ended != row.time)
         return seconds(*row.ended - row.time); // from its first line or refusal to its last
     return {};
 }
@@ -184,7 +188,8 @@ std::optional<QString> replyPane(const JournalQuery& query, std::int64_t record,
 }
 
 bool exportRecords(const QString& file, const std::vector<JournalRow>& rows,
-                   const JournalQuery& query, QString& error) {
+                   const JournalQuery& query, QString& error,
+                   const std::function<bool()>& stopped) {
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Text)) {
         error = out.errorString();
@@ -193,6 +198,10 @@ bool exportRecords(const QString& file, const std::vector<JournalRow>& rows,
     QTextStream text(&out);
     text.setEncoding(QStringConverter::Utf8);
     for (const JournalRow& row : rows) {
+        if (stopped()) { // the unfinished file is discarded
+            error = QStringLiteral("прервано");
+            return false;
+        }
         text << header(row) << '\n';
         const bool read = query.eachLine(row.id, [&](const QString& line) {
             text << line << '\n';
