@@ -1,3 +1,4 @@
+#include "Cp1251.h"
 #include "DispatcherRig.h"
 #include "Fakes.h"
 #include "HttpProbe.h"
@@ -6,6 +7,7 @@
 #include "OperatorJournal.h"
 #include "Probes.h"
 #include "ProgramWindows.h"
+#include "RequestHandler.h"
 #include "Sqlite.h"
 #include "TerminalRig.h"
 #include "WebCommand.h"
@@ -253,6 +255,76 @@ QByteArray fileBytes(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
 }
 
+// The program in a process of its own (web_process), working in `folder` with COM1 on the
+// simulated exchange's line and the command RTM-RRT permitted on the web.
+struct Program {
+    QProcess process;
+    int port = 0;
+    QByteArray told; // what a refused start printed
+
+    bool start(const QString& folder, const std::string& line,
+               const QProcessEnvironment& display = {}) {
+        writeFile(QDir(folder).filePath(QStringLiteral("CommandWeb")), "RTM-RRT\r\n");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("KORVANT_COM1"), QString::fromStdString(line));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(display); // or the display it names
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(folder);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(WEB_PROCESS_PATH), {QStringLiteral("open")});
+        while (process.waitForReadyRead(30000) && !process.canReadLine()) {
+        }
+        const QByteArray first = process.readLine().trimmed();
+        port = first.startsWith("port ") ? first.mid(5).toInt() : 0;
+        if (port == 0)
+            told = first + process.readAll();
+        return port > 0;
+    }
+    // A web user logged in (no password is set) from 127.0.0.7.
+    HttpProbe user() const {
+        const HttpProbe probe(port, "127.0.0.7");
+        probe.get("/");
+        probe.get("/");
+        return probe;
+    }
+    // Ends the process with `signal`: how long it took to end, -1 if it did not.
+    qint64 end(int signal) {
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(process.processId()), signal);
+        return process.waitForFinished(10000) ? clock.elapsed() : -1;
+    }
+};
+
+// The commands and port events that a journal's file holds, in order, without times:
+// "RTM-RRT: Prompt, ended[RTM-RRT][...]", "port 2".
+QStringList endings(const QString& path) {
+    Sqlite::Connection db;
+    if (db.open(path, true) != SQLITE_OK)
+        return {QStringLiteral("no file")};
+    const JournalQuery query(path);
+    Sqlite::Statement rows(db, "SELECT id, kind, text, what, ended FROM records "
+                               "WHERE kind IN (1, 5) ORDER BY id");
+    QStringList found;
+    while (rows.step() == SQLITE_ROW) {
+        if (rows.integer(1) == int(RecordKind::Port)) {
+            found << QStringLiteral("port %1").arg(rows.integer(3));
+            continue;
+        }
+        QString text = rows.text(2) + QStringLiteral(": ") +
+                       QLatin1String(END_NAMES[rows.isNull(3) ? 0 : rows.integer(3)]);
+        if (!rows.isNull(4))
+            text += QStringLiteral(", ended");
+        for (const QString& line : query.lines(rows.integer(0), 100))
+            text += QLatin1Char('[') + line + QLatin1Char(']');
+        found << text;
+    }
+    return found;
+}
+
+// A command on the line that the exchange does not answer: recorded as sent, not ended.
+const QString ON_THE_LINE = QStringLiteral("RTM-RRT: waiting");
 } // namespace
 
 class TestJournal : public QObject {
@@ -277,6 +349,10 @@ private slots:
     void faults_data();
     void faults();
     void killDuringFlood();
+    void oneProgramPerFolder_data();
+    void oneProgramPerFolder();
+    void everyEndSavesTheJournal_data();
+    void everyEndSavesTheJournal();
     void earlierVersionIsTaken();
     void pruneByAge_data();
     void pruneByAge();
@@ -909,6 +985,125 @@ void TestJournal::killDuringFlood() {
              qPrintable(QStringLiteral("%1 lines kept, %2 had arrived a second before the kill")
                             .arg(kept)
                             .arg(secondBefore)));
+}
+
+void TestJournal::oneProgramPerFolder_data() {
+    QTest::addColumn<QString>("first"); // how the first program is when the second starts
+    QTest::addColumn<bool>("sameFolder");
+    QTest::addColumn<bool>("secondRuns");
+    QTest::newRow("a second start in the same folder") << "running" << true << false;
+    QTest::newRow("a start in another folder") << "running" << false << true;
+    QTest::newRow("the same folder after a kill") << "killed" << true << true;
+}
+
+// The first program has a command on the line, unfinished in its journal. A second start
+// in its folder is refused, says so, and leaves the journal alone; another folder, or the
+// lock of a program that was killed, stops nothing.
+void TestJournal::oneProgramPerFolder() {
+    QFETCH(QString, first);
+    QFETCH(bool, sameFolder);
+    QFETCH(bool, secondRuns);
+    sim::SimulatedExchange exchange;
+    sim::SimulatedExchange secondLine; // each program has a line of its own
+    QVERIFY(exchange.start() && secondLine.start());
+    QTemporaryDir folder;
+    QTemporaryDir otherFolder;
+    const QString path = folder.filePath(QStringLiteral("Journal.db"));
+    Program one;
+    QVERIFY(one.start(folder.path(), exchange.linePath()));
+    exchange.silenceNext(1);
+    const int waiting = one.user().send("POST", "/", "Command=RTM-RRT");
+    QTRY_VERIFY(endings(path).contains(ON_THE_LINE));
+    if (first == QLatin1String("killed"))
+        QCOMPARE_GE(one.end(SIGKILL), 0);
+    const QStringList before = endings(path);
+    Program two;
+    QCOMPARE(two.start(sameFolder ? folder.path() : otherFolder.path(), secondLine.linePath()),
+             secondRuns);
+    if (!secondRuns) {
+        QVERIFY(two.process.waitForFinished(10000));
+        QCOMPARE(two.process.exitCode(), 3);
+        QVERIFY2(
+            two.told.contains("KORVANT уже запущен в папке " + QFile::encodeName(folder.path())),
+            two.told.constData());
+        QCOMPARE(endings(path), before);
+    } else {
+        QCOMPARE_GE(two.end(SIGTERM), 0);
+    }
+    if (first == QLatin1String("running")) {
+        QCOMPARE_GE(one.end(SIGTERM), 0);
+        QCOMPARE(endings(path).filter(QStringLiteral("RTM-RRT")),
+                 QStringList{"RTM-RRT: PortClosed, ended"});
+    } else { // the second program ended what the killed one left open
+        QCOMPARE(endings(path).filter(QStringLiteral("RTM-RRT")),
+                 QStringList{"RTM-RRT: ProgramEnded"});
+    }
+    ::close(waiting);
+}
+
+void TestJournal::everyEndSavesTheJournal_data() {
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<bool>("answered"); // the page came back, or the command is on the line
+    QTest::newRow("SIGTERM after the page") << "TERM" << true;
+    QTest::newRow("SIGINT after the page") << "INT" << true;
+    QTest::newRow("SIGHUP after the page") << "HUP" << true;
+    QTest::newRow("SIGTERM with a command on the line") << "TERM" << false;
+    QTest::newRow("the display lost after the page") << "display" << true;
+}
+
+// The program ends right after a web command's page came back (or while the command is on
+// the line): the command with its whole reply, the port's closing, and how the command
+// ended, with its time, are all in the file, within 2 s of the signal.
+void TestJournal::everyEndSavesTheJournal() {
+    QFETCH(QString, end);
+    QFETCH(bool, answered);
+    sim::SimulatedExchange exchange;
+    QVERIFY(exchange.start());
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("Journal.db"));
+    QProcess xvfb;
+    QProcessEnvironment display;
+    if (end == QLatin1String("display")) {
+        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+        if (!xvfb.waitForStarted())
+            QSKIP("no Xvfb here");
+        QVERIFY(xvfb.waitForReadyRead(10000));
+        display.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        display.insert(QStringLiteral("DISPLAY"),
+                       ':' + QString::fromLatin1(xvfb.readLine().trimmed()));
+    }
+    Program program;
+    QVERIFY2(program.start(folder.path(), exchange.linePath(), display), program.told.constData());
+    const HttpProbe user = program.user();
+    int waiting = -1;
+    QStringList expected{"port 1"};
+    if (answered) {
+        QCOMPARE(
+            user.post("Command=RTM-RRT").body,
+            ReplyPage::build({"RTM-RRT", Cp1251::fromUnicode(QStringLiteral("КОМАНДА ВЫПОЛНЕНА")),
+                              "END 0001", "<"}));
+        expected << "RTM-RRT: Prompt, ended" + reply("RTM-RRT", 1);
+    } else {
+        exchange.silenceNext(1);
+        waiting = user.send("POST", "/", "Command=RTM-RRT");
+        QTRY_COMPARE(exchange.commandsReceived(), 1);
+        expected << "RTM-RRT: PortClosed, ended";
+    }
+    expected << "port 2";
+    QElapsedTimer ending;
+    ending.start();
+    if (end == QLatin1String("display"))
+        xvfb.kill();
+    else
+        ::kill(pid_t(program.process.processId()), end == QLatin1String("TERM")  ? SIGTERM
+                                                   : end == QLatin1String("INT") ? SIGINT
+                                                                                 : SIGHUP);
+    QVERIFY(program.process.waitForFinished(10000));
+    QCOMPARE_LT(ending.elapsed(), 2000);
+    QCOMPARE(endings(path), expected);
+    if (waiting >= 0)
+        ::close(waiting);
+    xvfb.waitForFinished();
 }
 
 // A file of the version before, whose console commands were all recorded alike,

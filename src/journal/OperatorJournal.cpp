@@ -14,13 +14,21 @@ OperatorJournal::OperatorJournal(Settings settings, QObject* parent)
 }
 
 OperatorJournal::~OperatorJournal() {
+    finish();
+    m_messages.setHandler(nullptr);
+}
+
+void OperatorJournal::finish() {
+    if (!m_writer.joinable())
+        return;
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
     m_wake.notify_all();
     m_writer.join();
-    m_messages.setHandler(nullptr);
+    std::lock_guard lock(m_mutex);
+    m_recording = false;
 }
 
 std::int64_t OperatorJournal::systemClock() {

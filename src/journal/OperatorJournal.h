@@ -48,8 +48,12 @@ public:
     };
 
     explicit OperatorJournal(Settings settings, QObject* parent = nullptr);
-    // Writes what is queued and closes the file.
+    // finish()
     ~OperatorJournal() override;
+
+    // Writes what is queued, ends the commands left open with the time, and closes the file;
+    // no report is taken after it. Once only, on the thread that made the journal.
+    void finish();
 
     // The clock of the program's computer.
     static std::int64_t systemClock();
