@@ -354,6 +354,8 @@ private slots:
     void everyEndSavesTheJournal_data();
     void everyEndSavesTheJournal();
     void earlierVersionIsTaken();
+    void journalEnds_data();
+    void journalEnds();
     void pruneByAge_data();
     void pruneByAge();
     void pruneByAWrongClock_data();
@@ -1106,6 +1108,61 @@ void TestJournal::everyEndSavesTheJournal() {
     xvfb.waitForFinished();
 }
 
+void TestJournal::journalEnds_data() {
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("the last reports, never flushed")
+        << "destroyed"
+        << QStringList{"+0 Пульт: RTM-RRT - Prompt sent[RTM-RRT][<]",
+                       "+10 Без команды: ALARM[ALARM]"};
+    QTest::newRow("a command on the line: ended with the time of the end")
+        << "destroyed"
+        << QStringList{"+0 Пульт: RTM-RRT - Prompt sent[RTM-RRT][<]",
+                       "+10 Без команды: ALARM[ALARM]",
+                       "+10 Пульт: SSD-RSP - ProgramEnded sent, ended +70"};
+    QTest::newRow("left on the line by a killed program: ended at the next start, no time")
+        << "killed"
+        << QStringList{"+0 Пульт: RTM-RRT - Prompt sent[RTM-RRT][<]",
+                       "+10 Без команды: ALARM[ALARM]", "+10 Пульт: SSD-RSP - ProgramEnded sent"};
+}
+
+// What the journal holds once it has ended: everything reported, never flushed, and how
+// each command still open ended: when the journal ends, with its time; when the program
+// was killed, at the next start, without one.
+void TestJournal::journalEnds() {
+    QFETCH(QString, end);
+    QFETCH(QStringList, expected);
+    JournalFile file;
+    JournalFile next;
+    auto journal = std::make_unique<OperatorJournal>(file.settings());
+    answered(*journal, file.clock, CommandSource::Typed, "", "RTM-RRT", {"RTM-RRT", "<"}, 10);
+    journal->replyLine(0, "ALARM");
+    if (expected.size() > 2)
+        journal->commandSent(journal->commandQueued(CommandSource::Typed, {}, "SSD-RSP"));
+    file.clock.advance(60);
+    QString path = file.path();
+    if (end == QLatin1String("killed")) { // the file as a kill leaves it: the next run opens it
+        journal->flush();
+        for (const char* suffix : {"", "-wal"})
+            QVERIFY(QFile::copy(file.path() + suffix, next.path() + suffix));
+        path = next.path();
+        auto nextRun = std::make_unique<OperatorJournal>(next.settings());
+        nextRun->replyLine(0, "NEXT RUN");
+        nextRun->flush();
+    }
+    journal.reset();
+    QStringList found;
+    JournalQuery query(path);
+    for (const JournalRow& row : query.find(everything(1), 100).rows)
+        if (row.kind != RecordKind::Lines || row.text != QLatin1String("NEXT RUN"))
+            found << described(row, query) +
+                         (row.kind == RecordKind::Command &&
+                                  row.what == int(CommandEnd::ProgramEnded) && row.ended
+                              ? QStringLiteral(", ended +%1").arg(*row.ended - START)
+                              : QString());
+    QCOMPARE(found, expected);
+}
+
 // A file of the version before, whose console commands were all recorded alike,
 // is kept and written on as the current version.
 void TestJournal::earlierVersionIsTaken() {
@@ -1294,6 +1351,9 @@ void TestJournal::windowFilters_data() {
                                             << "OLD" << false << QStringList{} << "";
     QTest::newRow("an underscore is no wildcard") << "Все"
                                                   << "SSD_RSP" << false << QStringList{} << "";
+    QTest::newRow("a percent sign is itself")
+        << "Все"
+        << "0%" << false << QStringList{"ALARM-7 TRUNK DOWN"} << "ALARM-7 TRUNK DOWN\nalarm-8 100%";
     QTest::newRow("text and origin together")
         << "Web"
         << "RTM" << false << QStringList{"RTM-RRT"} << "RTM-RRT\n<";
