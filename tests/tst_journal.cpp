@@ -368,7 +368,6 @@ private slots:
     void exportSparesTheJournal_data();
     void exportSparesTheJournal();
     void exportStopsWhenTheProgramEnds();
-    void exportStopsBetweenRecords();
     void windowFollowsTheDay_data();
     void windowFollowsTheDay();
     void durations_data();
@@ -1529,24 +1528,6 @@ void TestJournal::exportStopsWhenTheProgramEnds() {
     QVERIFY(!QFile::exists(chooser.file));
 }
 
-// The export asks before each record whether to go on; once stopped, nothing is written.
-void TestJournal::exportStopsBetweenRecords() {
-    JournalFile file;
-    OperatorJournal journal(file.settings());
-    prepare(journal, file.clock);
-    JournalQuery query(file.path());
-    const std::vector<JournalRow> rows = query.find(everything(1), 100).rows;
-    QVERIFY(rows.size() > 2);
-    const QString exported = file.folder.filePath(QStringLiteral("export.txt"));
-    int asked = 0;
-    QString error;
-    QVERIFY(
-        !JournalTexts::exportRecords(exported, rows, query, error, [&] { return ++asked > 2; }));
-    QCOMPARE(asked, 3);
-    QCOMPARE(error, QStringLiteral("прервано"));
-    QVERIFY(!QFile::exists(exported));
-}
-
 void TestJournal::windowFollowsTheDay_data() {
     QTest::addColumn<bool>("setByOperator");
     QTest::addColumn<QDate>("shown"); // the first day of the range at the next day's opening
@@ -1585,7 +1566,6 @@ void TestJournal::durations_data() {
     QTest::newRow("a command") << command << 10LL << 1260LL << "1,250 с";
     QTest::newRow("a command across the clock set back")
         << command << 10LL << -3000LL << "? (часы переведены)";
-    QTest::newRow("a command not sent") << command << -1LL << 10LL << "";
     QTest::newRow("lines without command") << int(RecordKind::Lines) << -1LL << 900LL << "0,900 с";
     QTest::newRow("one line") << int(RecordKind::Lines) << -1LL << 0LL << "";
     QTest::newRow("refusals summed") << int(RecordKind::Refusals) << -1LL << 59000LL << "59,000 с";
