@@ -6,10 +6,10 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QThread>
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 #include <utility>
@@ -19,8 +19,10 @@ namespace {
 constexpr int SIGNALS[] = {SIGTERM, SIGINT, SIGHUP};
 
 int s_pipe[2] = {-1, -1};      // the handler writes, the window thread reads
-ProgramEnd* s_armed = nullptr; // whose atExit() the exit handler calls, if any
-bool s_exitHandlerInstalled = false;
+ProgramEnd* s_armed = nullptr; // whose displayLost() the message handler calls, if any
+QtMessageHandler s_qtHandler = nullptr;
+// How Qt's X11 platform says, on the window thread, that it is about to end the program.
+const QLatin1String DISPLAY_LOST("The X11 connection broke");
 
 // Async-signal-safe: one write of one byte, errno kept.
 void onSignal(int number) {
@@ -45,12 +47,12 @@ ProgramEnd::ProgramEnd(TForm1& mainWindow, OperatorJournal& journal)
             ::sigaction(number, &action, nullptr);
     }
     s_armed = this;
-    if (!s_exitHandlerInstalled)
-        s_exitHandlerInstalled = std::atexit(onExit) == 0;
+    s_qtHandler = qInstallMessageHandler(onMessage);
 }
 
 ProgramEnd::~ProgramEnd() {
     s_armed = nullptr;
+    qInstallMessageHandler(s_qtHandler);
     if (m_notifier == nullptr)
         return;
     for (const int number : SIGNALS)
@@ -71,14 +73,18 @@ void ProgramEnd::signalled() {
     QCoreApplication::quit();
 }
 
-void ProgramEnd::onExit() {
-    if (ProgramEnd* armed = std::exchange(s_armed, nullptr))
-        armed->atExit();
+// Every Qt message goes on to Qt's own handling, after the one that says the display is
+// gone has been acted on.
+void ProgramEnd::onMessage(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtWarningMsg && text.startsWith(DISPLAY_LOST) && s_armed != nullptr &&
+        QThread::currentThread() == s_armed->thread())
+        std::exchange(s_armed, nullptr)->displayLost();
+    s_qtHandler(type, context, text);
 }
 
-// What closing the main window and leaving main() would have done, without the windows:
-// the display may be gone.
-void ProgramEnd::atExit() {
+// What closing the main window and leaving main() would have done, without the windows,
+// whose display is gone.
+void ProgramEnd::displayLost() {
     m_mainWindow.terminal().closePort();
     m_journal.finish();
 }

@@ -13,11 +13,11 @@ class TForm1;
 //    close the main window and end the event loop, on the window thread: the handler only
 //    writes the signal into a pipe that the window thread reads. A second signal of the same
 //    kind ends the program at once, as it would have without us.
-//  - The display lost: Qt's X11 platform then ends the program with exit(), which leaves
-//    every object of main() standing and runs the exit handlers; ours closes the port and
-//    finishes the journal. (Qt's Wayland platform ends it with _exit(), which runs none.)
-// One at a time; its destructor puts the signals' own handling back and disarms the exit
-// handler.
+//  - The X display lost: Qt's X11 platform says so in a warning and then ends the program
+//    with exit(), whose handlers would run after the program's static objects have begun to
+//    go. The warning is heard on its way out, and the port is closed and the journal
+//    finished then, before exit(). (Qt's Wayland platform ends it with _exit() unheard.)
+// One at a time; its destructor puts the signals' and Qt messages' own handling back.
 class ProgramEnd final : public QObject {
     Q_OBJECT
 public:
@@ -28,8 +28,8 @@ public:
 
 private:
     void signalled();
-    void atExit();
-    static void onExit();
+    void displayLost();
+    static void onMessage(QtMsgType type, const QMessageLogContext& context, const QString& text);
 
     TForm1& m_mainWindow;
     OperatorJournal& m_journal;
