@@ -1,13 +1,17 @@
+#include "Cp1251.h"
 #include "DispatcherRig.h"
 #include "Fakes.h"
+#include "HttpProbe.h"
 #include "JournalQuery.h"
 #include "JournalTexts.h"
 #include "OperatorJournal.h"
 #include "Probes.h"
 #include "ProgramWindows.h"
+#include "RequestHandler.h"
 #include "Sqlite.h"
 #include "TerminalRig.h"
 #include "WebCommand.h"
+#include "WebService.h"
 
 #include <QComboBox>
 #include <QDateTimeEdit>
@@ -35,18 +39,28 @@ namespace {
 const std::int64_t START = QDateTime(QDate(2024, 12, 9), QTime(3, 12)).toMSecsSinceEpoch();
 constexpr std::int64_t DAY = JournalStore::DAY_MS;
 
-// The journal's clock, moved by the test; readable from any thread.
+// The journal's clocks, moved by the test; readable from any thread. Time that passes
+// moves the computer's clock and the steady one alike; a step of the computer's clock
+// (a wrong time set, or corrected) moves it alone.
 class WallClock {
 public:
-    std::int64_t now() const { return m_ms; }
-    void set(std::int64_t ms) { m_ms = ms; }
+    std::int64_t now() const { return m_ms + m_step; }
+    void set(std::int64_t ms) {
+        m_ms = ms;
+        m_step = 0;
+    }
     void advance(std::int64_t ms) { m_ms += ms; }
+    void step(std::int64_t ms) { m_step += ms; }
     JournalClock function() {
+        return [this] { return now(); };
+    }
+    JournalClock steady() {
         return [this] { return m_ms.load(); };
     }
 
 private:
     std::atomic<std::int64_t> m_ms{START};
+    std::atomic<std::int64_t> m_step{0};
 };
 
 struct JournalFile {
@@ -54,7 +68,7 @@ struct JournalFile {
     WallClock clock;
     QString path() const { return folder.filePath(QStringLiteral("Journal.db")); }
     OperatorJournal::Settings settings(JournalStore::Limits limits = {}) {
-        return {path(), clock.function(), limits};
+        return {path(), clock.function(), limits, clock.steady()};
     }
 };
 
@@ -233,11 +247,91 @@ void prepare(OperatorJournal& journal, WallClock& clock) {
     journal.flush();
 }
 
+// The file dialog, answered by the test.
+struct Chooser final : SaveFileChooser {
+    QString file;
+    QString suggested;
+    QString chooseFile(QWidget*, const QString& offered) override {
+        suggested = offered;
+        return file;
+    }
+};
+
 QByteArray fileBytes(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
 }
 
+// The program in a process of its own (web_process), working in `folder` with COM1 on the
+// simulated exchange's line and the command RTM-RRT permitted on the web.
+struct Program {
+    QProcess process;
+    int port = 0;
+    QByteArray told; // what a refused start printed
+
+    bool start(const QString& folder, const std::string& line,
+               const QProcessEnvironment& display = {}) {
+        writeFile(QDir(folder).filePath(QStringLiteral("CommandWeb")), "RTM-RRT\r\n");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("KORVANT_COM1"), QString::fromStdString(line));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(display); // or the display it names
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(folder);
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral(WEB_PROCESS_PATH), {QStringLiteral("open")});
+        while (process.waitForReadyRead(30000) && !process.canReadLine()) {
+        }
+        const QByteArray first = process.readLine().trimmed();
+        port = first.startsWith("port ") ? first.mid(5).toInt() : 0;
+        if (port == 0)
+            told = first + process.readAll();
+        return port > 0;
+    }
+    // A web user logged in (no password is set) from 127.0.0.7.
+    HttpProbe user() const {
+        const HttpProbe probe(port, "127.0.0.7");
+        probe.get("/");
+        probe.get("/");
+        return probe;
+    }
+    // Ends the process with `signal`: how long it took to end, -1 if it did not.
+    qint64 end(int signal) {
+        QElapsedTimer clock;
+        clock.start();
+        ::kill(pid_t(process.processId()), signal);
+        return process.waitForFinished(10000) ? clock.elapsed() : -1;
+    }
+};
+
+// The commands and port events that a journal's file holds, in order, without times:
+// "RTM-RRT: Prompt, ended[RTM-RRT][...]", "port 2".
+QStringList endings(const QString& path) {
+    Sqlite::Connection db;
+    if (db.open(path, true) != SQLITE_OK)
+        return {QStringLiteral("no file")};
+    const JournalQuery query(path);
+    Sqlite::Statement rows(db, "SELECT id, kind, text, what, ended FROM records "
+                               "WHERE kind IN (1, 5) ORDER BY id");
+    QStringList found;
+    while (rows.step() == SQLITE_ROW) {
+        if (rows.integer(1) == int(RecordKind::Port)) {
+            found << QStringLiteral("port %1").arg(rows.integer(3));
+            continue;
+        }
+        QString text = rows.text(2) + QStringLiteral(": ") +
+                       QLatin1String(END_NAMES[rows.isNull(3) ? 0 : rows.integer(3)]);
+        if (!rows.isNull(4))
+            text += QStringLiteral(", ended");
+        for (const QString& line : query.lines(rows.integer(0), 100))
+            text += QLatin1Char('[') + line + QLatin1Char(']');
+        found << text;
+    }
+    return found;
+}
+
+// A command on the line that the exchange does not answer: recorded as sent, not ended.
+const QString ON_THE_LINE = QStringLiteral("RTM-RRT: waiting");
 } // namespace
 
 class TestJournal : public QObject {
@@ -248,22 +342,44 @@ private slots:
     void refusalsAndWebEvents_data();
     void refusalsAndWebEvents();
     void reportsFromManyThreads();
+    void refusalsAreSummed_data();
+    void refusalsAreSummed();
+    void refusalSumsAreBounded();
+    void refusalFloodIsSummed_data();
+    void refusalFloodIsSummed();
     void reportsArePackedWhole_data();
     void reportsArePackedWhole();
     void burstIsStampedOnceAndQueuedWhole();
     void overflowIsCountedAndRecorded();
+    void heldFileIsWaitedOut_data();
+    void heldFileIsWaitedOut();
     void faults_data();
     void faults();
     void killDuringFlood();
+    void oneProgramPerFolder_data();
+    void oneProgramPerFolder();
+    void everyEndSavesTheJournal_data();
+    void everyEndSavesTheJournal();
     void earlierVersionIsTaken_data();
     void earlierVersionIsTaken();
+    void journalEnds_data();
+    void journalEnds();
     void pruneByAge_data();
     void pruneByAge();
+    void pruneByAWrongClock_data();
+    void pruneByAWrongClock();
     void pruneBySize();
     void windowFilters_data();
     void windowFilters();
     void windowShowsTheNewestWhenMoreMatch();
     void windowExport();
+    void exportSparesTheJournal_data();
+    void exportSparesTheJournal();
+    void exportStopsWhenTheProgramEnds();
+    void windowFollowsTheDay_data();
+    void windowFollowsTheDay();
+    void durations_data();
+    void durations();
     void newerSearchReplacesOlder_data();
     void newerSearchReplacesOlder();
 };
@@ -334,6 +450,10 @@ void TestJournal::commandRecords_data() {
         << QStringList{"open", "alarm ALARM 1", "tick 1001", "alarm ALARM 2"}
         << QStringList{OPENED, "+0 Без команды: ALARM 1[ALARM 1]",
                        "+1001 Без команды: ALARM 2[ALARM 2]"};
+    QTest::newRow("a minute's end parts alarms: a record's time bounds its lines")
+        << QStringList{"open", "tick 59500", "alarm ALARM 1", "tick 900", "alarm ALARM 2"}
+        << QStringList{OPENED, "+59500 Без команды: ALARM 1[ALARM 1]",
+                       "+60400 Без команды: ALARM 2[ALARM 2]"};
     QTest::newRow("a command between alarms parts them")
         << QStringList{"open", "alarm ALARM 1", "type RTM-RRT", "answered", "alarm ALARM 2"}
         << QStringList{OPENED, "+0 Без команды: ALARM 1[ALARM 1]",
@@ -466,6 +586,143 @@ void TestJournal::reportsFromManyThreads() {
     QCOMPARE(int(db.integer("SELECT count(*) FROM lines")), EACH);
 }
 
+void TestJournal::refusalsAreSummed_data() {
+    // "R address reason at": a refusal, at once ("now") or summed; "T at": the sums due then,
+    // "E at": every sum, as at the program's end: "address reason count first-last".
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("outcomes");
+    QTest::newRow("the first at once, the period's others in one sum")
+        << QStringList{"R A 5 0", "R A 5 10", "R A 5 59999", "T 59999", "T 60000"}
+        << QStringList{"now", "summed", "summed", "", "A 5 2 10-59999"};
+    QTest::newRow("a sum for each period with refusals; a quiet one ends them")
+        << QStringList{"R A 5 0",  "R A 5 30000", "T 60000",     "R A 5 90000",
+                       "T 120000", "T 180000",    "R A 5 190000"}
+        << QStringList{"now", "summed", "A 5 1 30000-30000", "summed", "A 5 1 90000-90000",
+                       "",    "now"};
+    QTest::newRow("each address and reason apart")
+        << QStringList{"R A 5 0", "R B 5 0", "R A 4 0", "R A 5 1", "R B 8 2", "T 60000"}
+        << QStringList{"now", "now", "now", "summed", "now", "A 5 1 1-1"};
+    QTest::newRow("every sum at the end") << QStringList{"R A 5 0", "R A 5 5", "R B 4 7", "E 10"}
+                                          << QStringList{"now", "summed", "now", "A 5 1 5-5"};
+}
+
+// Refusals summed per address and reason, and per period of the steady clock.
+void TestJournal::refusalsAreSummed() {
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, outcomes);
+    RefusalSums sums;
+    QStringList found;
+    for (const QString& step : steps) {
+        const QStringList words = step.split(QLatin1Char(' '));
+        if (words[0] == QLatin1String("R")) {
+            const std::int64_t at = words[3].toLongLong();
+            const bool now =
+                sums.count(Refusal(words[2].toInt()), words[1].toLatin1(), START + at, at);
+            found << (now ? "now" : "summed");
+            continue;
+        }
+        QStringList due;
+        for (const RefusalSums::Sum& sum :
+             sums.takeDue(words[1].toLongLong(), words[0] == QLatin1String("E")))
+            due << QStringLiteral("%1 %2 %3 %4-%5")
+                       .arg(QString::fromLatin1(sum.address))
+                       .arg(int(sum.why))
+                       .arg(sum.count)
+                       .arg(sum.first - START)
+                       .arg(sum.last - START);
+        found << due.join(QLatin1Char(';'));
+    }
+    QCOMPARE(found, outcomes);
+}
+
+// More addresses than are summed at once: those beyond are summed under no address, the
+// sums do not grow past their bound, and every refusal is counted.
+void TestJournal::refusalSumsAreBounded() {
+    constexpr int ADDRESSES = 2 * int(RefusalSums::MAX_SOURCES);
+    constexpr int EACH = 3;
+    RefusalSums sums;
+    int atOnce = 0;
+    std::size_t most = 0;
+    for (int i = 0; i < EACH; ++i)
+        for (int a = 0; a < ADDRESSES; ++a) {
+            atOnce += sums.count(Refusal::Host, "10.1." + QByteArray::number(a), START, 0) ? 1 : 0;
+            most = std::max(most, sums.sources());
+        }
+    QCOMPARE(most, RefusalSums::MAX_SOURCES + 1);
+    QCOMPARE(atOnce, int(RefusalSums::MAX_SOURCES) + 1);
+    std::uint64_t summed = 0;
+    for (const RefusalSums::Sum& sum : sums.takeDue(0, true))
+        summed += sum.count;
+    QCOMPARE(int(summed) + atOnce, ADDRESSES * EACH);
+}
+
+void TestJournal::refusalFloodIsSummed_data() {
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<int>("why");
+    QTest::addColumn<bool>("programEnds"); // or a minute passes
+    QTest::newRow("a foreign Host")
+        << QByteArray("/") << QByteArray("Host: evil.example\r\n") << int(Refusal::Host) << true;
+    QTest::newRow("another site's page")
+        << QByteArray("/?Command=RTM-RRT") << QByteArray("Sec-Fetch-Site: cross-site\r\n")
+        << int(Refusal::CrossSite) << false;
+    QTest::newRow("every place taken")
+        << QByteArray("/") << QByteArray() << int(Refusal::PlacesFull) << false;
+}
+
+// 2 000 refused requests from one address that holds no place: one record at once, and
+// one with the count of the rest once their minute is over or the program ends.
+void TestJournal::refusalFloodIsSummed() {
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, headers);
+    QFETCH(int, why);
+    QFETCH(bool, programEnds);
+    constexpr int REQUESTS = 2000;
+    JournalFile file;
+    auto journal = std::make_unique<OperatorJournal>(file.settings());
+    {
+        Vars vars;
+        RecordingMessages messages;
+        ProgramWindows windows(vars, messages, std::make_unique<FakeSerialDevice>(),
+                               file.folder.path(), {}, *journal);
+        const int port = windows.formWeb.service().port();
+        if (why == int(Refusal::PlacesFull)) {
+            for (int place = 2; place <= 5; ++place)
+                HttpProbe(port, "127.0.0." + QByteArray::number(place)).get("/");
+            QCOMPARE(windows.formWeb.service().webSlots().ConnectionCount(), 4);
+        }
+        const HttpProbe attacker(port, "127.0.0.66");
+        for (int i = 0; i < REQUESTS; ++i)
+            QVERIFY(attacker.request("GET", target, {}, {}, headers).status != 0);
+    }
+    journal->flush();
+    const auto recorded = [&] {
+        Sqlite::Connection db;
+        db.open(file.path(), true);
+        Sqlite::Statement rows(db, "SELECT kind, what, text FROM records "
+                                   "WHERE address = '127.0.0.66' ORDER BY id");
+        QStringList found;
+        while (rows.step() == SQLITE_ROW)
+            found << QStringLiteral("%1 %2 %3")
+                         .arg(rows.integer(0))
+                         .arg(rows.integer(1))
+                         .arg(rows.text(2));
+        return found;
+    };
+    const QString first = QStringLiteral("3 %1 ").arg(why) +
+                          (why == int(Refusal::Host) ? QStringLiteral("evil.example") : QString());
+    QCOMPARE(recorded(), QStringList{first});
+    if (programEnds) {
+        journal.reset();
+    } else {
+        file.clock.advance(RefusalSums::PERIOD_MS);
+        journal->replyLine(0, "WAKE");
+        journal->flush();
+    }
+    QCOMPARE(recorded(),
+             (QStringList{first, QStringLiteral("7 %1 %2").arg(why).arg(REQUESTS - 1)}));
+}
+
 void TestJournal::reportsArePackedWhole_data() {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("address");
@@ -565,6 +822,64 @@ void TestJournal::overflowIsCountedAndRecorded() {
     QCOMPARE(db.open(file.path(), true), SQLITE_OK);
     QCOMPARE(db.integer("SELECT count(*) FROM lines WHERE text = 'HELD'"), std::int64_t(fitting));
     QCOMPARE(db.integer("SELECT text FROM records WHERE kind = 6"), std::int64_t(BEYOND));
+}
+
+void TestJournal::heldFileIsWaitedOut_data() {
+    QTest::addColumn<QString>("when");
+    QTest::newRow("held at the opening") << "opening";
+    QTest::newRow("held while writing") << "writing";
+    QTest::newRow("held when the program ends") << "ending";
+}
+
+// Another program that holds the file's write lock far longer than one try's wait stops
+// nothing: the reports made meanwhile wait and are all written once it lets go. At the end
+// of the program a held file is given up after a try, and the file stays whole.
+void TestJournal::heldFileIsWaitedOut() {
+    QFETCH(QString, when);
+    constexpr int LINES = 1000;
+    JournalFile file;
+    JournalStore::Limits limits;
+    limits.busyWaitMs = 20;
+    Sqlite::Connection blocker;
+    const auto hold = [&] {
+        return blocker.open(file.path(), false) == SQLITE_OK &&
+               blocker.exec("BEGIN IMMEDIATE") == SQLITE_OK;
+    };
+    if (when == QLatin1String("opening")) {
+        OperatorJournal(file.settings(limits)).replyLine(0, "BEFORE");
+        QVERIFY(hold());
+    }
+    auto journal = std::make_unique<OperatorJournal>(file.settings(limits));
+    if (when != QLatin1String("opening")) {
+        journal->replyLine(0, "BEFORE");
+        journal->flush();
+        QVERIFY(hold());
+    }
+    for (int i = 0; i < LINES; ++i)
+        journal->replyLine(0, "HELD " + QByteArray::number(i));
+    if (when != QLatin1String("opening")) // the writer has the batch in hand
+        QTRY_COMPARE(journal->waitingReports(), std::size_t(0));
+    QTest::qWait(10 * limits.busyWaitMs); // many tries' waits
+    QVERIFY2(journal->isRecording(), qPrintable(journal->problem()));
+    if (when == QLatin1String("ending")) {
+        QElapsedTimer ending;
+        ending.start();
+        journal.reset();
+        QCOMPARE_LT(ending.elapsed(), 1000);
+    }
+    QCOMPARE(blocker.exec("COMMIT"), SQLITE_OK);
+    blocker.close();
+    const int expected = when == QLatin1String("ending") ? 0 : LINES;
+    if (journal)
+        journal->flush();
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    Sqlite::Statement check(db, "PRAGMA integrity_check");
+    QCOMPARE(check.step(), SQLITE_ROW);
+    QCOMPARE(check.text(0), QStringLiteral("ok"));
+    QCOMPARE(int(db.integer("SELECT count(*) FROM lines WHERE text = 'BEFORE'")), 1);
+    QCOMPARE(int(db.integer("SELECT count(*) FROM lines WHERE text LIKE 'HELD %'")), expected);
+    QCOMPARE(int(db.integer("SELECT count(*) FROM records WHERE kind = 6")), 0); // none lost
 }
 
 void TestJournal::faults_data() {
@@ -700,6 +1015,178 @@ void TestJournal::killDuringFlood() {
                             .arg(secondBefore)));
 }
 
+void TestJournal::oneProgramPerFolder_data() {
+    QTest::addColumn<QString>("first"); // how the first program is when the second starts
+    QTest::addColumn<bool>("sameFolder");
+    QTest::addColumn<bool>("secondRuns");
+    QTest::newRow("a second start in the same folder") << "running" << true << false;
+    QTest::newRow("a start in another folder") << "running" << false << true;
+    QTest::newRow("the same folder after a kill") << "killed" << true << true;
+}
+
+// The first program has a command on the line, unfinished in its journal. A second start
+// in its folder is refused, says so, and leaves the journal alone; another folder, or the
+// lock of a program that was killed, stops nothing.
+void TestJournal::oneProgramPerFolder() {
+    QFETCH(QString, first);
+    QFETCH(bool, sameFolder);
+    QFETCH(bool, secondRuns);
+    sim::SimulatedExchange exchange;
+    sim::SimulatedExchange secondLine; // each program has a line of its own
+    QVERIFY(exchange.start() && secondLine.start());
+    QTemporaryDir folder;
+    QTemporaryDir otherFolder;
+    const QString path = folder.filePath(QStringLiteral("Journal.db"));
+    Program one;
+    QVERIFY(one.start(folder.path(), exchange.linePath()));
+    exchange.silenceNext(1);
+    const int waiting = one.user().send("POST", "/", "Command=RTM-RRT");
+    QTRY_VERIFY(endings(path).contains(ON_THE_LINE));
+    if (first == QLatin1String("killed"))
+        QCOMPARE_GE(one.end(SIGKILL), 0);
+    const QStringList before = endings(path);
+    Program two;
+    QCOMPARE(two.start(sameFolder ? folder.path() : otherFolder.path(), secondLine.linePath()),
+             secondRuns);
+    if (!secondRuns) {
+        QVERIFY(two.process.waitForFinished(10000));
+        QCOMPARE(two.process.exitCode(), 3);
+        QVERIFY2(
+            two.told.contains("KORVANT уже запущен в папке " + QFile::encodeName(folder.path())),
+            two.told.constData());
+        QCOMPARE(endings(path), before);
+    } else {
+        QCOMPARE_GE(two.end(SIGTERM), 0);
+    }
+    if (first == QLatin1String("running")) {
+        QCOMPARE_GE(one.end(SIGTERM), 0);
+        QCOMPARE(endings(path).filter(QStringLiteral("RTM-RRT")),
+                 QStringList{"RTM-RRT: PortClosed, ended"});
+    } else { // the second program ended what the killed one left open
+        QCOMPARE(endings(path).filter(QStringLiteral("RTM-RRT")),
+                 QStringList{"RTM-RRT: ProgramEnded"});
+    }
+    ::close(waiting);
+}
+
+void TestJournal::everyEndSavesTheJournal_data() {
+    QTest::addColumn<int>("signal");    // 0: the X display is lost
+    QTest::addColumn<bool>("answered"); // the page came back, or the command is on the line
+    QTest::newRow("SIGTERM after the page") << int(SIGTERM) << true;
+    QTest::newRow("SIGINT after the page") << int(SIGINT) << true;
+    QTest::newRow("SIGHUP after the page") << int(SIGHUP) << true;
+    QTest::newRow("SIGTERM with a command on the line") << int(SIGTERM) << false;
+    QTest::newRow("the display lost after the page") << 0 << true;
+}
+
+// The program ends right after a web command's page came back (or while the command is on
+// the line): the command with its whole reply, the port's closing, and how the command
+// ended, with its time, are all in the file, within 2 s of the signal.
+void TestJournal::everyEndSavesTheJournal() {
+    QFETCH(int, signal);
+    QFETCH(bool, answered);
+    sim::SimulatedExchange exchange;
+    QVERIFY(exchange.start());
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("Journal.db"));
+    QProcess xvfb;
+    QProcessEnvironment display;
+    if (signal == 0) {
+        xvfb.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+        if (!xvfb.waitForStarted())
+            QSKIP("no Xvfb here");
+        QVERIFY(xvfb.waitForReadyRead(10000));
+        display.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        display.insert(QStringLiteral("DISPLAY"),
+                       ':' + QString::fromLatin1(xvfb.readLine().trimmed()));
+    }
+    Program program;
+    QVERIFY2(program.start(folder.path(), exchange.linePath(), display), program.told.constData());
+    const HttpProbe user = program.user();
+    int waiting = -1;
+    QStringList expected{"port 1"};
+    if (answered) {
+        QCOMPARE(
+            user.post("Command=RTM-RRT").body,
+            ReplyPage::build({"RTM-RRT", Cp1251::fromUnicode(QStringLiteral("КОМАНДА ВЫПОЛНЕНА")),
+                              "END 0001", "<"}));
+        expected << "RTM-RRT: Prompt, ended" + reply("RTM-RRT", 1);
+    } else {
+        exchange.silenceNext(1);
+        waiting = user.send("POST", "/", "Command=RTM-RRT");
+        QTRY_COMPARE(exchange.commandsReceived(), 1);
+        expected << "RTM-RRT: PortClosed, ended";
+    }
+    expected << "port 2";
+    QElapsedTimer ending;
+    ending.start();
+    if (signal == 0)
+        xvfb.kill();
+    else
+        ::kill(pid_t(program.process.processId()), signal);
+    QVERIFY(program.process.waitForFinished(10000));
+    QCOMPARE_LT(ending.elapsed(), 2000);
+    QCOMPARE(endings(path), expected);
+    if (waiting >= 0)
+        ::close(waiting);
+    xvfb.waitForFinished();
+}
+
+void TestJournal::journalEnds_data() {
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("the last reports, never flushed")
+        << "destroyed"
+        << QStringList{"+0 Пульт: RTM-RRT - Prompt sent[RTM-RRT][<]",
+                       "+10 Без команды: ALARM[ALARM]"};
+    QTest::newRow("a command on the line: ended with the time of the end")
+        << "destroyed"
+        << QStringList{"+0 Пульт: RTM-RRT - Prompt sent[RTM-RRT][<]",
+                       "+10 Без команды: ALARM[ALARM]",
+                       "+10 Пульт: SSD-RSP - ProgramEnded sent, ended +70"};
+    QTest::newRow("left on the line by a killed program: ended at the next start, no time")
+        << "killed"
+        << QStringList{"+0 Пульт: RTM-RRT - Prompt sent[RTM-RRT][<]",
+                       "+10 Без команды: ALARM[ALARM]", "+10 Пульт: SSD-RSP - ProgramEnded sent"};
+}
+
+// What the journal holds once it has ended: everything reported, never flushed, and how
+// each command still open ended: when the journal ends, with its time; when the program
+// was killed, at the next start, without one.
+void TestJournal::journalEnds() {
+    QFETCH(QString, end);
+    QFETCH(QStringList, expected);
+    JournalFile file;
+    JournalFile next;
+    auto journal = std::make_unique<OperatorJournal>(file.settings());
+    answered(*journal, file.clock, CommandSource::Typed, "", "RTM-RRT", {"RTM-RRT", "<"}, 10);
+    journal->replyLine(0, "ALARM");
+    if (expected.size() > 2)
+        journal->commandSent(journal->commandQueued(CommandSource::Typed, {}, "SSD-RSP"), false);
+    file.clock.advance(60);
+    QString path = file.path();
+    if (end == QLatin1String("killed")) { // the file as a kill leaves it: the next run opens it
+        journal->flush();
+        for (const char* suffix : {"", "-wal"})
+            QVERIFY(QFile::copy(file.path() + suffix, next.path() + suffix));
+        path = next.path();
+        auto nextRun = std::make_unique<OperatorJournal>(next.settings());
+        nextRun->replyLine(0, "NEXT RUN");
+        nextRun->flush();
+    }
+    journal.reset();
+    QStringList found;
+    JournalQuery query(path);
+    for (const JournalRow& row : query.find(everything(1), 100).rows)
+        if (row.kind != RecordKind::Lines || row.text != QLatin1String("NEXT RUN"))
+            found << described(row, query) +
+                         (row.kind == RecordKind::Command &&
+                                  row.what == int(CommandEnd::ProgramEnded) && row.ended
+                              ? QStringLiteral(", ended +%1").arg(*row.ended - START)
+                              : QString());
+    QCOMPARE(found, expected);
+}
+
 // Files of the versions before are kept and written on as the current version: version 1
 // recorded every console command alike, versions 1 and 2 know nothing of STOP or give-ups.
 void TestJournal::earlierVersionIsTaken_data() {
@@ -794,6 +1281,74 @@ void TestJournal::pruneByAge() {
     QCOMPARE(subjects, kept);
 }
 
+void TestJournal::pruneByAWrongClock_data() {
+    constexpr qint64 D = DAY; // as a test datum
+    constexpr qint64 YEAR = 365 * D;
+    QTest::addColumn<QList<qint64>>("stamps"); // the records' times after START, as written
+    QTest::addColumn<qint64>("start");         // the clock at the next start, after START
+    QTest::addColumn<qint64>("step");          // then a step of the clock
+    QTest::addColumn<qint64>("run");           // and how long the program runs after it
+    QTest::addColumn<QList<int>>("kept");      // the records kept, by their place in `stamps`
+    const QList<qint64> lastMonths{-80 * D, -30 * D, 0};
+    QTest::newRow("the clock five years ahead at start-up")
+        << lastMonths << 5 * YEAR << 0LL << 0LL << QList<int>{0, 1, 2};
+    QTest::newRow("the clock five years ahead, and a day's run")
+        << lastMonths << 5 * YEAR << 0LL << D + 1 << QList<int>{0, 1, 2};
+    QTest::newRow("the clock steps five years ahead during the run")
+        << lastMonths << 0LL << 5 * YEAR << D + 1 << QList<int>{0, 1, 2};
+    QTest::newRow("the clock steps back: the daily pruning goes on")
+        << QList<qint64>{-89 * D - D / 2, 0} << 0LL << -YEAR << D + 1 << QList<int>{1};
+    QTest::newRow("the clock behind at start-up")
+        << lastMonths << -YEAR << 0LL << 0LL << QList<int>{0, 1, 2};
+    QTest::newRow("stamped in the future: kept while the clock is not 90 days past it")
+        << QList<qint64>{0, YEAR} << YEAR + 89 * D << 0LL << 0LL << QList<int>{1};
+    QTest::newRow("stamped in the future: gone once 90 days have passed it")
+        << QList<qint64>{0, YEAR} << YEAR + D << 0LL << 90 * D + 1 << QList<int>{};
+    QTest::newRow("stamped while the clock was behind: kept while those before are young")
+        << QList<qint64>{-10 * D, -4000 * D, 0} << 0LL << 0LL << 0LL << QList<int>{0, 1, 2};
+    QTest::newRow("stamped while the clock was behind: gone with those before it")
+        << QList<qint64>{-100 * D, -4000 * D, 0} << 0LL << 0LL << 0LL << QList<int>{2};
+    QTest::newRow("exactly 90 days is kept, a millisecond more is not")
+        << QList<qint64>{-90 * D - 1, -90 * D, 0} << 0LL << 0LL << 0LL << QList<int>{1, 2};
+    QTest::newRow("after a pause, age counts from the newest record")
+        << QList<qint64>{-200 * D, -100 * D} << 0LL << 0LL << 0LL << QList<int>{1};
+}
+
+// Records are written with the clock at `stamps`; the program starts again with the clock at
+// `start`, its clock steps, and it runs on for `run`: what 90 days of true time would keep
+// is kept, whatever the clock says.
+void TestJournal::pruneByAWrongClock() {
+    QFETCH(QList<qint64>, stamps);
+    QFETCH(qint64, start);
+    QFETCH(qint64, step);
+    QFETCH(qint64, run);
+    QFETCH(QList<int>, kept);
+    JournalFile file;
+    {
+        OperatorJournal journal(file.settings());
+        for (int i = 0; i < stamps.size(); ++i) {
+            file.clock.set(START + stamps[i]);
+            journal.commandRefused(Refusal::QueueFull, CommandSource::Typed, {},
+                                   QByteArray::number(i));
+        }
+    }
+    file.clock.set(START + start);
+    OperatorJournal journal(file.settings());
+    journal.replyLine(0, "STARTED"); // written once the start-up pruning is done
+    journal.flush();
+    file.clock.step(step);
+    file.clock.advance(run);
+    journal.replyLine(0, "WAKE"); // the journal looks at its clocks when it has work
+    journal.flush();
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    Sqlite::Statement refused(db, "SELECT text FROM records WHERE kind = 3 ORDER BY id");
+    QList<int> found;
+    while (refused.step() == SQLITE_ROW)
+        found << refused.text(0).toInt();
+    QCOMPARE(found, kept);
+}
+
 // Past its size the file loses its oldest records, and stops growing.
 void TestJournal::pruneBySize() {
     JournalFile file;
@@ -849,6 +1404,9 @@ void TestJournal::windowFilters_data() {
                                             << "OLD" << false << QStringList{} << "";
     QTest::newRow("an underscore is no wildcard") << "Все"
                                                   << "SSD_RSP" << false << QStringList{} << "";
+    QTest::newRow("a percent sign is itself")
+        << "Все"
+        << "0%" << false << QStringList{"ALARM-7 TRUNK DOWN"} << "ALARM-7 TRUNK DOWN\nalarm-8 100%";
     QTest::newRow("text and origin together")
         << "Web"
         << "RTM" << false << QStringList{"RTM-RRT"} << "RTM-RRT\n<";
@@ -905,14 +1463,7 @@ void TestJournal::windowShowsTheNewestWhenMoreMatch() {
 // as they came; a search asked before the file is written changes nothing in
 // it.
 void TestJournal::windowExport() {
-    struct Chooser final : SaveFileChooser {
-        QString file;
-        QString suggested;
-        QString chooseFile(QWidget*, const QString& offered) override {
-            suggested = offered;
-            return file;
-        }
-    } chooser;
+    Chooser chooser;
     JournalFile file;
     OperatorJournal journal(file.settings());
     prepare(journal, file.clock);
@@ -942,6 +1493,151 @@ void TestJournal::windowExport() {
     form.BitBtn2Click();
     QTRY_COMPARE(messages.shown.size(), 1);
     QVERIFY(messages.shown[0].startsWith("failure:Не удалось записать " + chooser.file));
+}
+
+void TestJournal::exportSparesTheJournal_data() {
+    QTest::addColumn<QString>("name"); // in the journal's folder
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("the journal's file") << "Journal.db" << true;
+    QTest::newRow("its WAL file") << "Journal.db-wal" << true;
+    QTest::newRow("its index file") << "Journal.db-shm" << true;
+    QTest::newRow("a link to it") << "link.txt" << true;
+    QTest::newRow("through another path") << "sub/../Journal.db" << true;
+    QTest::newRow("a file beside it") << "Journal.txt" << false;
+}
+
+// The export writes a new file and renames it over the one chosen: the journal's own files
+// are refused with a message, and stay as they are.
+void TestJournal::exportSparesTheJournal() {
+    QFETCH(QString, name);
+    QFETCH(bool, refused);
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    prepare(journal, file.clock);
+    QVERIFY(QDir(file.folder.path()).mkdir(QStringLiteral("sub")));
+    QVERIFY(QFile::link(file.path(), file.folder.filePath(QStringLiteral("link.txt"))));
+    RecordingMessages messages;
+    TFormJournal form(journal, messages);
+    Chooser chooser;
+    chooser.file = file.folder.filePath(name);
+    form.setSaveChooser(&chooser);
+    form.Journal1Click();
+    QVERIFY(searched(form));
+    const QByteArray before = fileBytes(file.path());
+    form.BitBtn2Click();
+    QTRY_VERIFY(form.reader().idle());
+    QCoreApplication::processEvents(); // the export's answer
+    QCOMPARE(fileBytes(file.path()), before);
+    if (!refused) {
+        QVERIFY(fileBytes(chooser.file).startsWith("09.12.2024"));
+        QCOMPARE(messages.shown, QStringList());
+        return;
+    }
+    const QString text = "Экспорт не записывается в файл журнала " + chooser.file;
+    QVERIFY2(form.Label5->text().startsWith(text), qPrintable(form.Label5->text()));
+    QCOMPARE(messages.shown.size(), 1);
+    QVERIFY(messages.shown[0].startsWith("failure:" + text));
+    QVERIFY(journal.isRecording());
+}
+
+// An export of 10 000 records of short replies runs many statements, none long enough for
+// SQLite to ask whether to stop it: the end of the program stops it between records, within
+// a moment, and its file is not written.
+void TestJournal::exportStopsWhenTheProgramEnds() {
+    constexpr int RECORDS = TFormJournal::MAX_RECORDS;
+    constexpr int LINES = 20; // each: too few for a statement to be stopped while it runs
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    journal.replyLine(0, "BEGUN");
+    journal.flush();
+    {
+        Sqlite::Connection db;
+        QCOMPARE(db.open(file.path(), false), SQLITE_OK);
+        const QByteArray fill =
+            "BEGIN; WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+            QByteArray::number(RECORDS) + ") INSERT INTO records(time, kind, text) SELECT " +
+            QByteArray::number(START) +
+            " + i, 2, 'GROUP' FROM n; WITH RECURSIVE n(i) AS (SELECT 0 UNION ALL SELECT i + 1 "
+            "FROM n WHERE i < " +
+            QByteArray::number(RECORDS * LINES - 1) +
+            ") INSERT INTO lines(record, number, time, text) SELECT 2 + i / " +
+            QByteArray::number(LINES) + ", i, 0, 'LINE ABCDEFGHIJKLMNOPQRSTUVWXYZ' FROM n; COMMIT;";
+        QCOMPARE(db.exec(fill.constData()), SQLITE_OK);
+    }
+    RecordingMessages messages;
+    auto form = std::make_unique<TFormJournal>(journal, messages);
+    Chooser chooser;
+    chooser.file = file.folder.filePath(QStringLiteral("export.txt"));
+    form->setSaveChooser(&chooser);
+    form->Journal1Click();
+    QVERIFY(searched(*form));
+    QCOMPARE(form->rows().size(), std::size_t(RECORDS));
+    form->BitBtn2Click();
+    QTest::qWait(50); // into the export, which takes several times as long
+    QVERIFY(!form->reader().idle());
+    QElapsedTimer ending;
+    ending.start();
+    form.reset();
+    QCOMPARE_LT(ending.elapsed(), 1000);
+    QVERIFY(!QFile::exists(chooser.file));
+}
+
+void TestJournal::windowFollowsTheDay_data() {
+    QTest::addColumn<bool>("setByOperator");
+    QTest::addColumn<QDate>("shown"); // the first day of the range at the next day's opening
+    QTest::newRow("the range as the window set it: the new day") << false << QDate(2024, 12, 10);
+    QTest::newRow("a range the operator set: kept") << true << QDate(2024, 12, 1);
+}
+
+// A terminal that runs for days: each opening of the journal window shows that day's records,
+// unless the operator has chosen the range.
+void TestJournal::windowFollowsTheDay() {
+    QFETCH(bool, setByOperator);
+    QFETCH(QDate, shown);
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    RecordingMessages messages;
+    TFormJournal form(journal, messages);
+    form.Journal1Click();
+    QVERIFY(searched(form));
+    QCOMPARE(form.DateTimePicker1->date(), QDate(2024, 12, 9));
+    if (setByOperator)
+        form.DateTimePicker1->setDate(QDate(2024, 12, 1));
+    form.close();
+    file.clock.advance(DAY);
+    form.Journal1Click();
+    QVERIFY(searched(form));
+    QCOMPARE(form.DateTimePicker1->date(), shown);
+    QCOMPARE(form.DateTimePicker2->date(), setByOperator ? QDate(2024, 12, 9) : shown);
+}
+
+void TestJournal::durations_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<qint64>("sent"); // after the record's time; -1: none
+    QTest::addColumn<qint64>("ended");
+    QTest::addColumn<QString>("duration");
+    const int command = int(RecordKind::Command);
+    QTest::newRow("a command") << command << 10LL << 1260LL << "1,250 с";
+    QTest::newRow("a command across the clock set back")
+        << command << 10LL << -3000LL << "? (часы переведены)";
+    QTest::newRow("lines without command") << int(RecordKind::Lines) << -1LL << 900LL << "0,900 с";
+    QTest::newRow("one line") << int(RecordKind::Lines) << -1LL << 0LL << "";
+    QTest::newRow("refusals summed") << int(RecordKind::Refusals) << -1LL << 59000LL << "59,000 с";
+}
+
+// How long a record took, never less than nothing.
+void TestJournal::durations() {
+    QFETCH(int, kind);
+    QFETCH(qint64, sent);
+    QFETCH(qint64, ended);
+    QFETCH(QString, duration);
+    JournalRow row;
+    row.time = START;
+    row.kind = RecordKind(kind);
+    if (sent >= 0)
+        row.sent = START + sent;
+    row.ended = START + ended;
+    QCOMPARE(JournalTexts::duration(row), duration);
 }
 
 void TestJournal::newerSearchReplacesOlder_data() {

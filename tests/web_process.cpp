@@ -1,13 +1,19 @@
-// The program's windows as main.cpp assembles them, with the journal, offscreen, working in
-// the current folder and listening on any free port. Once the main window is up it prints
-// "port N"; a line on its standard input then closes the main window as the operator would. tst_hostile attacks
-// its web server from outside, so that the attacking clients' own buffers never count as
-// the program's memory.
+// The program as main.cpp assembles it, with the journal and the folder's lock, offscreen
+// (or on the display its environment names), working in the current folder and listening
+// on any free port; with the argument "open" it opens COM1 first. Once the main window is
+// up it prints "port N"; a line on its standard input then closes the main window as the
+// operator would, and the signals end it as they end the program. A second start in a
+// folder in use prints what the operator would be told, and ends with 3. tst_hostile
+// attacks its web server from outside, so that the attacking clients' own buffers never
+// count as the program's memory; tst_journal ends it in every way the program may end.
 
 #include "Fakes.h"
+#include "FolderLock.h"
 #include "OperatorJournal.h"
 #include "PosixSerialDevice.h"
+#include "ProgramEnd.h"
 #include "ProgramWindows.h"
+#include "Terminal.h"
 #include "Vars.h"
 #include "WebService.h"
 
@@ -22,15 +28,24 @@
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    Vars vars;
     RecordingMessages messages;
+    FolderLock folder(QDir::currentPath());
+    if (!folder.acquire(messages)) {
+        std::printf("%s\n", qPrintable(messages.shown.join(QLatin1Char('\n'))));
+        return 3;
+    }
+    Vars vars;
     OperatorJournal journal(
         {QDir::current().filePath(QStringLiteral("Journal.db")), OperatorJournal::systemClock, {}});
     ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(), {},
                            journal);
+    const ProgramEnd end(windows.form1, journal);
     windows.form1.show();
     if (!windows.formWeb.service().isListening())
         return 2;
+    if (argc > 1 && qstrcmp(argv[1], "open") == 0 &&
+        !windows.form1.terminal().OpenComPort(QStringLiteral("Com1"), 1))
+        return 4;
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, &windows.form1, [&] {
         input.setEnabled(false);

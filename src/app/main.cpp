@@ -1,6 +1,8 @@
+#include "FolderLock.h"
 #include "MessageBoxes.h"
 #include "OperatorJournal.h"
 #include "PortDevice.h"
+#include "ProgramEnd.h"
 #include "ProgramWindows.h"
 #include "Vars.h"
 #include "WebService.h"
@@ -12,12 +14,16 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KORVANT"));
 
-    Vars vars;
     MessageBoxes messages;
+    FolderLock folder(QDir::currentPath());
+    if (!folder.acquire(messages))
+        return 1;
+    Vars vars;
     OperatorJournal journal(
         {QDir::current().filePath(QStringLiteral("Journal.db")), OperatorJournal::systemClock, {}});
     ProgramWindows windows(vars, messages, PortDevice::create(), QDir::currentPath(),
                            WebService::configuredSettings(), journal);
+    const ProgramEnd end(windows.form1, journal);
     windows.form1.show();
     return application.exec();
 }

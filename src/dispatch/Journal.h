@@ -28,6 +28,7 @@ enum class Refusal : std::uint8_t {
     Host = 5,         // a web request whose Host names no name of this computer
     ShareFull = 6,    // one web user's share of the queue is full
     Character = 7,    // the command holds a byte that the line cannot carry ("<", control, DEL)
+    PlacesFull = 8,   // a web request from a new address while every place is taken
 };
 
 enum class WebEvent : std::uint8_t {
@@ -75,6 +76,12 @@ public:
     virtual void replyLine(Record command, QByteArrayView line) = 0;
     virtual void commandRefused(Refusal why, CommandSource source, QByteArrayView address,
                                 QByteArrayView text) = 0;
+    // A web request refused before it took a place (another site's, a foreign Host, every
+    // place taken): anyone can send those without end, so the journal may sum them per
+    // address and reason instead of recording each.
+    virtual void requestRefused(Refusal why, QByteArrayView address, QByteArrayView text) {
+        commandRefused(why, CommandSource::Web, address, text);
+    }
     // A web event names the client's address and nothing else: no password reaches the
     // journal.
     virtual void webEvent(WebEvent event, QByteArrayView address) = 0;

@@ -186,7 +186,8 @@ void JournalReader::readFile(std::int64_t record) {
 
 void JournalReader::exportFile(const ExportRequest& request) {
     Exported result{request.file, request.rows.size(), {}};
-    JournalTexts::exportRecords(request.file, request.rows, query(), result.error); // or error
+    JournalTexts::exportRecords(request.file, request.rows, query(), result.error,
+                                [this] { return m_stopRunning.load(); });
     answer([this, result] { emit exported(result); });
 }
 

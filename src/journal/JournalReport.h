@@ -77,10 +77,11 @@ private:
 
 // What a record of the file is; kept in its column "kind".
 enum class RecordKind : std::uint8_t {
-    Command = 1, // a command with its reply lines
-    Lines = 2,   // lines that answer no command, arrived one close behind the other
-    Refusal = 3, // a command that never reached the line
-    Web = 4,     // a web event
-    Port = 5,    // the port was opened, closed or lost
-    Lost = 6,    // reports that the journal could not keep (its text holds their count)
+    Command = 1,  // a command with its reply lines
+    Lines = 2,    // lines that answer no command, arrived one close behind the other
+    Refusal = 3,  // a command that never reached the line
+    Web = 4,      // a web event
+    Port = 5,     // the port was opened, closed or lost
+    Lost = 6,     // reports that the journal could not keep (its text holds their count)
+    Refusals = 7, // web requests refused one after the other, summed (its text: their count)
 };

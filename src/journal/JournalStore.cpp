@@ -9,10 +9,10 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
-constexpr int BUSY_TIMEOUT_MS = 10000;              // another program holding the file
 constexpr std::int64_t WAL_KEPT_BYTES = 16LL << 20; // the WAL file is cut back to this
 constexpr int PRUNE_STEP_RECORDS = 500;             // records deleted in one transaction
 constexpr std::int64_t PRUNE_TO_PERCENT = 90;       // a file over its size is cut to this
@@ -53,11 +53,16 @@ QByteArray utf8(QByteArrayView cp1251) {
 JournalStore::JournalStore(QString path, Limits limits)
     : m_path(std::move(path)), m_limits(limits) {}
 
+// A transaction that fails is rolled back whole: a group of lines begun in it is gone, and
+// the lines that follow begin a new one.
 bool JournalStore::fail(const QString& what) {
     m_damaged = m_damaged || Sqlite::isDamage(m_db.errorCode());
+    m_busy = what.isEmpty() && Sqlite::isBusy(m_db.errorCode());
     m_problem = what.isEmpty() ? m_db.errorText() : what;
-    if (m_db.isOpen())
+    if (m_db.isOpen() && !sqlite3_get_autocommit(m_db.handle())) {
         m_db.exec("ROLLBACK");
+        m_group = 0;
+    }
     return false;
 }
 
@@ -77,9 +82,10 @@ bool JournalStore::prepare() {
     closeFile();
     m_problem.clear();
     m_damaged = false;
+    m_busy = false;
     if (m_db.open(m_path, false) != SQLITE_OK)
         return fail({});
-    sqlite3_busy_timeout(m_db.handle(), BUSY_TIMEOUT_MS);
+    sqlite3_busy_timeout(m_db.handle(), m_limits.busyWaitMs);
     // The version first: a later version's file is left exactly as it is.
     const std::int64_t version = m_db.integer("PRAGMA user_version");
     if (version < 0)
@@ -110,9 +116,9 @@ bool JournalStore::prepare() {
     m_setStopped = Sqlite::Statement(m_db, "UPDATE records SET stopped = ?2 WHERE id = ?1");
     m_setEnd = Sqlite::Statement(
         m_db, "UPDATE records SET what = ?2, ended = ?3 WHERE id = ?1 AND what IS NULL");
-    m_setGroupEnd = Sqlite::Statement(m_db, "UPDATE records SET ended = ?2 WHERE id = ?1");
+    m_setLastTime = Sqlite::Statement(m_db, "UPDATE records SET ended = ?2 WHERE id = ?1");
     if (!m_insertRecord.isValid() || !m_insertLine.isValid() || !m_setSent.isValid() ||
-        !m_setStopped.isValid() || !m_setEnd.isValid() || !m_setGroupEnd.isValid())
+        !m_setStopped.isValid() || !m_setEnd.isValid() || !m_setLastTime.isValid())
         return fail({});
     m_commandRows.fill({});
     m_group = 0;
@@ -191,23 +197,35 @@ bool JournalStore::commit() {
     return m_db.exec("COMMIT") == SQLITE_OK || fail({});
 }
 
-bool JournalStore::write(const JournalReports& reports, std::uint64_t lost, std::int64_t now) {
+bool JournalStore::write(const JournalReports& reports, std::size_t& done, Counts& counts,
+                         std::int64_t now) {
     QElapsedTimer transaction;
     transaction.start();
-    if (!begin() || (lost > 0 && !recordLost(lost, now)))
+    if (!begin() || !recordCounts(counts, now))
         return false;
+    std::size_t at = 0;
     for (const JournalReport report : reports) {
+        if (at++ < done)
+            continue; // in the file since a write that another program's lock stopped
         if (!apply(report))
             return fail({});
         if (transaction.elapsed() >= TRANSACTION_MS) {
-            if (!commit() || !begin())
+            if (!commit())
+                return false;
+            counts = {};
+            done = at;
+            if (!begin())
                 return false;
             transaction.restart();
         }
     }
-    if (m_group && m_setGroupEnd.bind(1, m_group).bind(2, m_groupLast).run() != SQLITE_DONE)
+    if (m_group && m_setLastTime.bind(1, m_group).bind(2, m_groupLast).run() != SQLITE_DONE)
         return fail({});
-    return commit();
+    if (!commit())
+        return false;
+    counts = {};
+    done = at;
+    return true;
 }
 
 bool JournalStore::apply(const JournalReport& report) {
@@ -255,10 +273,9 @@ std::int64_t JournalStore::rowOf(Journal::Record command) const {
 }
 
 bool JournalStore::insertRecord(RecordKind kind, const JournalReport& report) {
-    const bool hasOrigin =
-        kind == RecordKind::Command || kind == RecordKind::Refusal || kind == RecordKind::Web;
-    const bool hasWhat =
-        kind == RecordKind::Refusal || kind == RecordKind::Web || kind == RecordKind::Port;
+    const bool refusal = kind == RecordKind::Refusal || kind == RecordKind::Refusals;
+    const bool hasOrigin = kind == RecordKind::Command || refusal || kind == RecordKind::Web;
+    const bool hasWhat = refusal || kind == RecordKind::Web || kind == RecordKind::Port;
     m_insertRecord.bind(1, report.time).bind(2, int(kind));
     if (hasOrigin)
         m_insertRecord.bind(3, int(report.source));
@@ -274,10 +291,11 @@ bool JournalStore::insertLine(std::int64_t record, const JournalReport& report) 
 }
 
 // A line without command joins the open group when it follows the group's last line
-// within LINE_GROUP_GAP_MS; otherwise it begins a group of its own.
+// within LINE_GROUP_GAP_MS in the same minute; otherwise it begins a group of its own.
 bool JournalStore::lineWithoutCommand(const JournalReport& report) {
     const std::int64_t gap = report.time - m_groupLast;
-    if (!m_group || gap < 0 || gap > LINE_GROUP_GAP_MS) {
+    const bool sameMinute = report.time / LINE_GROUP_SPAN_MS == m_groupLast / LINE_GROUP_SPAN_MS;
+    if (!m_group || gap < 0 || gap > LINE_GROUP_GAP_MS || !sameMinute) {
         if (!closeGroup() || !insertRecord(RecordKind::Lines, report))
             return false;
         m_group = m_db.lastRow();
@@ -290,15 +308,36 @@ bool JournalStore::closeGroup() {
     if (!m_group)
         return true;
     const std::int64_t group = std::exchange(m_group, 0);
-    return m_setGroupEnd.bind(1, group).bind(2, m_groupLast).run() == SQLITE_DONE;
+    return m_setLastTime.bind(1, group).bind(2, m_groupLast).run() == SQLITE_DONE;
 }
 
-bool JournalStore::recordLost(std::uint64_t lost, std::int64_t now) {
-    const QByteArray count = QByteArray::number(qulonglong(lost));
-    JournalReport report;
-    report.time = now;
-    report.text = count;
-    return (closeGroup() && insertRecord(RecordKind::Lost, report)) || fail({});
+bool JournalStore::recordCounts(const Counts& counts, std::int64_t now) {
+    if (counts.empty())
+        return true;
+    if (!closeGroup())
+        return fail({});
+    if (counts.lost > 0) {
+        const QByteArray count = QByteArray::number(qulonglong(counts.lost));
+        JournalReport report;
+        report.time = now;
+        report.text = count;
+        if (!insertRecord(RecordKind::Lost, report))
+            return fail({});
+    }
+    for (const RefusalSums::Sum& sum : counts.refusals) {
+        const QByteArray count = QByteArray::number(qulonglong(sum.count));
+        const JournalReport report{JournalReport::Kind::Refused,
+                                   std::uint8_t(sum.why),
+                                   CommandSource::Web,
+                                   sum.first,
+                                   0,
+                                   count,
+                                   sum.address};
+        if (!insertRecord(RecordKind::Refusals, report) ||
+            m_setLastTime.bind(1, m_db.lastRow()).bind(2, sum.last).run() != SQLITE_DONE)
+            return fail({});
+    }
+    return true;
 }
 
 bool JournalStore::endUnfinished(std::int64_t now, bool known) {
@@ -310,10 +349,28 @@ bool JournalStore::endUnfinished(std::int64_t now, bool known) {
     return end.run() == SQLITE_DONE || fail({});
 }
 
+std::int64_t JournalStore::newestTime(std::int64_t none) const {
+    return m_db.integer("SELECT max(time) FROM records", none);
+}
+
+// The records written before the first young one (stamped within the time kept before
+// `now`, and not after it) are old, but for those stamped after `now`: a record stamped
+// while the clock was behind stays as long as those written before it, and one stamped
+// ahead stays until `now` has passed it by the time kept.
 bool JournalStore::prune(std::int64_t now) {
-    Sqlite::Statement old(m_db, "SELECT id FROM records WHERE time < ?1 ORDER BY time LIMIT ?2");
+    m_problem.clear(); // a lock that held up an earlier write has gone
+    std::int64_t firstYoung = std::numeric_limits<std::int64_t>::max();
+    {
+        Sqlite::Statement young(m_db, "SELECT min(id) FROM records WHERE time BETWEEN ?1 AND ?2");
+        if (young.bind(1, now - m_limits.keepMs).bind(2, now).step() != SQLITE_ROW)
+            return fail({});
+        if (!young.isNull(0))
+            firstYoung = young.integer(0);
+    }
+    Sqlite::Statement old(m_db, "SELECT id FROM records WHERE id < ?1 AND time <= ?2 "
+                                "ORDER BY id LIMIT ?3");
     do
-        old.bind(1, now - m_limits.keepMs).bind(2, PRUNE_STEP_RECORDS);
+        old.bind(1, firstYoung).bind(2, now).bind(3, PRUNE_STEP_RECORDS);
     while (deleteRecords(old, 0));
     if (!m_problem.isEmpty() || !tooBig())
         return m_problem.isEmpty();
@@ -371,6 +428,6 @@ void JournalStore::closeFile() {
     m_setSent = {};
     m_setStopped = {};
     m_setEnd = {};
-    m_setGroupEnd = {};
+    m_setLastTime = {};
     m_db.close();
 }

@@ -45,6 +45,8 @@ QString refusalText(Refusal why) {
         return QStringLiteral("отказ: доля очереди пользователя заполнена");
     case Refusal::Character:
         return QStringLiteral("отказ: недопустимый символ в команде");
+    case Refusal::PlacesFull:
+        return QStringLiteral("отказ: все места заняты");
     }
     return {};
 }
@@ -92,7 +94,11 @@ QString commandNotes(const JournalRow& row) {
     return notes;
 }
 
+// The clock set back between a command's sending and its end would make its duration
+// negative: it is shown as not known.
 QString seconds(std::int64_t milliseconds) {
+    if (milliseconds < 0)
+        return QStringLiteral("? (часы переведены)");
     return QStringLiteral("%1,%2 с")
         .arg(milliseconds / 1000)
         .arg(milliseconds % 1000, 3, 10, QLatin1Char('0'));
@@ -111,6 +117,7 @@ QString origin(const JournalRow& row) {
     switch (row.kind) {
     case RecordKind::Command:
     case RecordKind::Refusal:
+    case RecordKind::Refusals:
     case RecordKind::Web:
         if (row.origin == CommandSource::Web)
             return row.address.isEmpty() ? QStringLiteral("Web")
@@ -138,6 +145,10 @@ QString subject(const JournalRow& row) {
     case RecordKind::Lost:
         return QStringLiteral("не записано сообщений: %1 (журнал не успевал за ними)")
             .arg(row.text);
+    case RecordKind::Refusals:
+        return (row.address.isEmpty() ? QStringLiteral("ещё такие отказы с других адресов: %1")
+                                      : QStringLiteral("ещё такие отказы: %1"))
+            .arg(row.text);
     case RecordKind::Command:
     case RecordKind::Refusal:
     case RecordKind::Lines:
@@ -147,7 +158,7 @@ QString subject(const JournalRow& row) {
 }
 
 QString end(const JournalRow& row) {
-    if (row.kind == RecordKind::Refusal)
+    if (row.kind == RecordKind::Refusal || row.kind == RecordKind::Refusals)
         return refusalText(Refusal(row.what.value_or(0)));
     if (row.kind != RecordKind::Command)
         return {};
@@ -160,8 +171,9 @@ QString end(const JournalRow& row) {
 QString duration(const JournalRow& row) {
     if (row.kind == RecordKind::Command && row.sent && row.ended)
         return seconds(*row.ended - *row.sent);
-    if (row.kind == RecordKind::Lines && row.ended && *row.ended > row.time)
-        return seconds(*row.ended - row.time); // from its first line to its last
+    const bool spans = row.kind == RecordKind::Lines || row.kind == RecordKind::Refusals;
+    if (spans && row.ended && *row.ended != row.time)
+        return seconds(*row.ended - row.time); // from its first line or refusal to its last
     return {};
 }
 
@@ -192,7 +204,8 @@ std::optional<QString> replyPane(const JournalQuery& query, std::int64_t record,
 }
 
 bool exportRecords(const QString& file, const std::vector<JournalRow>& rows,
-                   const JournalQuery& query, QString& error) {
+                   const JournalQuery& query, QString& error,
+                   const std::function<bool()>& stopped) {
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Text)) {
         error = out.errorString();
@@ -201,6 +214,10 @@ bool exportRecords(const QString& file, const std::vector<JournalRow>& rows,
     QTextStream text(&out);
     text.setEncoding(QStringConverter::Utf8);
     for (const JournalRow& row : rows) {
+        if (stopped()) { // the unfinished file is discarded
+            error = QStringLiteral("прервано");
+            return false;
+        }
         text << header(row) << '\n';
         const bool read = query.eachLine(row.id, [&](const QString& line) {
             text << line << '\n';

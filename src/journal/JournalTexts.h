@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // How a record of the journal reads, in the journal window and in an export: the computer's
@@ -22,9 +23,9 @@ QString header(const JournalRow& row);
 // it holds in all. Nothing when reading failed or was stopped.
 std::optional<QString> replyPane(const JournalQuery& query, std::int64_t record, int maxLines);
 // The records in order, each as its header line, its lines, and an empty line. False, and
-// nothing written, when the journal's file cannot be read or the file cannot be written;
-// `error` says why.
+// nothing written, when the journal's file cannot be read or the file cannot be written, or
+// once `stopped` says so, which it is asked before each record; `error` says why.
 bool exportRecords(const QString& file, const std::vector<JournalRow>& rows,
-                   const JournalQuery& query, QString& error);
+                   const JournalQuery& query, QString& error, const std::function<bool()>& stopped);
 
 } // namespace JournalTexts

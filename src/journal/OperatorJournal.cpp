@@ -8,23 +8,37 @@
 
 OperatorJournal::OperatorJournal(Settings settings, QObject* parent)
     : QObject(parent), m_path(settings.path), m_clock(std::move(settings.clock)),
-      m_store(settings.path, settings.limits) {
+      m_steady(std::move(settings.steady)), m_store(settings.path, settings.limits) {
     m_messages.setHandler(this);
     m_writer = std::thread([this] { run(); });
 }
 
 OperatorJournal::~OperatorJournal() {
+    finish();
+    m_messages.setHandler(nullptr);
+}
+
+void OperatorJournal::finish() {
+    if (!m_writer.joinable())
+        return;
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
     }
     m_wake.notify_all();
     m_writer.join();
-    m_messages.setHandler(nullptr);
+    std::lock_guard lock(m_mutex);
+    m_recording = false;
 }
 
 std::int64_t OperatorJournal::systemClock() {
     return QDateTime::currentMSecsSinceEpoch();
+}
+
+std::int64_t OperatorJournal::steadyClock() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 Journal::Record OperatorJournal::commandQueued(CommandSource source, QByteArrayView address,
@@ -49,6 +63,11 @@ void OperatorJournal::replyLine(Record command, QByteArrayView line) {
 void OperatorJournal::commandRefused(Refusal why, CommandSource source, QByteArrayView address,
                                      QByteArrayView text) {
     report({JournalReport::Kind::Refused, std::uint8_t(why), source, 0, 0, text, address});
+}
+
+void OperatorJournal::requestRefused(Refusal why, QByteArrayView address, QByteArrayView text) {
+    if (m_refusals.count(why, address, m_clock(), m_steady()))
+        commandRefused(why, CommandSource::Web, address, text);
 }
 
 void OperatorJournal::webEvent(WebEvent event, QByteArrayView address) {
@@ -155,8 +174,10 @@ std::size_t OperatorJournal::waitingReports() const {
     return m_queue.size();
 }
 
-// The writer: sleeps until reports come (or the daily pruning is due), gathers them for
-// at most GATHER_MS, and writes them in one go.
+// The writer: sleeps until reports come (or the daily pruning or a sum of refusals is due),
+// gathers them for at most GATHER_MS, and writes them in one go. A batch that another
+// program's lock holds up is tried again after each gathering, and the queue waits behind
+// it.
 void OperatorJournal::run() {
     pthread_setname_np(pthread_self(), "journal");
     if (!openStore())
@@ -169,26 +190,36 @@ void OperatorJournal::run() {
     room.appendAll(m_queue);
     m_queue.swap(room);
     room = JournalReports();
+    std::size_t done = 0; // of the batch, the reports in the file
+    JournalStore::Counts counts;
     for (;;) {
-        const auto untilPrune =
-            std::chrono::milliseconds(std::max<std::int64_t>(0, m_nextPrune - m_clock()));
-        m_wake.wait_for(lock, untilPrune, [&] { return m_stopping || !m_queue.empty(); });
+        const std::int64_t due = std::min(m_nextPrune, m_refusals.nextDue().value_or(m_nextPrune));
+        const auto untilDue =
+            std::chrono::milliseconds(std::max<std::int64_t>(0, due - m_steady()));
+        m_wake.wait_for(lock, untilDue, [&] {
+            return m_stopping || !m_queue.empty() || !batch.empty() || !counts.empty();
+        });
         m_wake.wait_for(lock, std::chrono::milliseconds(GATHER_MS),
                         [&] { return m_stopping || m_hurry || m_queue.bytes() >= WRITE_AT_BYTES; });
-        batch.swap(m_queue);
-        const std::uint64_t lost = std::exchange(m_lost, 0);
+        if (batch.empty()) {
+            batch.swap(m_queue);
+            counts.lost += std::exchange(m_lost, 0);
+            for (RefusalSums::Sum& sum : m_refusals.takeDue(m_steady(), m_stopping))
+                counts.refusals.push_back(std::move(sum));
+        }
         m_hurry = false;
         const bool stopping = m_stopping;
+        const bool queueEmpty = m_queue.empty();
         lock.unlock();
-        if (!writeBatch(batch, lost) || !pruneWhenDue())
+        const Write write = writeBatch(batch, done, counts);
+        if (write == Write::Failed || !pruneWhenDue())
             return;
-        {
-            std::lock_guard done(m_mutex);
-            m_done += batch.size();
+        if (write == Write::Done || stopping) { // at the end, a held batch is given up
+            settle(batch.size());
+            batch.clear();
+            done = 0;
         }
-        m_written.notify_all();
-        batch.clear();
-        if (stopping) {
+        if (stopping && (write == Write::Held || queueEmpty)) {
             m_store.close(m_clock());
             return;
         }
@@ -196,44 +227,80 @@ void OperatorJournal::run() {
     }
 }
 
+// Another program holding the file is waited out; anything else that keeps the file from
+// opening stops the journal.
 bool OperatorJournal::openStore() {
-    const bool opened = m_store.open(m_clock());
+    bool opened = m_store.open(m_clock());
+    while (!opened && m_store.busy() && pauseWhileHeld())
+        opened = m_store.open(m_clock());
     if (!m_store.renamedAside().isEmpty())
         tellSetAside();
     if (!opened) {
         stopRecording(m_store.problem());
         return false;
     }
-    m_nextPrune = m_clock(); // at start-up
+    m_ageFromSteady = m_nextPrune = m_steady(); // the first pruning at start-up
+    m_ageFrom = std::min(m_clock(), m_store.newestTime(m_clock()));
     return pruneWhenDue();
 }
 
+// A moment before the file is tried again; false once the journal is to end.
+bool OperatorJournal::pauseWhileHeld() {
+    std::unique_lock lock(m_mutex);
+    return !m_wake.wait_for(lock, std::chrono::milliseconds(GATHER_MS), [&] { return m_stopping; });
+}
+
 // A file found damaged while writing is set aside, and the batch goes into the new one.
-bool OperatorJournal::writeBatch(const JournalReports& batch, std::uint64_t lost) {
-    if (batch.empty() && lost == 0)
-        return true;
-    if (m_store.write(batch, lost, m_clock()))
-        return true;
+OperatorJournal::Write OperatorJournal::writeBatch(const JournalReports& batch, std::size_t& done,
+                                                   JournalStore::Counts& counts) {
+    if (done == batch.size() && counts.empty())
+        return Write::Done;
+    if (m_store.write(batch, done, counts, m_clock()))
+        return Write::Done;
     if (m_store.damaged() && m_store.replaceDamaged(m_clock())) {
         tellSetAside();
-        if (m_store.write(batch, lost, m_clock()))
-            return true;
+        if (m_store.write(batch, done, counts, m_clock()))
+            return Write::Done;
+    }
+    if (m_store.busy())
+        return Write::Held;
+    stopRecording(m_store.problem());
+    return Write::Failed;
+}
+
+// The batch's reports are in the file, or given up: flush() waits no more for them.
+void OperatorJournal::settle(std::size_t reports) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_done += reports;
+    }
+    m_written.notify_all();
+}
+
+// At start-up, once a day after that by the steady clock (a step of the clock neither
+// hastens nor stops it), and whenever the file has grown past its size.
+bool OperatorJournal::pruneWhenDue() {
+    const std::int64_t now = m_steady();
+    if (now < m_nextPrune && !m_store.tooBig())
+        return true;
+    if (now >= m_nextPrune)
+        m_nextPrune = now + JournalStore::DAY_MS;
+    if (m_store.prune(ageTime()))
+        return true;
+    if (m_store.busy()) { // tried again at the next wake
+        m_nextPrune = now;
+        return true;
     }
     stopRecording(m_store.problem());
     return false;
 }
 
-// At start-up, once a day after that, and whenever the file has grown past its size.
-bool OperatorJournal::pruneWhenDue() {
-    const std::int64_t now = m_clock();
-    if (now < m_nextPrune && !m_store.tooBig())
-        return true;
-    if (now >= m_nextPrune)
-        m_nextPrune = now + JournalStore::DAY_MS;
-    if (m_store.prune(now))
-        return true;
-    stopRecording(m_store.problem());
-    return false;
+// The time by which records age. A clock far ahead at start-up would make every record
+// old, so age is counted from the clock then or from the newest record, whichever is
+// earlier, and from there by the steady clock: no step of the clock while the program runs
+// makes a record older.
+std::int64_t OperatorJournal::ageTime() const {
+    return m_ageFrom + (m_steady() - m_ageFromSteady);
 }
 
 // The journal stops for the rest of the run: what waits is dropped, and nothing more is

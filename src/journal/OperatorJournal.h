@@ -3,6 +3,7 @@
 #include "Journal.h"
 #include "JournalReport.h"
 #include "JournalStore.h"
+#include "RefusalSums.h"
 #include "WindowMessages.h"
 
 #include <QObject>
@@ -21,8 +22,11 @@
 // full. The reports of a burst (Journal::Burst) wait on the thread that makes them and
 // are queued together when it ends. If the disk is slow, at most QUEUE_BYTES of reports
 // wait; what comes beyond them is dropped and counted, and the count is recorded once
-// writing goes on. A file that cannot be opened or written stops the journal: the window
-// thread hears of it once (trouble()), and KORVANT goes on without it.
+// writing goes on. Refusals of web requests that took no place are summed (RefusalSums) and
+// written when their period ends. While another program holds the file (the sqlite3 shell, a
+// backup), the batch in hand waits for it and is tried again, the reports behind it queued
+// meanwhile. A file that cannot be opened or written stops the journal: the window thread hears of
+// it once (trouble()), and KORVANT goes on without it.
 class OperatorJournal final : public QObject, public Journal, private MessageHandler {
     Q_OBJECT
 public:
@@ -40,14 +44,21 @@ public:
         QString path;
         JournalClock clock;
         JournalStore::Limits limits;
+        JournalClock steady = steadyClock; // runs on at its pace whatever the clock does
     };
 
     explicit OperatorJournal(Settings settings, QObject* parent = nullptr);
-    // Writes what is queued and closes the file.
+    // finish()
     ~OperatorJournal() override;
+
+    // Writes what is queued, ends the commands left open with the time, and closes the file;
+    // no report is taken after it. Once only, on the thread that made the journal.
+    void finish();
 
     // The clock of the program's computer.
     static std::int64_t systemClock();
+    // Milliseconds since the computer started, which no setting of its clock changes.
+    static std::int64_t steadyClock();
 
     Record commandQueued(CommandSource source, QByteArrayView address,
                          QByteArrayView text) override;
@@ -56,6 +67,8 @@ public:
     void replyLine(Record command, QByteArrayView line) override;
     void commandRefused(Refusal why, CommandSource source, QByteArrayView address,
                         QByteArrayView text) override;
+    // Summed per address and reason (RefusalSums).
+    void requestRefused(Refusal why, QByteArrayView address, QByteArrayView text) override;
     void webEvent(WebEvent event, QByteArrayView address) override;
     void portEvent(PortEvent event, QByteArrayView device) override;
     void stopSent(Record command, QByteArrayView device) override;
@@ -72,6 +85,7 @@ public:
     std::int64_t now() const { return m_clock(); }
     // Reports queued and not yet taken by the writer.
     std::size_t waitingReports() const;
+    const RefusalSums& refusalSums() const { return m_refusals; }
 
 signals:
     // On the window thread: the file cannot be kept, or a damaged one was set aside. The
@@ -79,13 +93,18 @@ signals:
     void trouble(const QString& text);
 
 private:
+    enum class Write { Done, Held, Failed };
+
     void report(JournalReport report);
     bool queued(std::size_t taken, std::size_t offered, std::size_t bytesBefore);
     void queueBurst();
     void run();
     bool openStore();
-    bool writeBatch(const JournalReports& batch, std::uint64_t lost);
+    bool pauseWhileHeld();
+    Write writeBatch(const JournalReports& batch, std::size_t& done, JournalStore::Counts& counts);
+    void settle(std::size_t reports);
     bool pruneWhenDue();
+    std::int64_t ageTime() const;
     void stopRecording(const QString& reason);
     void tellSetAside();
     void tell(const QString& text);
@@ -93,8 +112,10 @@ private:
 
     const QString m_path;
     const JournalClock m_clock;
+    const JournalClock m_steady;
     JournalStore m_store; // the writer thread's alone
     WindowMessageQueue m_messages;
+    RefusalSums m_refusals;
     std::atomic<Record> m_lastCommand{0};
     // The burst under way, on the thread that began it alone.
     std::atomic<bool> m_burstTaken{false};
@@ -112,7 +133,11 @@ private:
     bool m_stopping = false;
     bool m_recording = true;
     QString m_problem;
+    // The writer's: the next daily pruning by the steady clock, and where records' age is
+    // counted from.
     std::int64_t m_nextPrune = 0;
+    std::int64_t m_ageFrom = 0;       // by the clock, at start-up
+    std::int64_t m_ageFromSteady = 0; // by the steady clock, then
 
     std::thread m_writer;
 };

@@ -13,6 +13,10 @@ bool isDamage(int code) {
     return primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT;
 }
 
+bool isBusy(int code) {
+    return (code & 0xff) == SQLITE_BUSY;
+}
+
 Connection::~Connection() {
     close();
 }

@@ -14,6 +14,8 @@ namespace Sqlite {
 
 // A damaged file: not a database at all, or one whose pages do not hold together.
 bool isDamage(int code);
+// Another connection holds the lock that the statement needs: a passing state, not a fault.
+bool isBusy(int code);
 
 class Connection {
 public:

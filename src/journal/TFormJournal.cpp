@@ -41,6 +41,24 @@ QDateTimeEdit* makeDateTimeEdit(QWidget* parent, const char* name) {
     return edit;
 }
 
+// A file as the disk has it, links followed, also when it does not exist yet.
+QString realPath(const QString& file) {
+    const QFileInfo info(file);
+    if (info.exists())
+        return info.canonicalFilePath();
+    const QString folder = info.absoluteDir().canonicalPath();
+    return folder.isEmpty() ? info.absoluteFilePath() : QDir(folder).filePath(info.fileName());
+}
+
+// The journal's file or one of the two that SQLite keeps beside it.
+bool isJournalFile(const QString& file, const QString& journal) {
+    const QString real = realPath(file);
+    for (const char* suffix : {"", "-wal", "-shm"})
+        if (real == realPath(journal + QLatin1String(suffix)))
+            return true;
+    return false;
+}
+
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QString::fromLatin1(name));
@@ -103,6 +121,7 @@ TFormJournal::TFormJournal(OperatorJournal& journal, OperatorMessages& messages,
     setObjectName(QStringLiteral("TFormJournal"));
     setWindowTitle(QStringLiteral("Журнал"));
     buildControls();
+    setToday();
     connect(&m_journal, &OperatorJournal::trouble, this, &TFormJournal::showJournalState);
     connect(&m_reader, &JournalReader::opened, this, &TFormJournal::fillOrigins);
     connect(&m_reader, &JournalReader::found, this, &TFormJournal::showFound);
@@ -184,11 +203,11 @@ void TFormJournal::setReplyFont(const ConsoleFont& font) {
     Widgets::setTextColour(Memo1, font.colour);
 }
 
+// The range follows the day as long as it shows the one set last: a terminal that runs for
+// weeks shows the day of each opening.
 void TFormJournal::Journal1Click() {
-    if (!m_shownOnce) {
-        m_shownOnce = true;
+    if (std::pair(DateTimePicker1->dateTime(), DateTimePicker2->dateTime()) == m_today)
         setToday();
-    }
     m_reader.open(); // anew each time: the writer may have begun a new file meanwhile
     showJournalState();
     show();
@@ -207,8 +226,9 @@ void TFormJournal::closeEvent(QCloseEvent* event) {
 
 void TFormJournal::setToday() {
     const QDate today = QDateTime::fromMSecsSinceEpoch(m_journal.now()).date();
-    DateTimePicker1->setDateTime(today.startOfDay());
-    DateTimePicker2->setDateTime(QDateTime(today, QTime(23, 59, 59)));
+    m_today = {today.startOfDay(), QDateTime(today, QTime(23, 59, 59))};
+    DateTimePicker1->setDateTime(m_today.first);
+    DateTimePicker2->setDateTime(m_today.second);
 }
 
 // "Все", "Пульт", "Web", "Строки без команды", then each web address the journal holds.
@@ -320,6 +340,14 @@ void TFormJournal::BitBtn2Click() {
     const QString file = m_saveChooser->chooseFile(this, suggested);
     if (file.isEmpty())
         return;
+    if (isJournalFile(file, m_journal.path())) { // the export would replace it
+        const QString text = QStringLiteral("Экспорт не записывается в файл журнала %1: "
+                                            "выберите другой файл.")
+                                 .arg(QDir::toNativeSeparators(file));
+        Label5->setText(text);
+        m_messages.failure(text);
+        return;
+    }
     m_reader.exportRecords(file, rows());
     Label5->setText(QStringLiteral("Идёт запись в файл %1...").arg(QDir::toNativeSeparators(file)));
 }

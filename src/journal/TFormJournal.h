@@ -4,8 +4,10 @@
 #include "JournalReader.h"
 #include "SaveFileChooser.h"
 
+#include <QDateTime>
 #include <QWidget>
 
+#include <utility>
 #include <vector>
 
 class OperatorJournal;
@@ -54,7 +56,8 @@ public:
     QTableView* DBGrid1 = nullptr;
     QPlainTextEdit* Memo1 = nullptr; // the selected record's reply
 
-    // The menu item "Журнал": shows the window and searches; the first time, today.
+    // The menu item "Журнал": shows the window and searches; today's records, unless the
+    // operator has set the time range.
     void Journal1Click();
     void BitBtn1Click();
     void BitBtn2Click();
@@ -84,5 +87,5 @@ private:
     std::int64_t m_paneRecord = 0; // the record whose reply the pane shows, or will
     SaveFileDialog m_saveDialog;
     SaveFileChooser* m_saveChooser = &m_saveDialog;
-    bool m_shownOnce = false;
+    std::pair<QDateTime, QDateTime> m_today; // the range that setToday() set last
 };

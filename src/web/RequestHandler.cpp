@@ -92,6 +92,7 @@ WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
         m_parts.journal.webEvent(WebEvent::Admitted, request.address);
         return page(PageFolder::LOGIN);
     case WebSlots::Outcome::Full:
+        m_parts.journal.requestRefused(Refusal::PlacesFull, request.address, {});
         return page(PageFolder::ALL_PLACES_TAKEN);
     case WebSlots::Outcome::Resting:
         return WebResponse{200, restingPage()};
@@ -116,7 +117,7 @@ WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
 // recorded only when it would have been a command: it might be a password otherwise.
 std::optional<WebResponse> RequestHandler::refusal(const WebRequest& request) {
     if (!RequestGuards::hostAllowed(request.host, m_ownNames)) {
-        m_parts.journal.commandRefused(Refusal::Host, CommandSource::Web, request.address,
+        m_parts.journal.requestRefused(Refusal::Host, request.address,
                                        request.host.left(COMMAND_CAPACITY));
         return WebResponse{403, RequestGuards::foreignHostPage()};
     }
@@ -124,8 +125,8 @@ std::optional<WebResponse> RequestHandler::refusal(const WebRequest& request) {
             {request.host, request.origin, request.secFetchSite, request.https, request.referer}))
         return std::nullopt;
     const bool loggedIn = m_parts.table.stateOf(request.address) == SlotLoggedIn;
-    m_parts.journal.commandRefused(
-        Refusal::CrossSite, CommandSource::Web, request.address,
+    m_parts.journal.requestRefused(
+        Refusal::CrossSite, request.address,
         loggedIn && request.path == "/"
             ? WebParameters::valueOf(request.parameterText).left(COMMAND_CAPACITY)
             : QByteArray());
