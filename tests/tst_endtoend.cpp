@@ -116,14 +116,14 @@ void TestEndToEnd::promptAndRunOutInOnePass() {
         rig.terminal->dispatcher().QueueCommand(command);
     QVERIFY(rig.wireHas("AAA\r"));
     QTRY_VERIFY(rig.terminal->windowMessages().isEmpty());
-    WindowMessageQueue& messages = rig.terminal->windowMessages();
-    const PostedMessage prompt{WM_RECEIVED, 0, 0, "\r\nAAA\r\n<"};
+    PortMessages& port = rig.terminal->portMessages();
+    const Received prompt{"\r\nAAA\r\n<"};
     if (promptFirst)
-        messages.post(prompt);
+        port.post(prompt);
     QVERIFY(rig.replyWait.elapse());
     if (!promptFirst)
-        messages.post(prompt);
-    messages.deliverPending();
+        port.post(prompt);
+    rig.terminal->windowMessages().deliverPending();
     QCOMPARE(rig.terminal->queue().count(), queued);
     QVERIFY(rig.terminal->dispatcher().commandInProgress());
     QVERIFY(rig.wireHas(wire.toStdString()));
@@ -196,7 +196,7 @@ void TestEndToEnd::webReplyGoesToItsRequestOnly() {
     rig.exchange.sendUnsolicited("LATE"); // after the reply has ended: the console's
     QVERIFY(rig.consoleHas(QStringLiteral("LATE")));
     QCOMPARE(reply->lines(), lines);
-    QCOMPARE(rig.vars.WebReplyReady, 1);
+    QCOMPARE(rig.terminal->dispatcher().WebReplyReady(), 1);
 }
 
 void TestEndToEnd::unpluggedLineClosesThePort() {
@@ -207,7 +207,7 @@ void TestEndToEnd::unpluggedLineClosesThePort() {
     QVERIFY(rig.consoleHas(QStringLiteral("LAST WORDS")));
     rig.exchange.hangUp();
     QTRY_COMPARE(closed.count(), 1);
-    QCOMPARE(rig.vars.PortOpen, 0);
+    QCOMPARE(rig.terminal->PortOpen(), 0);
     QVERIFY(!rig.terminal->portIsOpen());
     rig.terminal->dispatcher().QueueCommand("CMD");
     QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Порт не открыт")});
@@ -218,7 +218,7 @@ void TestEndToEnd::missingDeviceCannotOpen() {
     qputenv("KORVANT_COM2", "/dev/korvant-no-such-port");
     QVERIFY(!rig.terminal->OpenComPort(QStringLiteral("Com2"), 2));
     QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Can not openCom2")});
-    QCOMPARE(rig.vars.PortOpen, 0);
+    QCOMPARE(rig.terminal->PortOpen(), 0);
 }
 
 void TestEndToEnd::openIsExclusive() {

@@ -121,12 +121,14 @@ const RangeForm RANGE_FORMS[] = {
 // A dispatcher with an open port whose writes are recorded.
 struct QueueRig {
     CommandQueue queue;
-    Vars vars{.PortOpen = 1};
+    Vars vars;
     RecordingPort port;
     FakeTimer replyWait;
-    HeldMessages poster;
+    HeldMessages<SendCommand> poster;
     RecordingMessages messages;
     Dispatcher dispatcher{queue, vars, port, replyWait, poster, messages};
+
+    QueueRig() { port.open = 1; }
 
     // What goes out on the line for a page button's command; nothing when it is refused
     // for a byte that the line cannot carry.

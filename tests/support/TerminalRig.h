@@ -30,7 +30,8 @@ struct TerminalRig {
         // Through Qt's lock, as in WindowRig: other threads read the environment meanwhile.
         qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
         terminal = std::make_unique<Terminal>(vars, PortDevice::create(), replyWait,
-                                              consoleTrim, console, messages, journal);
+                                              consoleTrim, messages, journal);
+        terminal->setConsole(&console);
     }
     bool open() { return terminal->OpenComPort(QStringLiteral("Com1"), 1); }
 };
