@@ -240,11 +240,12 @@ int showMainWindowOnce(QApplication& application) {
     MessageBoxes messages;
     // As the program starts, its web server (on any free port here) and its journal too.
     QTemporaryDir folder;
-    Station station(vars, messages,
-                    {PortDevice::create(),
-                     QDir::currentPath(),
-                     {},
-                     OperatorJournal::Settings{journalFile(folder), OperatorJournal::systemClock, {}}});
+    Station station(
+        vars, messages,
+        {PortDevice::create(),
+         QDir::currentPath(),
+         {},
+         OperatorJournal::Settings{journalFile(folder), OperatorJournal::systemClock, {}}});
     ProgramWindows windows(station, messages, QDir::currentPath());
     PaintWatch watch(
         &windows.form1, [] { return true; },

@@ -23,8 +23,8 @@
 // tests/browser/web_pages.py drives headless Chromium against the web server: the whole
 // session over HTTP (with another site's page that tries to send commands as the logged-in
 // user, and its link that redirects to a command, confirmed before it runs), and a login, a
-// command and its reply over HTTPS with a certificate made for the test. KORVANT_SCREENSHOTS names a folder for the pictures of the pages
-// (scripts/screenshot).
+// command and its reply over HTTPS with a certificate made for the test. KORVANT_SCREENSHOTS names
+// a folder for the pictures of the pages (scripts/screenshot).
 class TestBrowser : public QObject {
     Q_OBJECT
 private slots:

@@ -146,10 +146,17 @@ namespace {
 
 QString enabledNames(const NumberPage::Buttons& b) {
     const std::pair<bool, const char*> all[] = {
-        {b.readRest, "restr"},     {b.writeRest, "restw"},     {b.readEqup, "equpr"},
-        {b.writeEqupOne, "equp1"},     {b.writeEqupZero, "equp0"},     {b.whichModule, "ENRRPN"},
-        {b.restartModule, "INSRST"},   {b.readParameter, "BitBtn5"}, {b.writeParameterOne, "BitBtn2"},
-        {b.writeParameterZero, "BitBtn8"}, {b.writeParameter, "BitBtn6"},
+        {b.readRest, "restr"},
+        {b.writeRest, "restw"},
+        {b.readEqup, "equpr"},
+        {b.writeEqupOne, "equp1"},
+        {b.writeEqupZero, "equp0"},
+        {b.whichModule, "ENRRPN"},
+        {b.restartModule, "INSRST"},
+        {b.readParameter, "BitBtn5"},
+        {b.writeParameterOne, "BitBtn2"},
+        {b.writeParameterZero, "BitBtn8"},
+        {b.writeParameter, "BitBtn6"},
     };
     QStringList names;
     for (const auto& [enabled, name] : all)

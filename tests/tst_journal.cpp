@@ -673,8 +673,8 @@ void TestJournal::refusalFloodIsSummed() {
     RecordingMessages messages;
     auto station = std::make_unique<Station>(
         vars, messages,
-        Station::Settings{std::make_unique<FakeSerialDevice>(), file.folder.path(), {},
-                          file.settings()});
+        Station::Settings{
+            std::make_unique<FakeSerialDevice>(), file.folder.path(), {}, file.settings()});
     OperatorJournal* journal = station->journal();
     {
         ProgramWindows windows(*station, messages, file.folder.path());
@@ -722,9 +722,9 @@ void TestJournal::typedCommandWithoutPortIsRecorded() {
     {
         Vars vars;
         RecordingMessages messages;
-        Station station(vars, messages,
-                        {std::make_unique<FakeSerialDevice>(), file.folder.path(), {},
-                         file.settings()});
+        Station station(
+            vars, messages,
+            {std::make_unique<FakeSerialDevice>(), file.folder.path(), {}, file.settings()});
         TForm1 form1(station, messages);
         form1.ComboBox1->setEditText(QStringLiteral("EXTRA"));
         form1.BitBtn1Click();
@@ -932,7 +932,9 @@ void TestJournal::faults() {
     Vars vars;
     RecordingMessages messages;
     Station station(vars, messages,
-                    {std::make_unique<FakeSerialDevice>(), file.folder.path(), {},
+                    {std::make_unique<FakeSerialDevice>(),
+                     file.folder.path(),
+                     {},
                      OperatorJournal::Settings{path, file.clock.function(), limits}});
     OperatorJournal& journal = *station.journal();
     ProgramWindows windows(station, messages, file.folder.path());

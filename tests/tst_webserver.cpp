@@ -77,8 +77,8 @@ struct WebRig : RecordedJournal, TerminalRig {
     explicit WebRig(const HttpSettings& settings = {}) : TerminalRig(journal) {
         for (auto page = PAGES.begin(); page != PAGES.end(); ++page)
             write("WEB/" + page.key(), page.value());
-        web = std::make_unique<WebService>(terminal->dispatcher(), dir.path(), settings,
-                                           expiry, clock.function(), journal);
+        web = std::make_unique<WebService>(terminal->dispatcher(), dir.path(), settings, expiry,
+                                           clock.function(), journal);
         if (!web->switchOn().isEmpty())
             qFatal("the web server does not listen");
     }
@@ -431,14 +431,14 @@ void TestWebServer::slotExpiresThroughTheWindowTimer() {
 void TestWebServer::listenFailureIsReported() {
     WebRig rig;
     FakeTimer expiry;
-    WebService second(rig.terminal->dispatcher(), rig.dir.path(),
-                      HttpSettings{rig.web->port()}, expiry, SlotClock::now);
+    WebService second(rig.terminal->dispatcher(), rig.dir.path(), HttpSettings{rig.web->port()},
+                      expiry, SlotClock::now);
     QCOMPARE(second.switchOn(), QStringLiteral("Address already in use"));
     QVERIFY(!second.isListening());
     // A port the program may not have (below 1024 without the right) says so, too.
     if (::geteuid() != 0) {
-        WebService low(rig.terminal->dispatcher(), rig.dir.path(), HttpSettings{80},
-                       expiry, SlotClock::now);
+        WebService low(rig.terminal->dispatcher(), rig.dir.path(), HttpSettings{80}, expiry,
+                       SlotClock::now);
         QCOMPARE(low.switchOn(), QStringLiteral("Permission denied"));
     }
 }
@@ -1013,7 +1013,8 @@ void TestWebServer::browserThatGivesUpLeavesNothingBehind() {
     QVERIFY(rig.replyWait.elapse());
     rig.terminal->windowMessages().deliverPending();
     QCOMPARE(rig.terminal->dispatcher().WebReplyReady(), 1);
-    QTRY_COMPARE(rig.terminal->dispatcher().WebReplyReady(), 0); // the request has taken its reply and answered
+    QTRY_COMPARE(rig.terminal->dispatcher().WebReplyReady(),
+                 0); // the request has taken its reply and answered
     rig.web->switchOff();
     QElapsedTimer clock;
     clock.start();

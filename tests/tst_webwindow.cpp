@@ -58,8 +58,8 @@ struct Windows {
         write("WEB/index.html", "login page");
         station = std::make_unique<Station>(
             vars, messages,
-            Station::Settings{std::make_unique<FakeSerialDevice>(), dir.path(), HttpSettings{port},
-                              {}});
+            Station::Settings{
+                std::make_unique<FakeSerialDevice>(), dir.path(), HttpSettings{port}, {}});
         form1 = std::make_unique<TForm1>(*station, messages);
         web = std::make_unique<TFormWeb>(station->web(), messages, dir.path(), form1.get());
         form1->setWebWindow(web.get());

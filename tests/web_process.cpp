@@ -36,13 +36,14 @@ int main(int argc, char* argv[]) {
         return 3;
     }
     Vars vars;
-    Station station(vars, messages,
-                    {PosixSerialDevice::create(),
-                     QDir::currentPath(),
-                     {},
-                     OperatorJournal::Settings{QDir::current().filePath(QStringLiteral("Journal.db")),
-                                               OperatorJournal::systemClock,
-                                               {}}});
+    Station station(
+        vars, messages,
+        {PosixSerialDevice::create(),
+         QDir::currentPath(),
+         {},
+         OperatorJournal::Settings{QDir::current().filePath(QStringLiteral("Journal.db")),
+                                   OperatorJournal::systemClock,
+                                   {}}});
     ProgramWindows windows(station, messages, QDir::currentPath());
     const ProgramEnd end(windows.form1, *station.journal());
     windows.form1.show();

@@ -357,7 +357,7 @@ void TForm1::BitBtn1Click() {
     if (m_terminal.PortOpen() == 0) {
         if (!command.isEmpty())
             m_station.reports().commandRefused(Refusal::PortNotOpen, CommandSource::Typed, {},
-                                     Cp1251::fromUnicode(command));
+                                               Cp1251::fromUnicode(command));
         m_messages.error(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
         return;
     }

@@ -20,14 +20,12 @@ int main(int argc, char* argv[]) {
     if (!folder.acquire(messages))
         return 1;
     Vars vars;
-    Station station(vars, messages,
-                    {PortDevice::create(),
-                     QDir::currentPath(),
-                     WebService::configuredSettings(),
-                     OperatorJournal::Settings{
-                         QDir::current().filePath(QStringLiteral("Journal.db")),
-                         OperatorJournal::systemClock,
-                         {}}});
+    Station station(
+        vars, messages,
+        {PortDevice::create(), QDir::currentPath(), WebService::configuredSettings(),
+         OperatorJournal::Settings{QDir::current().filePath(QStringLiteral("Journal.db")),
+                                   OperatorJournal::systemClock,
+                                   {}}});
     ProgramWindows windows(station, messages, QDir::currentPath());
     const ProgramEnd end(windows.form1, *station.journal());
     windows.form1.show();

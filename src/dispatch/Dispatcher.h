@@ -2,8 +2,8 @@
 
 #include "CommandQueue.h"
 #include "Journal.h"
-#include "Vars.h"
 #include "Poster.h"
+#include "Vars.h"
 
 #include <QByteArrayView>
 

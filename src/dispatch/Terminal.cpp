@@ -15,17 +15,15 @@ bool joinPortBytes(std::variant<PortMessage, SendCommand>& last,
     return earlier && later && ::joinReceived(*earlier, *later);
 }
 
-template <class... Handlers> struct Overloaded : Handlers... {
-    using Handlers::operator()...;
-};
+template <class... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
 
 } // namespace
 
 Terminal::Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait,
                    Timer& consoleTrim, OperatorMessages& messages, Journal& journal,
                    QObject* parent)
-    : QObject(parent), m_replyWait(replyWait), m_consoleTrim(consoleTrim),
-      m_messages(messages), m_journal(journal),
+    : QObject(parent), m_replyWait(replyWait), m_consoleTrim(consoleTrim), m_messages(messages),
+      m_journal(journal),
       m_windowMessages([this](Message& message) { handle(message); }, &joinPortBytes),
       m_link(std::move(device), *this),
       m_dispatcher(m_queue, vars, m_link, replyWait, *this, messages, journal), m_assembler(*this) {

@@ -113,7 +113,7 @@ private:
     const JournalClock m_clock;
     const JournalClock m_steady;
     JournalStore m_store; // the writer thread's alone
-    struct Trouble { // for the window thread: the file cannot be kept, or was set aside
+    struct Trouble {      // for the window thread: the file cannot be kept, or was set aside
         QString text;
     };
     WindowMessageQueue<Trouble> m_messages;

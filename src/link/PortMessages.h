@@ -10,9 +10,9 @@
 struct Received { // WM_RECEIVED: bytes from the port, in arrival order
     std::string bytes;
 };
-struct CtsChanged {}; // WM_POSTCTS: the CTS line changed
-struct DsrChanged {}; // WM_POSTDSR: the DSR line changed
-struct LineLost {     // the port failed or hung up, or its connection ended; the reader stopped
+struct CtsChanged {};   // WM_POSTCTS: the CTS line changed
+struct DsrChanged {};   // WM_POSTDSR: the DSR line changed
+struct LineLost {       // the port failed or hung up, or its connection ended; the reader stopped
     std::string reason; // the device's own words, when it has any
 };
 using PortMessage = std::variant<Received, CtsChanged, DsrChanged, LineLost>;

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <memory>
 
-
 // The line to the exchange on the window thread's side: opens and closes the device,
 // runs its reader thread and passes writes to it. Which device "Com1" and "Com2" name
 // comes from KORVANT_COM1 / KORVANT_COM2 (default /dev/ttyS0, /dev/ttyS1).

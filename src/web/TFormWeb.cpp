@@ -60,8 +60,8 @@ void selectRow(QListWidget* box, int row) {
 
 } // namespace
 
-TFormWeb::TFormWeb(WebService& service, OperatorMessages& messages,
-                   const QString& workingDirectory, QWidget* parent)
+TFormWeb::TFormWeb(WebService& service, OperatorMessages& messages, const QString& workingDirectory,
+                   QWidget* parent)
     : QWidget(parent, Qt::Window), m_service(service), m_messages(messages),
       m_workingDirectory(workingDirectory) {
     setObjectName(QStringLiteral("TFormWeb"));

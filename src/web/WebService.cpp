@@ -8,8 +8,8 @@
 WebService::WebService(Dispatcher& dispatcher, const QString& workingDirectory,
                        HttpSettings settings, Timer& webTimer, RequestHandler::Clock clock,
                        Journal& journal, QObject* parent)
-    : QObject(parent), m_dispatcher(dispatcher), m_settings(std::move(settings)),
-      m_timer(webTimer), m_clock(std::move(clock)), m_journal(journal), m_pages(workingDirectory) {
+    : QObject(parent), m_dispatcher(dispatcher), m_settings(std::move(settings)), m_timer(webTimer),
+      m_clock(std::move(clock)), m_journal(journal), m_pages(workingDirectory) {
     m_messages.setHandler([this](const Message& message) { handle(message); });
     m_slots.onChange([this] { slotsChangedElsewhere(); });
     m_timer.onTimeout([this] { timeCame(); });
@@ -42,9 +42,8 @@ QString WebService::switchOn() {
         m_slots, m_lists, m_pages, m_dispatcher, m_throttle, m_journal, m_clock});
     handler->onReplyTaken([this] { m_messages.post(ReplyTaken{}); });
     handler->onTurnWaiting([this] { m_messages.post(TurnWaiting{}); });
-    const QString failure = m_server.listen(m_settings, [handler](const WebRequest& request) {
-        return handler->handle(request);
-    });
+    const QString failure = m_server.listen(
+        m_settings, [handler](const WebRequest& request) { return handler->handle(request); });
     if (!failure.isEmpty())
         return failure;
     m_handler = std::move(handler);

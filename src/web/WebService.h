@@ -67,9 +67,9 @@ signals:
     void listeningChanged(bool listening);
 
 private:
-    struct SlotsChanged {};  // the slot table changed
-    struct ReplyTaken {};    // a web request has taken its reply
-    struct TurnWaiting {};   // a password waits for its turn to be checked
+    struct SlotsChanged {}; // the slot table changed
+    struct ReplyTaken {};   // a web request has taken its reply
+    struct TurnWaiting {};  // a password waits for its turn to be checked
     using Message = std::variant<SlotsChanged, ReplyTaken, TurnWaiting>;
 
     void handle(const Message& message);

@@ -135,7 +135,7 @@ struct QueueRig {
     std::optional<QByteArray> send(const ComposedText& command) {
         dispatcher.QueueCommand(command.view());
         dispatcher.WMSendCommand(SendCommand::queued()); // the queued command is written
-        dispatcher.WMSendCommand( // and its reply ends
+        dispatcher.WMSendCommand(                        // and its reply ends
             SendCommand::ended(dispatcher.commandNumber(), CommandEnd::Prompt));
         poster.take();
         const bool refused =
