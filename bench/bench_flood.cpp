@@ -11,9 +11,11 @@
 #include "Console.h"
 #include "MessageBoxes.h"
 #include "OperatorJournal.h"
+#include "PortDevice.h"
 #include "PosixSerialDevice.h"
 #include "ProgramWindows.h"
 #include "Sqlite.h"
+#include "Station.h"
 #include "TForm1.h"
 #include "Terminal.h"
 #include "Vars.h"
@@ -238,9 +240,13 @@ int showMainWindowOnce(QApplication& application) {
     MessageBoxes messages;
     // As the program starts, its web server (on any free port here) and its journal too.
     QTemporaryDir folder;
-    OperatorJournal journal({journalFile(folder), OperatorJournal::systemClock, {}});
-    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(), {},
-                           journal);
+    Station station(
+        vars, messages,
+        {PortDevice::create(),
+         QDir::currentPath(),
+         {},
+         OperatorJournal::Settings{journalFile(folder), OperatorJournal::systemClock, {}}});
+    ProgramWindows windows(station, messages, QDir::currentPath());
     PaintWatch watch(
         &windows.form1, [] { return true; },
         [&] {
@@ -449,14 +455,16 @@ int main(int argc, char* argv[]) {
     Vars vars;
     MessageBoxes messages;
     QTemporaryDir folder;
-    std::optional<OperatorJournal> journal;
+    std::optional<OperatorJournal::Settings> journalSettings;
     if (withJournal)
-        journal.emplace(
-            OperatorJournal::Settings{journalFile(folder), OperatorJournal::systemClock, {}});
+        journalSettings =
+            OperatorJournal::Settings{journalFile(folder), OperatorJournal::systemClock, {}};
     std::printf("journal: %s\n", withJournal ? "on" : "off");
     auto* device = new TimedDevice(PosixSerialDevice::create());
-    TForm1 form(vars, messages, std::unique_ptr<SerialDevice>(device),
-                journal ? static_cast<Journal&>(*journal) : Journal::none());
+    Station station(vars, messages,
+                    {std::unique_ptr<SerialDevice>(device), {}, {}, std::move(journalSettings)});
+    OperatorJournal* journal = station.journal();
+    TForm1 form(station, messages);
     form.show();
     if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1))
         return 1;

@@ -13,6 +13,7 @@
 #include "MessageBoxes.h"
 #include "PosixSerialDevice.h"
 #include "Probes.h"
+#include "Station.h"
 #include "TForm1.h"
 #include "TFormWeb.h"
 #include "Terminal.h"
@@ -92,9 +93,9 @@ int main(int argc, char* argv[]) {
         return 1;
     Vars vars;
     MessageBoxes messages;
-    TForm1 form(vars, messages, PosixSerialDevice::create());
-    TFormWeb web(form.terminal().dispatcher(), vars, messages, folder.path(), {}, Journal::none(),
-                 &form);
+    Station station(vars, messages, {PosixSerialDevice::create(), folder.path(), {}, {}});
+    TForm1 form(station, messages);
+    TFormWeb web(station.web(), messages, folder.path(), &form);
     form.setWebWindow(&web);
     form.show();
     if (!form.terminal().OpenComPort(QStringLiteral("Com1"), 1) || !web.service().isListening())

@@ -37,8 +37,8 @@ int main(int argc, char* argv[]) {
     FakeTimer consoleTrim{Console::TRIM_INTERVAL_MS};
     RecordingConsole console;
     RecordingMessages messages;
-    Terminal terminal(vars, PosixSerialDevice::create(), replyWait, consoleTrim, console, messages,
-                      journal);
+    Terminal terminal(vars, PosixSerialDevice::create(), replyWait, consoleTrim, messages, journal);
+    terminal.setConsole(&console);
     if (!terminal.OpenComPort(QStringLiteral("Com1"), 1))
         return 4;
     exchange.flood(FLOOD_LINES, FLOOD_PACE);

@@ -5,6 +5,7 @@
 
 #include "Fakes.h"
 #include "PosixSerialDevice.h"
+#include "Station.h"
 #include "TForm1.h"
 #include "Terminal.h"
 #include "Vars.h"
@@ -22,7 +23,8 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     Vars vars;
     RecordingMessages messages;
-    TForm1 form1(vars, messages, PosixSerialDevice::create());
+    Station station(vars, messages, {PosixSerialDevice::create(), {}, {}, {}});
+    TForm1 form1(station, messages);
     form1.show();
     if (!form1.terminal().OpenComPort(QStringLiteral("Com1"), 1))
         return 2;

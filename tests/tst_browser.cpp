@@ -2,6 +2,7 @@
 #include "PosixSerialDevice.h"
 #include "Probes.h"
 #include "SimulatedExchange.h"
+#include "Station.h"
 #include "TForm1.h"
 #include "TFormWeb.h"
 #include "Terminal.h"
@@ -22,8 +23,8 @@
 // tests/browser/web_pages.py drives headless Chromium against the web server: the whole
 // session over HTTP (with another site's page that tries to send commands as the logged-in
 // user, and its link that redirects to a command, confirmed before it runs), and a login, a
-// command and its reply over HTTPS with a certificate made for the test. KORVANT_SCREENSHOTS names a folder for the pictures of the pages
-// (scripts/screenshot).
+// command and its reply over HTTPS with a certificate made for the test. KORVANT_SCREENSHOTS names
+// a folder for the pictures of the pages (scripts/screenshot).
 class TestBrowser : public QObject {
     Q_OBJECT
 private slots:
@@ -66,9 +67,9 @@ void TestBrowser::webUserSession() {
     qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
     Vars vars;
     RecordingMessages messages;
-    TForm1 form1(vars, messages, PosixSerialDevice::create());
-    TFormWeb web(form1.terminal().dispatcher(), vars, messages, dir.path(), settings,
-                 Journal::none(), &form1);
+    Station station(vars, messages, {PosixSerialDevice::create(), dir.path(), settings, {}});
+    TForm1 form1(station, messages);
+    TFormWeb web(station.web(), messages, dir.path(), &form1);
     form1.setWebWindow(&web);
     QVERIFY(web.service().isListening());
     QVERIFY(form1.terminal().OpenComPort(QStringLiteral("Com1"), 1));

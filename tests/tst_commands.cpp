@@ -146,10 +146,17 @@ namespace {
 
 QString enabledNames(const NumberPage::Buttons& b) {
     const std::pair<bool, const char*> all[] = {
-        {b.restr, "restr"},     {b.restw, "restw"},     {b.equpr, "equpr"},
-        {b.equp1, "equp1"},     {b.equp0, "equp0"},     {b.ENRRPN, "ENRRPN"},
-        {b.INSRST, "INSRST"},   {b.BitBtn5, "BitBtn5"}, {b.BitBtn2, "BitBtn2"},
-        {b.BitBtn8, "BitBtn8"}, {b.BitBtn6, "BitBtn6"},
+        {b.readRest, "restr"},
+        {b.writeRest, "restw"},
+        {b.readEqup, "equpr"},
+        {b.writeEqupOne, "equp1"},
+        {b.writeEqupZero, "equp0"},
+        {b.whichModule, "ENRRPN"},
+        {b.restartModule, "INSRST"},
+        {b.readParameter, "BitBtn5"},
+        {b.writeParameterOne, "BitBtn2"},
+        {b.writeParameterZero, "BitBtn8"},
+        {b.writeParameter, "BitBtn6"},
     };
     QStringList names;
     for (const auto& [enabled, name] : all)

@@ -10,7 +10,7 @@
 namespace {
 
 struct Rig : DispatcherRig {
-    Rig() { vars.PortOpen = 1; }
+    Rig() { port.open = 1; }
     void replyEnds() {
         dispatcher.WMSendCommand(
             SendCommand::ended(dispatcher.commandNumber(), CommandEnd::Prompt));
@@ -92,7 +92,7 @@ void TestDispatcher::queueCommandKeepsLastCommand() {
 
 void TestDispatcher::refusedWithoutPort() {
     Rig rig;
-    rig.vars.PortOpen = 0;
+    rig.port.open = 0;
     rig.dispatcher.QueueCommand("SSD-RSP:2345,REST");
     rig.deliver();
     QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Порт не открыт")});
@@ -136,10 +136,10 @@ void TestDispatcher::promptWithEmptyQueue() {
     auto reply = rig.web("WEB");
     rig.deliver();
     rig.replyEnds();
-    QCOMPARE(rig.vars.WebReplyReady, 1);
-    rig.vars.WebReplyReady = 0;
+    QCOMPARE(rig.dispatcher.WebReplyReady(), 1);
+    rig.dispatcher.clearWebReplyReady();
     rig.replyEnds(); // a prompt that answers nothing: the last head was web-origin
-    QCOMPARE(rig.vars.WebReplyReady, 1);
+    QCOMPARE(rig.dispatcher.WebReplyReady(), 1);
     QCOMPARE(rig.queue.count(), 0);
     QVERIFY(!rig.dispatcher.commandInProgress());
     QVERIFY(!rig.replyWait.isEnabled());
@@ -174,13 +174,13 @@ void TestDispatcher::webAndConsoleGetTheirOwnReplies() {
     rig.deliver();
     QVERIFY(!rig.dispatcher.webCommandAtHead());
     rig.replyEnds();
-    QCOMPARE(rig.vars.WebReplyReady, 0);
+    QCOMPARE(rig.dispatcher.WebReplyReady(), 0);
     QVERIFY(rig.dispatcher.webCommandAtHead());
     rig.dispatcher.captureLine(line("W1"));
     rig.dispatcher.captureLine(line("W2<"));
     QCOMPARE(reply->outcome(), WebCommand::Outcome::Waiting);
     rig.replyEnds();
-    QCOMPARE(rig.vars.WebReplyReady, 1);
+    QCOMPARE(rig.dispatcher.WebReplyReady(), 1);
     QCOMPARE(reply->outcome(), WebCommand::Outcome::Answered);
     QCOMPARE(reply->lines(), (QList<QByteArray>{"W1", "W2<"}));
 }
@@ -340,7 +340,7 @@ void TestDispatcher::unsafeCommandsNeverQueued() {
     QFETCH(QByteArray, recorded);
     RecordingJournal journal;
     DispatcherRig rig(journal);
-    rig.vars.PortOpen = 1;
+    rig.port.open = 1;
     auto reply = std::make_shared<WebCommand>();
     Dispatcher::Append appended = Dispatcher::Append::Queued;
     switch (CommandSource(origin)) {

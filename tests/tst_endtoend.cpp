@@ -1,10 +1,17 @@
+#include "JournalQuery.h"
+#include "OperatorJournal.h"
 #include "PosixSerialDevice.h"
 #include "Probes.h"
+#include "Station.h"
 #include "TerminalRig.h"
 #include "WebCommand.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
+#include <limits>
 
 #include <cstdlib>
 
@@ -33,6 +40,7 @@ struct Rig : TerminalRig {
 class TestEndToEnd : public QObject {
     Q_OBJECT
 private slots:
+    void stationWorksWithoutWindows();
     void commandBytesOnTheWire_data();
     void commandBytesOnTheWire();
     void queuedCommandsGoOutOneByOne();
@@ -48,6 +56,45 @@ private slots:
     void openIsExclusive();
     void hangUpSoak();
 };
+
+// The program's core alone, in a program without a window system: a port opens on the
+// simulated exchange, a queued command goes out, and its reply reaches the console's routes
+// and the journal.
+void TestEndToEnd::stationWorksWithoutWindows() {
+    sim::SimulatedExchange exchange;
+    QVERIFY(exchange.start());
+    qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
+    QTemporaryDir folder;
+    const QString journalFile = folder.filePath(QStringLiteral("Journal.db"));
+    Vars vars;
+    RecordingMessages messages;
+    RecordingConsole console;
+    {
+        Station station(vars, messages,
+                        {PortDevice::create(),
+                         folder.path(),
+                         {},
+                         OperatorJournal::Settings{journalFile, OperatorJournal::systemClock, {}}});
+        station.terminal().setConsole(&console);
+        QVERIFY(station.terminal().OpenComPort(QStringLiteral("Com1"), 1));
+        station.dispatcher().QueueCommand("RTM-RRT");
+        QTRY_VERIFY(console.lines.contains(QStringLiteral("<")));
+        station.terminal().setConsole(nullptr);
+    }
+    QCOMPARE(QByteArray::fromStdString(exchange.received()), QByteArray("RTM-RRT\r"));
+    QCOMPARE(console.lines, (QStringList{"RTM-RRT", "КОМАНДА ВЫПОЛНЕНА", "END 0001", "<"}));
+    JournalQuery journal(journalFile);
+    JournalFilter everything;
+    everything.to = std::numeric_limits<std::int64_t>::max();
+    const auto found = journal.find(everything, 10);
+    const auto command =
+        std::find_if(found.rows.begin(), found.rows.end(),
+                     [](const JournalRow& row) { return row.kind == RecordKind::Command; });
+    QVERIFY(command != found.rows.end());
+    QCOMPARE(command->text, QStringLiteral("RTM-RRT"));
+    QCOMPARE(journal.lines(command->id, 10), console.lines);
+    QVERIFY(messages.shown.isEmpty());
+}
 
 void TestEndToEnd::commandBytesOnTheWire_data() {
     QTest::addColumn<QByteArray>("command");
@@ -116,14 +163,14 @@ void TestEndToEnd::promptAndRunOutInOnePass() {
         rig.terminal->dispatcher().QueueCommand(command);
     QVERIFY(rig.wireHas("AAA\r"));
     QTRY_VERIFY(rig.terminal->windowMessages().isEmpty());
-    WindowMessageQueue& messages = rig.terminal->windowMessages();
-    const PostedMessage prompt{WM_RECEIVED, 0, 0, "\r\nAAA\r\n<"};
+    PortMessages& port = rig.terminal->portMessages();
+    const Received prompt{"\r\nAAA\r\n<"};
     if (promptFirst)
-        messages.post(prompt);
+        port.post(prompt);
     QVERIFY(rig.replyWait.elapse());
     if (!promptFirst)
-        messages.post(prompt);
-    messages.deliverPending();
+        port.post(prompt);
+    rig.terminal->windowMessages().deliverPending();
     QCOMPARE(rig.terminal->queue().count(), queued);
     QVERIFY(rig.terminal->dispatcher().commandInProgress());
     QVERIFY(rig.wireHas(wire.toStdString()));
@@ -196,7 +243,7 @@ void TestEndToEnd::webReplyGoesToItsRequestOnly() {
     rig.exchange.sendUnsolicited("LATE"); // after the reply has ended: the console's
     QVERIFY(rig.consoleHas(QStringLiteral("LATE")));
     QCOMPARE(reply->lines(), lines);
-    QCOMPARE(rig.vars.WebReplyReady, 1);
+    QCOMPARE(rig.terminal->dispatcher().WebReplyReady(), 1);
 }
 
 void TestEndToEnd::unpluggedLineClosesThePort() {
@@ -207,7 +254,7 @@ void TestEndToEnd::unpluggedLineClosesThePort() {
     QVERIFY(rig.consoleHas(QStringLiteral("LAST WORDS")));
     rig.exchange.hangUp();
     QTRY_COMPARE(closed.count(), 1);
-    QCOMPARE(rig.vars.PortOpen, 0);
+    QCOMPARE(rig.terminal->PortOpen(), 0);
     QVERIFY(!rig.terminal->portIsOpen());
     rig.terminal->dispatcher().QueueCommand("CMD");
     QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Порт не открыт")});
@@ -218,7 +265,7 @@ void TestEndToEnd::missingDeviceCannotOpen() {
     qputenv("KORVANT_COM2", "/dev/korvant-no-such-port");
     QVERIFY(!rig.terminal->OpenComPort(QStringLiteral("Com2"), 2));
     QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Can not openCom2")});
-    QCOMPARE(rig.vars.PortOpen, 0);
+    QCOMPARE(rig.terminal->PortOpen(), 0);
 }
 
 void TestEndToEnd::openIsExclusive() {

@@ -9,6 +9,7 @@
 #include "ProgramWindows.h"
 #include "RequestHandler.h"
 #include "Sqlite.h"
+#include "Station.h"
 #include "TerminalRig.h"
 #include "WebCommand.h"
 #include "WebService.h"
@@ -341,6 +342,7 @@ private slots:
     void commandRecords();
     void refusalsAndWebEvents_data();
     void refusalsAndWebEvents();
+    void typedCommandWithoutPortIsRecorded();
     void reportsFromManyThreads();
     void refusalsAreSummed_data();
     void refusalsAreSummed();
@@ -487,8 +489,6 @@ void TestJournal::refusalsAndWebEvents_data() {
     QTest::newRow("port not open, page button")
         << "noport button"
         << "+0 Пульт, кнопка: EXTRA - отказ: порт не открыт";
-    QTest::newRow("port not open, typed") << "noport typed"
-                                          << "+0 Пульт: EXTRA - отказ: порт не открыт";
     const QList<std::pair<Refusal, QString>> refusals{
         {Refusal::NotPermitted, "отказ: команда не разрешена"},
         {Refusal::CrossSite, "отказ: запрос с чужого сайта"},
@@ -517,7 +517,7 @@ void TestJournal::refusalsAndWebEvents() {
     QFETCH(QString, action);
     QFETCH(QString, expected);
     DispatchRig rig;
-    rig.on.vars.PortOpen = 1;
+    rig.on.port.open = 1;
     const QStringList words = action.split(QLatin1Char(' '));
     if (words[0] == QLatin1String("fill")) {
         for (int i = 0; i < CommandQueue::CAPACITY; ++i)
@@ -531,15 +531,8 @@ void TestJournal::refusalsAndWebEvents() {
                 rig.on.dispatcher.appendWeb("EXTRA", "127.0.0.9", std::make_shared<WebCommand>()),
                 Dispatcher::Append::QueueFull);
     } else if (action == QLatin1String("noport button")) {
-        rig.on.vars.PortOpen = 0;
+        rig.on.port.open = 0;
         rig.on.dispatcher.QueueCommand("EXTRA");
-    } else if (action == QLatin1String("noport typed")) {
-        Vars vars;
-        RecordingMessages messages;
-        ProgramWindows windows(vars, messages, std::make_unique<FakeSerialDevice>(),
-                               rig.folder.path(), {}, rig.journal);
-        windows.form1.ComboBox1->setEditText(QStringLiteral("EXTRA"));
-        windows.form1.BitBtn1Click();
     } else if (words[0] == QLatin1String("refuse")) {
         rig.journal.commandRefused(Refusal(words[1].toInt()), CommandSource::Web, "127.0.0.9",
                                    "EXTRA");
@@ -548,10 +541,7 @@ void TestJournal::refusalsAndWebEvents() {
                              words[0] == QLatin1String("event") ? "127.0.0.9" : "");
     }
     rig.journal.flush();
-    // The windows' web server was switched on and off around the typed command.
-    const QString other = action == QLatin1String("noport typed") ? "FILL|сервер Web" : "FILL";
-    const QStringList all =
-        records(rig.path()).filter(QRegularExpression("^(?!.*(" + other + "))"));
+    const QStringList all = records(rig.path()).filter(QRegularExpression("^(?!.*FILL)"));
     QCOMPARE(all, QStringList{expected});
 }
 
@@ -679,12 +669,15 @@ void TestJournal::refusalFloodIsSummed() {
     QFETCH(bool, programEnds);
     constexpr int REQUESTS = 2000;
     JournalFile file;
-    auto journal = std::make_unique<OperatorJournal>(file.settings());
+    Vars vars;
+    RecordingMessages messages;
+    auto station = std::make_unique<Station>(
+        vars, messages,
+        Station::Settings{
+            std::make_unique<FakeSerialDevice>(), file.folder.path(), {}, file.settings()});
+    OperatorJournal* journal = station->journal();
     {
-        Vars vars;
-        RecordingMessages messages;
-        ProgramWindows windows(vars, messages, std::make_unique<FakeSerialDevice>(),
-                               file.folder.path(), {}, *journal);
+        ProgramWindows windows(*station, messages, file.folder.path());
         const int port = windows.formWeb.service().port();
         if (why == int(Refusal::PlacesFull)) {
             for (int place = 2; place <= 5; ++place)
@@ -713,7 +706,7 @@ void TestJournal::refusalFloodIsSummed() {
                           (why == int(Refusal::Host) ? QStringLiteral("evil.example") : QString());
     QCOMPARE(recorded(), QStringList{first});
     if (programEnds) {
-        journal.reset();
+        station.reset();
     } else {
         file.clock.advance(RefusalSums::PERIOD_MS);
         journal->replyLine(0, "WAKE");
@@ -721,6 +714,22 @@ void TestJournal::refusalFloodIsSummed() {
     }
     QCOMPARE(recorded(),
              (QStringList{first, QStringLiteral("7 %1 %2").arg(why).arg(REQUESTS - 1)}));
+}
+
+// The command line's execute with no port open: refused as typed, never queued.
+void TestJournal::typedCommandWithoutPortIsRecorded() {
+    JournalFile file;
+    {
+        Vars vars;
+        RecordingMessages messages;
+        Station station(
+            vars, messages,
+            {std::make_unique<FakeSerialDevice>(), file.folder.path(), {}, file.settings()});
+        TForm1 form1(station, messages);
+        form1.ComboBox1->setEditText(QStringLiteral("EXTRA"));
+        form1.BitBtn1Click();
+    }
+    QCOMPARE(records(file.path()), QStringList{"+0 Пульт: EXTRA - отказ: порт не открыт"});
 }
 
 void TestJournal::reportsArePackedWhole_data() {
@@ -922,9 +931,13 @@ void TestJournal::faults() {
 
     Vars vars;
     RecordingMessages messages;
-    OperatorJournal journal({path, file.clock.function(), limits});
-    ProgramWindows windows(vars, messages, std::make_unique<FakeSerialDevice>(), file.folder.path(),
-                           {}, journal);
+    Station station(vars, messages,
+                    {std::make_unique<FakeSerialDevice>(),
+                     file.folder.path(),
+                     {},
+                     OperatorJournal::Settings{path, file.clock.function(), limits}});
+    OperatorJournal& journal = *station.journal();
+    ProgramWindows windows(station, messages, file.folder.path());
     for (int i = 0; i < 5000; ++i)
         journal.replyLine(0, QByteArray("LINE ") + QByteArray::number(i));
     journal.flush();
@@ -934,7 +947,7 @@ void TestJournal::faults() {
                                                     : "failure:Журнал не ведётся: " + path),
              qPrintable(messages.shown[0]));
     windows.form1.Journal1Click();
-    QCOMPARE(windows.formJournal.Label6->text().startsWith(QStringLiteral("Журнал не ведётся: ")),
+    QCOMPARE(windows.formJournal->Label6->text().startsWith(QStringLiteral("Журнал не ведётся: ")),
              !recording);
     // The terminal goes on, and nothing more is told.
     QVERIFY(windows.form1.terminal().OpenComPort(QStringLiteral("Com1"), 1));

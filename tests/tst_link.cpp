@@ -62,14 +62,13 @@ private:
 };
 
 // Lets the test sleep until the reader reports the line's loss, or bytes.
-class LossWatch final : public MessagePoster {
+class LossWatch final : public PortMessages {
 public:
-    using MessagePoster::post;
-    void post(PostedMessage message) override {
+    void post(PortMessage message) override {
         std::lock_guard lock(m_mutex);
-        m_lost = m_lost || message.message == WM_LINELOST;
-        if (message.message == WM_RECEIVED)
-            m_received += message.data;
+        m_lost = m_lost || std::holds_alternative<LineLost>(message);
+        if (const auto* received = std::get_if<Received>(&message))
+            m_received += received->bytes;
         m_changed.notify_all();
     }
     bool waitForLoss(std::chrono::milliseconds limit) {
@@ -215,7 +214,7 @@ void TestLink::closeDiscardsStuckOutputAtOnce() {
     PseudoTerminal line;
     QVERIFY(line.isOpen());
     qputenv("KORVANT_COM1", line.linePath().toLocal8Bit());
-    HeldMessages messages;
+    HeldMessages<PortMessage> messages;
     SerialLink link(PosixSerialDevice::create(), messages);
     QVERIFY(link.open(QStringLiteral("Com1"), 1));
     link.WriteComm(QByteArray(1 << 20, 'X')); // far more than the line holds

@@ -474,7 +474,7 @@ void TestMainWindow::activationFillsListsOnceAndFocusesCommandLine() {
     QCOMPARE(rig.form1->TabSheet1->ComboBox5->count(), 36);
     QVERIFY(rig.form1->TabSheet1->ComboBox3->currentText().isEmpty()); // lists, not texts
     QVERIFY(rig.form1->TabSheet2->Mod1->currentText().isEmpty());
-    QCOMPARE(rig.vars.WebReplyReady, 0);
+    QCOMPARE(rig.form1->terminal().dispatcher().WebReplyReady(), 0);
 }
 
 void TestMainWindow::onlyOwnWindowsCountAsActivation_data() {

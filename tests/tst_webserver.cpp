@@ -77,8 +77,8 @@ struct WebRig : RecordedJournal, TerminalRig {
     explicit WebRig(const HttpSettings& settings = {}) : TerminalRig(journal) {
         for (auto page = PAGES.begin(); page != PAGES.end(); ++page)
             write("WEB/" + page.key(), page.value());
-        web = std::make_unique<WebService>(terminal->dispatcher(), vars, dir.path(), settings,
-                                           expiry, clock.function(), journal);
+        web = std::make_unique<WebService>(terminal->dispatcher(), dir.path(), settings, expiry,
+                                           clock.function(), journal);
         if (!web->switchOn().isEmpty())
             qFatal("the web server does not listen");
     }
@@ -417,7 +417,7 @@ void TestWebServer::slotExpiresThroughTheWindowTimer() {
     QVERIFY(writeFile(dir.filePath("WEB/index.html"), PAGES["index.html"]));
     CountingTimer timer;
     std::atomic<long long> aheadMs{0};
-    WebService web(rig.terminal->dispatcher(), rig.vars, dir.path(), {}, timer,
+    WebService web(rig.terminal->dispatcher(), dir.path(), {}, timer,
                    [&] { return SlotClock::now() + std::chrono::milliseconds(aheadMs.load()); });
     QCOMPARE(web.switchOn(), QString());
     QCOMPARE(HttpProbe(web.port()).get("/").body, PAGES["index.html"]);
@@ -431,14 +431,14 @@ void TestWebServer::slotExpiresThroughTheWindowTimer() {
 void TestWebServer::listenFailureIsReported() {
     WebRig rig;
     FakeTimer expiry;
-    WebService second(rig.terminal->dispatcher(), rig.vars, rig.dir.path(),
-                      HttpSettings{rig.web->port()}, expiry, SlotClock::now);
+    WebService second(rig.terminal->dispatcher(), rig.dir.path(), HttpSettings{rig.web->port()},
+                      expiry, SlotClock::now);
     QCOMPARE(second.switchOn(), QStringLiteral("Address already in use"));
     QVERIFY(!second.isListening());
     // A port the program may not have (below 1024 without the right) says so, too.
     if (::geteuid() != 0) {
-        WebService low(rig.terminal->dispatcher(), rig.vars, rig.dir.path(), HttpSettings{80},
-                       expiry, SlotClock::now);
+        WebService low(rig.terminal->dispatcher(), rig.dir.path(), HttpSettings{80}, expiry,
+                       SlotClock::now);
         QCOMPARE(low.switchOn(), QStringLiteral("Permission denied"));
     }
 }
@@ -648,9 +648,9 @@ void TestWebServer::commandWithoutPortGetsEmptyLineAfterReplyWait() {
     QTRY_VERIFY(rig.terminal->dispatcher().commandInProgress());
     QVERIFY(rig.replyWait.elapse());
     rig.terminal->windowMessages().deliverPending(); // the dispatcher ends the command
-    QCOMPARE(rig.vars.WebReplyReady, 1);
+    QCOMPARE(rig.terminal->dispatcher().WebReplyReady(), 1);
     QCOMPARE(rig.await(answer).body, ReplyPage::HEAD + "<br>" + ReplyPage::TAIL);
-    QTRY_COMPARE(rig.vars.WebReplyReady, 0); // the request has taken it
+    QTRY_COMPARE(rig.terminal->dispatcher().WebReplyReady(), 0); // the request has taken it
 }
 
 // Four users at once, 25 commands each, with console commands between them: every page
@@ -1012,8 +1012,9 @@ void TestWebServer::browserThatGivesUpLeavesNothingBehind() {
     QTRY_COMPARE(rig.replyWait.starts, 2);
     QVERIFY(rig.replyWait.elapse());
     rig.terminal->windowMessages().deliverPending();
-    QCOMPARE(rig.vars.WebReplyReady, 1);
-    QTRY_COMPARE(rig.vars.WebReplyReady, 0); // the request has taken its reply and answered
+    QCOMPARE(rig.terminal->dispatcher().WebReplyReady(), 1);
+    QTRY_COMPARE(rig.terminal->dispatcher().WebReplyReady(),
+                 0); // the request has taken its reply and answered
     rig.web->switchOff();
     QElapsedTimer clock;
     clock.start();
@@ -1038,12 +1039,11 @@ void TestWebServer::switchOffReleasesWaitingRequests() {
     for (int n = 0; n < 3; ++n)
         answers.push_back(rig.later([&] { return waiting.post("Command=SSD-RSP:1234,REST"); }));
     QTRY_COMPARE(rig.terminal->queue().count(), 4);
-    rig.vars.WebReplyReady = 1;
     QElapsedTimer clock;
     clock.start();
     rig.web->switchOff();
     QVERIFY(clock.elapsed() < 1000);
-    QCOMPARE(rig.vars.WebReplyReady, 0);
+    QCOMPARE(rig.terminal->dispatcher().WebReplyReady(), 0);
     QCOMPARE(rig.web->webSlots().ConnectionCount(), 0);
     QCOMPARE(rig.await(first).body, ReplyPage::build({"PARTIAL"}));
     for (auto& answer : answers)
@@ -1228,7 +1228,7 @@ void TestWebServer::httpsFilesAreChecked() {
     const auto named = [&](const QString& name) {
         return name.isEmpty() ? name : files.filePath(name);
     };
-    WebService https(rig.terminal->dispatcher(), rig.vars, rig.dir.path(),
+    WebService https(rig.terminal->dispatcher(), rig.dir.path(),
                      HttpSettings{0, named(certificate), named(key)}, expiry, SlotClock::now);
     const QString reason = https.switchOn();
     if (failure.isEmpty()) {

@@ -1,7 +1,9 @@
 #include "Cp1251.h"
+#include "DispatcherRig.h"
 #include "Fakes.h"
 #include "HttpProbe.h"
 #include "Probes.h"
+#include "Station.h"
 #include "TForm1.h"
 #include "TFormWeb.h"
 #include "Terminal.h"
@@ -46,6 +48,7 @@ struct Windows {
     QTemporaryDir dir;
     Vars vars;
     RecordingMessages messages;
+    std::unique_ptr<Station> station;
     std::unique_ptr<TForm1> form1;
     std::unique_ptr<TFormWeb> web;
 
@@ -53,14 +56,18 @@ struct Windows {
         for (auto file = files.begin(); file != files.end(); ++file)
             write(file.key(), file.value());
         write("WEB/index.html", "login page");
-        form1 = std::make_unique<TForm1>(vars, messages, std::make_unique<FakeSerialDevice>());
-        web = std::make_unique<TFormWeb>(form1->terminal().dispatcher(), vars, messages, dir.path(),
-                                         HttpSettings{port}, Journal::none(), form1.get());
+        station = std::make_unique<Station>(
+            vars, messages,
+            Station::Settings{
+                std::make_unique<FakeSerialDevice>(), dir.path(), HttpSettings{port}, {}});
+        form1 = std::make_unique<TForm1>(*station, messages);
+        web = std::make_unique<TFormWeb>(station->web(), messages, dir.path(), form1.get());
         form1->setWebWindow(web.get());
     }
     ~Windows() {
         web.reset();
         form1.reset();
+        station.reset();
     }
     void write(const QString& name, const QByteArray& bytes) {
         if (!writeFile(dir.filePath(name), bytes))
@@ -471,7 +478,7 @@ void TestWebWindow::webMenuShowsWindowAndClearsFlags() {
 
 void TestWebWindow::gridLampAndSwitchFollowTheSlots() {
     Windows w;
-    w.vars.WebReplyReady = 1;
+    endWebReply(w.station->dispatcher());
     QCOMPARE(w.switchCaption(), RED); // listening from the start
     QCOMPARE(w.lamp(), buttonFace());
     QCOMPARE(w.client(2).get("/").body, QByteArray("login page"));
@@ -491,7 +498,7 @@ void TestWebWindow::gridLampAndSwitchFollowTheSlots() {
     QCOMPARE(w.switchCaption(), BLUE);
     QCOMPARE(w.gridRow(1), (QStringList{"", ""}));
     QCOMPARE(w.lamp(), buttonFace());
-    QCOMPARE(w.vars.WebReplyReady, 0);
+    QCOMPARE(w.station->dispatcher().WebReplyReady(), 0);
     QCOMPARE(w.client(3).get("/").status, 0); // nobody listens
     w.click(w.form1->BitBtn11);               // on again, with four free slots
     QCOMPARE(w.switchCaption(), RED);
@@ -527,7 +534,7 @@ void TestWebWindow::diagnosticPanels() {
     Windows w;
     w.client(4).get("/");
     w.client(5).get("/");
-    w.vars.WebReplyReady = 1;
+    endWebReply(w.station->dispatcher());
     QCOMPARE(w.web->Panel1->text(), QStringLiteral("CSession"));
     w.click(w.web->Panel1);
     QCOMPARE(w.web->Panel1->text(), QStringLiteral("2"));

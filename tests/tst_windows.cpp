@@ -1,5 +1,6 @@
 #include "Console.h"
 #include "Fakes.h"
+#include "Station.h"
 #include "TForm1.h"
 #include "TForm2.h"
 #include "Terminal.h"
@@ -36,7 +37,8 @@ struct Windows {
     Vars vars;
     RecordingMessages messages;
     FakeSerialDevice* device = new FakeSerialDevice;
-    TForm1 form1{vars, messages, std::unique_ptr<SerialDevice>(device)};
+    Station station{vars, messages, {std::unique_ptr<SerialDevice>(device), {}, {}, {}}};
+    TForm1 form1{station, messages};
     TForm2 form2{form1.terminal(), messages, &form1};
 
     Windows() { form1.setWindows(&form2, nullptr, nullptr); }
@@ -162,14 +164,14 @@ void TestWindows::portWindowOpensAndCloses() {
 
     QTest::mouseClick(port == 1 ? form.Button1 : form.Button2, Qt::LeftButton);
     QCOMPARE(w.device->openedPath, device);
-    QCOMPARE(w.vars.PortOpen, port);
+    QCOMPARE(w.form1.terminal().PortOpen(), port);
     QCOMPARE(form.GroupBox1->title(), caption);
     QCOMPARE(groupColour(form), RED);
     QVERIFY(!form.Button1->isEnabled() && !form.Button2->isEnabled());
     QVERIFY(form.Button3->isEnabled() && form.Button4->isEnabled());
 
     QTest::mouseClick(form.Button3, Qt::LeftButton);
-    QCOMPARE(w.vars.PortOpen, 0);
+    QCOMPARE(w.form1.terminal().PortOpen(), 0);
     QCOMPARE(form.GroupBox1->title(), QStringLiteral("OpenComPort"));
     QCOMPARE(groupColour(form), BLUE);
     QVERIFY(form.Button1->isEnabled() && !form.Button3->isEnabled());
@@ -183,7 +185,7 @@ void TestWindows::portWindowRefusesMissingPort() {
     w.device->refuseOpen = true;
     QTest::mouseClick(w.form2.Button2, Qt::LeftButton);
     QCOMPARE(w.messages.shown, QStringList{QStringLiteral("plain:Can not openCom2")});
-    QCOMPARE(w.vars.PortOpen, 0);
+    QCOMPARE(w.form1.terminal().PortOpen(), 0);
     QCOMPARE(w.form2.GroupBox1->title(), QStringLiteral("OpenComPort"));
     QVERIFY(w.form2.Button1->isEnabled() && w.form2.Button2->isEnabled());
 }
@@ -235,7 +237,7 @@ void TestWindows::flowControlKept() {
     QVERIFY(::tcsetattr(line, TCSANOW, &before) == 0);
 
     rig.form2->Button1Click();
-    QCOMPARE(rig.vars.PortOpen, 1);
+    QCOMPARE(rig.form1->terminal().PortOpen(), 1);
     QString shownFlow;
     if (answer >= 0) {
         QTimer::singleShot(0, rig.form2.get(), [&] {
@@ -308,7 +310,7 @@ void TestWindows::lostLineResetsPortWindow() {
     Windows w;
     w.form2.Button1Click();
     ::shutdown(w.device->exchangeEnd(), SHUT_RDWR); // the cable is pulled
-    QTRY_COMPARE(w.vars.PortOpen, 0);
+    QTRY_COMPARE(w.form1.terminal().PortOpen(), 0);
     QCOMPARE(w.form2.GroupBox1->title(), QStringLiteral("OpenComPort"));
     QVERIFY(w.form2.Button1->isEnabled());
 }

@@ -13,6 +13,7 @@
 #include "PosixSerialDevice.h"
 #include "ProgramEnd.h"
 #include "ProgramWindows.h"
+#include "Station.h"
 #include "Terminal.h"
 #include "Vars.h"
 #include "WebService.h"
@@ -35,11 +36,16 @@ int main(int argc, char* argv[]) {
         return 3;
     }
     Vars vars;
-    OperatorJournal journal(
-        {QDir::current().filePath(QStringLiteral("Journal.db")), OperatorJournal::systemClock, {}});
-    ProgramWindows windows(vars, messages, PosixSerialDevice::create(), QDir::currentPath(), {},
-                           journal);
-    const ProgramEnd end(windows.form1, journal);
+    Station station(
+        vars, messages,
+        {PosixSerialDevice::create(),
+         QDir::currentPath(),
+         {},
+         OperatorJournal::Settings{QDir::current().filePath(QStringLiteral("Journal.db")),
+                                   OperatorJournal::systemClock,
+                                   {}}});
+    ProgramWindows windows(station, messages, QDir::currentPath());
+    const ProgramEnd end(windows.form1, *station.journal());
     windows.form1.show();
     if (!windows.formWeb.service().isListening())
         return 2;
@@ -52,7 +58,7 @@ int main(int argc, char* argv[]) {
         windows.form1.close();
     });
     QTimer::singleShot(0, [&] {
-        journal.flush(); // its writer has settled: what it holds is not the attack's
+        station.journal()->flush(); // its writer has settled: what it holds is not the attack's
         std::printf("port %d\n", windows.formWeb.service().port());
         std::fflush(stdout);
     });

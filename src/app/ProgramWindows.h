@@ -1,40 +1,32 @@
 #pragma once
 
-#include "OperatorJournal.h"
 #include "OperatorMessages.h"
-#include "SerialDevice.h"
+#include "Station.h"
 #include "TForm1.h"
 #include "TForm2.h"
 #include "TForm3.h"
 #include "TFormDel.h"
 #include "TFormJournal.h"
 #include "TFormWeb.h"
-#include "Terminal.h"
 
 #include <QString>
 
 #include <memory>
 
-struct Vars;
-
-// The program's windows, made in their start-up order and introduced to the main window.
-// The web window looks for its lists and pages in `workingDirectory` and starts the web
-// server as `http` says; the terminal reports to `journal`, whose faults the operator is
-// told of in a message box. Only the main window is shown, by whoever owns them.
+// The program's windows over the station, made in their start-up order and introduced to
+// the main window. The web window looks for its lists in `workingDirectory` and switches the
+// web server on; the journal window exists when the station keeps a journal. Only the main
+// window is shown, by whoever owns them.
 struct ProgramWindows {
-    ProgramWindows(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDevice> device,
-                   const QString& workingDirectory, const HttpSettings& http,
-                   OperatorJournal& journal)
-        : form1(vars, messages, std::move(device), journal),
-          form2(form1.terminal(), messages, &form1), form3(&form1),
-          formWeb(form1.terminal().dispatcher(), vars, messages, workingDirectory, http, journal,
-                  &form1),
-          formDel(&form1), formJournal(journal, messages, &form1) {
+    ProgramWindows(Station& station, OperatorMessages& messages, const QString& workingDirectory)
+        : form1(station, messages), form2(station.terminal(), messages, &form1), form3(&form1),
+          formWeb(station.web(), messages, workingDirectory, &form1), formDel(&form1) {
         form1.setWindows(&form2, &form3, &formDel);
         form1.setWebWindow(&formWeb);
-        form1.setJournalWindow(&formJournal);
-        QObject::connect(&journal, &OperatorJournal::trouble, &form1,
-                         [&messages](const QString& text) { messages.failure(text); });
+        if (OperatorJournal* journal = station.journal()) {
+            formJournal = std::make_unique<TFormJournal>(*journal, messages, &form1);
+            form1.setJournalWindow(formJournal.get());
+        }
     }
 
     TForm1 form1;
@@ -42,5 +34,5 @@ struct ProgramWindows {
     TForm3 form3;
     TFormWeb formWeb;
     TFormDel formDel;
-    TFormJournal formJournal;
+    std::unique_ptr<TFormJournal> formJournal;
 };

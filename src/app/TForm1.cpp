@@ -13,7 +13,7 @@
 #include "History.h"
 #include "ModuleSheet.h"
 #include "OperatorMessages.h"
-#include "SerialDevice.h"
+#include "Station.h"
 #include "SubscriberSheet.h"
 #include "SystemSheet.h"
 #include "TForm2.h"
@@ -52,19 +52,14 @@ const QColor SERVER_OFF(0, 0, 255);
 
 QToolButton* makeSpeedButton(QWidget* parent, const char* name, const QString& caption,
                              const QString& hint) {
-    auto* button = new QToolButton(parent);
-    Widgets::name(button, name, caption, hint);
-    button->setAutoRaise(true);
+    QToolButton* button = Widgets::toolButton(parent, name, caption, hint);
     button->setFocusPolicy(Qt::NoFocus);
     return button;
 }
 
 QLabel* makeLamp(QWidget* parent, const char* name, const QString& caption, const QString& hint) {
-    auto* lamp = new QLabel(caption, parent);
-    lamp->setObjectName(QString::fromLatin1(name));
+    QLabel* lamp = Widgets::panel(parent, name, caption);
     lamp->setToolTip(hint);
-    lamp->setAlignment(Qt::AlignCenter);
-    lamp->setFrameStyle(QFrame::Panel | QFrame::Raised);
     lamp->setAutoFillBackground(true);
     return lamp;
 }
@@ -79,9 +74,9 @@ bool isEnterKey(const QKeyEvent* key) {
 
 } // namespace
 
-TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDevice> device,
-               Journal& journal, QWidget* parent)
-    : QMainWindow(parent), m_vars(vars), m_messages(messages), m_journal(journal) {
+TForm1::TForm1(Station& station, OperatorMessages& messages, QWidget* parent)
+    : QMainWindow(parent), m_station(station), m_vars(station.vars()),
+      m_terminal(station.terminal()), m_messages(messages) {
     setObjectName(QStringLiteral("TForm1"));
     setWindowTitle(QStringLiteral(" KORVANT V.3.0"));
     setAttribute(Qt::WA_AlwaysShowToolTips);
@@ -101,21 +96,24 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
     buildCommandArea(client);
 
     m_console = std::make_unique<Console>(*Memo1, m_consoleFrame);
-    m_terminal = std::make_unique<Terminal>(vars, std::move(device), m_timerWaitEnd, m_timerStr,
-                                            *m_console, messages, journal);
-    connect(m_terminal.get(), &Terminal::ctsChanged, this, &TForm1::WMPostCTS);
-    connect(m_terminal.get(), &Terminal::dsrChanged, this, &TForm1::WMPostDSR);
-    connect(m_terminal.get(), &Terminal::portOpened, this, [this] {
+    m_terminal.setConsole(m_console.get());
+    connect(&m_terminal, &Terminal::ctsChanged, this, &TForm1::WMPostCTS);
+    connect(&m_terminal, &Terminal::dsrChanged, this, &TForm1::WMPostDSR);
+    connect(&m_terminal, &Terminal::portOpened, this, [this] {
         WMPostCTS();
         WMPostDSR();
     });
-    connect(m_terminal.get(), &Terminal::portClosed, this, [this] {
+    connect(&m_terminal, &Terminal::portClosed, this, [this] {
         resetLamps();
         if (m_portWindow)
             m_portWindow->showPortState();
     });
     buildPages(client);
     resetLamps();
+    WebService& web = m_station.web();
+    connect(&web, &WebService::slotsChanged, this, &TForm1::showWebLamp);
+    connect(&web, &WebService::listeningChanged, this, &TForm1::showServerSwitch);
+    showServerSwitch(web.isListening());
     showWebLamp();
     // Only a return from the program's own windows is an activation; the first one, at
     // start-up, comes from nowhere.
@@ -127,7 +125,9 @@ TForm1::TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDev
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    m_terminal.setConsole(nullptr);
+}
 
 void TForm1::setWindows(TForm2* portWindow, TForm3* about, TFormDel* question) {
     m_portWindow = portWindow;
@@ -244,7 +244,7 @@ void TForm1::buildPages(QWidget* client) {
     PageControl1 = new QTabWidget(client);
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     scale.place(PageControl1, 584, 41, 392, 456);
-    Dispatcher& dispatcher = m_terminal->dispatcher();
+    Dispatcher& dispatcher = m_terminal.dispatcher();
     TabSheet1 = new SubscriberSheet(dispatcher, *Edit1, *ComboBox1);
     TabSheet2 = new ModuleSheet(dispatcher, *ComboBox1);
     TabSheet3 = new SystemSheet(dispatcher, *ComboBox1);
@@ -256,22 +256,17 @@ void TForm1::buildPages(QWidget* client) {
 }
 
 void TForm1::FormCreate() {
-    m_vars.WebReplyReady = 0;
+    m_terminal.dispatcher().clearWebReplyReady();
     TabSheet1->fillParameterList();
     QTimer::singleShot(READY_WEB_DELAY_MS, this, &TForm1::TimerReadyWebTimer);
 }
 
 void TForm1::TimerReadyWebTimer() {
-    m_vars.WebReplyReady = 0;
+    m_terminal.dispatcher().clearWebReplyReady();
 }
 
 void TForm1::setWebWindow(TFormWeb* web) {
     m_web = web;
-    WebService& service = web->service();
-    connect(&service, &WebService::slotsChanged, this, &TForm1::showWebLamp);
-    connect(&service, &WebService::listeningChanged, this, &TForm1::showServerSwitch);
-    showServerSwitch(service.isListening());
-    showWebLamp();
 }
 
 void TForm1::Web1Click() {
@@ -291,9 +286,7 @@ void TForm1::Journal1Click() {
 
 // The server switch: off frees every slot; on starts listening, or says why it cannot.
 void TForm1::BitBtn11Click() {
-    if (!m_web)
-        return;
-    WebService& service = m_web->service();
+    WebService& service = m_station.web();
     if (service.isListening()) {
         service.switchOff();
         return;
@@ -305,7 +298,7 @@ void TForm1::BitBtn11Click() {
 
 // Red while a browser client holds a slot.
 void TForm1::showWebLamp() {
-    const bool occupied = m_web && m_web->service().webSlots().ConnectionCount() > 0;
+    const bool occupied = m_station.web().webSlots().ConnectionCount() > 0;
     paintLamp(Panel4,
               occupied ? WEB_LAMP_ON : lampColour(LampState::Idle, style()->standardPalette()));
 }
@@ -361,10 +354,10 @@ void TForm1::showEvent(QShowEvent* event) {
 // Execute: the port is tested first, then the text; the text is queued as it stands.
 void TForm1::BitBtn1Click() {
     const QString command = ComboBox1->currentText();
-    if (m_vars.PortOpen == 0) {
+    if (m_terminal.PortOpen() == 0) {
         if (!command.isEmpty())
-            m_journal.commandRefused(Refusal::PortNotOpen, CommandSource::Typed, {},
-                                     Cp1251::fromUnicode(command));
+            m_station.reports().commandRefused(Refusal::PortNotOpen, CommandSource::Typed, {},
+                                               Cp1251::fromUnicode(command));
         m_messages.error(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
         return;
     }
@@ -376,7 +369,7 @@ void TForm1::BitBtn1Click() {
     // A command that the line cannot carry stays on the command line to be corrected;
     // nothing else changes.
     const QByteArray text = Cp1251::fromUnicode(command);
-    const auto appended = m_terminal->dispatcher().appendConsole(text);
+    const auto appended = m_terminal.dispatcher().appendConsole(text);
     if (appended == Dispatcher::Append::Refused) {
         m_messages.error(CommandText::refusalText(*CommandText::unsafeByte(text)));
         ComboBox1->setFocus();
@@ -405,7 +398,7 @@ void TForm1::BitBtn7Click() {
 void TForm1::SpeedButton1Click() {
     if (m_portWindow)
         m_portWindow->exec();
-    if (m_vars.PortOpen != 0) {
+    if (m_terminal.PortOpen() != 0) {
         WMPostCTS();
         WMPostDSR();
     }
@@ -424,16 +417,16 @@ void TForm1::SpeedButton2Click() {
 }
 
 void TForm1::SpeedButton3Click() {
-    m_terminal->sendStop();
+    m_terminal.sendStop();
 }
 
 void TForm1::SpeedButton6Click() {
-    m_terminal->dispatcher().QueueCommand(Commands::corMta().view());
+    m_terminal.dispatcher().QueueCommand(Commands::corMta().view());
     ComboBox1->setFocus();
 }
 
 void TForm1::SpeedButton4Click() {
-    m_terminal->dispatcher().QueueCommand(Commands::corMtw().view());
+    m_terminal.dispatcher().QueueCommand(Commands::corMtw().view());
     ComboBox1->setFocus();
 }
 
@@ -459,7 +452,7 @@ void TForm1::WMPostDSR() {
 }
 
 void TForm1::showLamp(QLabel* lamp, bool ModemLines::*line) {
-    const auto lines = m_vars.PortOpen != 0 ? m_terminal->modemLines() : std::nullopt;
+    const auto lines = m_terminal.PortOpen() != 0 ? m_terminal.modemLines() : std::nullopt;
     paintLamp(lamp, lampState(lines, line));
 }
 
@@ -479,6 +472,6 @@ void TForm1::resetLamps() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    m_terminal->closePort();
+    m_terminal.closePort();
     QMainWindow::closeEvent(event);
 }

@@ -22,7 +22,7 @@ class QPushButton;
 class QTabWidget;
 class QToolButton;
 class QWidget;
-class SerialDevice;
+class Station;
 class SubscriberSheet;
 class SystemSheet;
 class TForm2;
@@ -34,26 +34,24 @@ class Terminal;
 struct Vars;
 
 // The operator's main window: toolbar, command line with its history, console and the
-// three command pages. It owns the terminal's logic (Terminal) and its timers, forwards
-// the operator's actions to it and shows what it reports.
+// three command pages. It forwards the operator's actions to the station's terminal and
+// shows what it reports; its console shows the reply lines.
 class TForm1 final : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr int CLIENT_WIDTH = 979; // design pixels at 120 pixels per inch
     static constexpr int CLIENT_HEIGHT = 614;
 
-    // The terminal reports to `journal`; without one it keeps no journal.
-    TForm1(Vars& vars, OperatorMessages& messages, std::unique_ptr<SerialDevice> device,
-           Journal& journal = Journal::none(), QWidget* parent = nullptr);
+    TForm1(Station& station, OperatorMessages& messages, QWidget* parent = nullptr);
     ~TForm1() override;
 
-    Terminal& terminal() { return *m_terminal; }
+    Terminal& terminal() { return m_terminal; }
     Console& console() { return *m_console; }
     // The windows created after this one, in the start-up order.
     void setWindows(TForm2* portWindow, TForm3* about, TFormDel* question);
     void setFontChooser(FontChooser* chooser) { m_fontChooser = chooser; }
-    // The web access window, created after the About window: the menu item "Web", the
-    // server switch BitBtn11 and the lamp Panel4 serve it.
+    // The web access window, created after the About window, which the menu item "Web"
+    // shows. The server switch BitBtn11 and the lamp Panel4 serve the station's web service.
     void setWebWindow(TFormWeb* web);
     // The journal window, which the menu item "Журнал" shows; its reply pane follows the
     // console's font.
@@ -123,14 +121,12 @@ private:
     void addToHistory(const QString& command);
     void watchKeys(QComboBox* combo);
 
+    Station& m_station;
     Vars& m_vars;
+    Terminal& m_terminal;
     OperatorMessages& m_messages;
-    Journal& m_journal;
-    QtTimer m_timerWaitEnd{5000};                  // TimerWaitEnd: the reply wait
-    QtTimer m_timerStr{Console::TRIM_INTERVAL_MS}; // TimerStr: console trimming
-    QtTimer m_consoleFrame{Console::FRAME_MS};     // the console's frames
+    QtTimer m_consoleFrame{Console::FRAME_MS}; // the console's frames
     std::unique_ptr<Console> m_console;
-    std::unique_ptr<Terminal> m_terminal;
     TForm2* m_portWindow = nullptr;
     TForm3* m_about = nullptr;
     TFormDel* m_question = nullptr;

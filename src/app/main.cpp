@@ -4,6 +4,7 @@
 #include "PortDevice.h"
 #include "ProgramEnd.h"
 #include "ProgramWindows.h"
+#include "Station.h"
 #include "Vars.h"
 #include "WebService.h"
 
@@ -19,11 +20,14 @@ int main(int argc, char* argv[]) {
     if (!folder.acquire(messages))
         return 1;
     Vars vars;
-    OperatorJournal journal(
-        {QDir::current().filePath(QStringLiteral("Journal.db")), OperatorJournal::systemClock, {}});
-    ProgramWindows windows(vars, messages, PortDevice::create(), QDir::currentPath(),
-                           WebService::configuredSettings(), journal);
-    const ProgramEnd end(windows.form1, journal);
+    Station station(
+        vars, messages,
+        {PortDevice::create(), QDir::currentPath(), WebService::configuredSettings(),
+         OperatorJournal::Settings{QDir::current().filePath(QStringLiteral("Journal.db")),
+                                   OperatorJournal::systemClock,
+                                   {}}});
+    ProgramWindows windows(station, messages, QDir::currentPath());
+    const ProgramEnd end(windows.form1, *station.journal());
     windows.form1.show();
     return application.exec();
 }

@@ -26,17 +26,17 @@ Buttons enabledButtons(const Fields& fields) {
     const bool complete = NumberComplete(fields.number);
     const bool parameter = canUseParameter(fields.number, fields.parameter);
     Buttons buttons;
-    buttons.restr = complete;
-    buttons.restw = canWriteRest(fields.number, fields.restValue);
-    buttons.equpr = complete;
-    buttons.equp1 = complete;
-    buttons.equp0 = complete;
-    buttons.ENRRPN = complete;
-    buttons.INSRST = canRestartOneModule(fields.module);
-    buttons.BitBtn5 = parameter;
-    buttons.BitBtn2 = parameter;
-    buttons.BitBtn8 = parameter;
-    buttons.BitBtn6 = canWriteParameterValue(fields.number, fields.parameter, fields.value);
+    buttons.readRest = complete;
+    buttons.writeRest = canWriteRest(fields.number, fields.restValue);
+    buttons.readEqup = complete;
+    buttons.writeEqupOne = complete;
+    buttons.writeEqupZero = complete;
+    buttons.whichModule = complete;
+    buttons.restartModule = canRestartOneModule(fields.module);
+    buttons.readParameter = parameter;
+    buttons.writeParameterOne = parameter;
+    buttons.writeParameterZero = parameter;
+    buttons.writeParameter = canWriteParameterValue(fields.number, fields.parameter, fields.value);
     return buttons;
 }
 

@@ -18,19 +18,21 @@ struct Fields {
     QString value;     // ComboBox6
 };
 
-// Which buttons are enabled. BitBtn10 ("DGN-GRD") is always enabled and is not listed.
+// Which of the page's commands can be built from the fields (the buttons restr, restw, equpr,
+// equp1, equp0, ENRRPN, INSRST, BitBtn5, BitBtn2, BitBtn8 and BitBtn6, in this order).
+// BitBtn10 ("DGN-GRD") needs no field and is not listed.
 struct Buttons {
-    bool restr = false;
-    bool restw = false;
-    bool equpr = false;
-    bool equp1 = false;
-    bool equp0 = false;
-    bool ENRRPN = false;
-    bool INSRST = false;
-    bool BitBtn5 = false;
-    bool BitBtn2 = false;
-    bool BitBtn8 = false;
-    bool BitBtn6 = false;
+    bool readRest = false;
+    bool writeRest = false;
+    bool readEqup = false;
+    bool writeEqupOne = false;
+    bool writeEqupZero = false;
+    bool whichModule = false;
+    bool restartModule = false;
+    bool readParameter = false;
+    bool writeParameterOne = false;
+    bool writeParameterZero = false;
+    bool writeParameter = false;
 
     friend bool operator==(const Buttons&, const Buttons&) = default;
 };

@@ -116,17 +116,17 @@ void SubscriberSheet::applyEnablingRules() {
     const auto enabled = NumberPage::enabledButtons(
         {ComboBox2->currentText(), ComboBox3->currentText(), ComboBox4->currentText(),
          ComboBox5->currentText(), ComboBox6->currentText()});
-    restr->setEnabled(enabled.restr);
-    restw->setEnabled(enabled.restw);
-    equpr->setEnabled(enabled.equpr);
-    equp1->setEnabled(enabled.equp1);
-    equp0->setEnabled(enabled.equp0);
-    ENRRPN->setEnabled(enabled.ENRRPN);
-    INSRST->setEnabled(enabled.INSRST);
-    BitBtn5->setEnabled(enabled.BitBtn5);
-    BitBtn2->setEnabled(enabled.BitBtn2);
-    BitBtn8->setEnabled(enabled.BitBtn8);
-    BitBtn6->setEnabled(enabled.BitBtn6);
+    restr->setEnabled(enabled.readRest);
+    restw->setEnabled(enabled.writeRest);
+    equpr->setEnabled(enabled.readEqup);
+    equp1->setEnabled(enabled.writeEqupOne);
+    equp0->setEnabled(enabled.writeEqupZero);
+    ENRRPN->setEnabled(enabled.whichModule);
+    INSRST->setEnabled(enabled.restartModule);
+    BitBtn5->setEnabled(enabled.readParameter);
+    BitBtn2->setEnabled(enabled.writeParameterOne);
+    BitBtn8->setEnabled(enabled.writeParameterZero);
+    BitBtn6->setEnabled(enabled.writeParameter);
 }
 
 void SubscriberSheet::ComboBox2Change() {

@@ -10,8 +10,7 @@ namespace {
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QColor& colour,
                   int left, int top) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
+    QLabel* label = Widgets::label(parent, name, text);
     label->setFont(Faces::designFont(QStringLiteral("Arial"), 20, 1.0));
     Widgets::setTextColour(label, colour);
     label->adjustSize();

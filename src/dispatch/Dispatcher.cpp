@@ -5,36 +5,20 @@
 #include "PortWriter.h"
 #include "Timer.h"
 #include "WebCommand.h"
-#include "WindowMessages.h"
 
 #include <utility>
 
 const char* const PORT_NOT_OPEN_TEXT = "Порт не открыт";
 const char* const QUEUE_FULL_TEXT = "Очередь команд заполнена";
 
-PostedMessage postedSendCommand(SendCommand message) {
-    const bool ended = message.kind == SendCommand::Kind::Ended;
-    return PostedMessage{WM_SENDCOMMAND,
-                         static_cast<std::intptr_t>(message.command),
-                         ended ? static_cast<std::intptr_t>(message.how) : 0,
-                         {}};
-}
-
-SendCommand sendCommandOf(const PostedMessage& message) {
-    if (message.lParam == 0)
-        return SendCommand::queued();
-    return SendCommand::ended(static_cast<std::uint64_t>(message.wParam),
-                              static_cast<CommandEnd>(message.lParam));
-}
-
 Dispatcher::Dispatcher(CommandQueue& queue, Vars& vars, PortWriter& port, Timer& replyWait,
-                       MessagePoster& poster, OperatorMessages& messages, Journal& journal)
+                       Poster<SendCommand>& poster, OperatorMessages& messages, Journal& journal)
     : m_queue(queue), m_vars(vars), m_port(port), m_replyWait(replyWait), m_poster(poster),
       m_messages(messages), m_journal(journal) {}
 
 void Dispatcher::QueueCommand(QByteArrayView text) {
     m_vars.LastCommand.assign(text);
-    if (m_vars.PortOpen == 0) {
+    if (m_port.PortOpen() == 0) {
         m_journal.commandRefused(Refusal::PortNotOpen, CommandSource::Button, {}, text);
         m_messages.plain(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
         return;
@@ -80,7 +64,7 @@ Dispatcher::Append Dispatcher::append(QByteArrayView text, CommandSource source,
         entry.record = m_journal.commandQueued(source, address, entry.text.view());
         m_queue.append(std::move(entry)); // room is left: only appends fill it, one at a time
     }
-    m_poster.post(postedSendCommand(SendCommand::queued()));
+    m_poster.post(SendCommand::queued());
     return Append::Queued;
 }
 
@@ -110,7 +94,7 @@ void Dispatcher::endCommand(CommandEnd how) {
     else if (!wasInProgress)
         m_afterGiveUp = false; // the late prompt of the command given up has come
     if (m_head.origin == Origin::Web) {
-        m_vars.WebReplyReady = 1;
+        m_webReplyReady = 1;
         if (m_head.web)
             m_head.web->finish(WebCommand::Outcome::Answered);
     }
@@ -130,7 +114,7 @@ void Dispatcher::startHead() {
 
 void Dispatcher::sendStep() {
     m_replyWait.setInterval(REPLY_WAIT_MS);
-    if (m_vars.PortOpen == 0)
+    if (m_port.PortOpen() == 0)
         m_journal.commandEnded(m_head.record, CommandEnd::NotSent);
     else
         m_journal.commandSent(m_head.record, std::exchange(m_afterGiveUp, false));
@@ -150,11 +134,7 @@ void Dispatcher::resetForOpen() {
     m_commandInProgress = 0;
     m_afterGiveUp = false; // a fresh line: no late reply of the old one can come
     m_replyWait.disable();
-    for (const QueueEntry& discarded : m_queue.clear()) {
-        m_journal.commandEnded(discarded.record, CommandEnd::Reopened);
-        if (discarded.web)
-            discarded.web->finish(WebCommand::Outcome::Discarded);
-    }
+    release(m_queue.clear(), CommandEnd::Reopened);
 }
 
 void Dispatcher::portGone(CommandEnd end) {
@@ -170,10 +150,15 @@ void Dispatcher::discardWaitingWeb() {
     if (m_commandInProgress == 1 && m_head.origin == Origin::Web)
         m_journal.commandEnded(m_head.record, CommandEnd::SwitchedOff);
     // The head slot is on the line only while a command is in progress.
-    for (const QueueEntry& discarded : m_queue.takeWeb(m_commandInProgress == 1 ? 1 : 0)) {
-        m_journal.commandEnded(discarded.record, CommandEnd::SwitchedOff);
-        if (discarded.web)
-            discarded.web->finish(WebCommand::Outcome::Discarded);
+    release(m_queue.takeWeb(m_commandInProgress == 1 ? 1 : 0), CommandEnd::SwitchedOff);
+}
+
+// Entries taken out of the queue unsent: their records end, their web requests are released.
+void Dispatcher::release(const std::vector<QueueEntry>& discarded, CommandEnd end) {
+    for (const QueueEntry& entry : discarded) {
+        m_journal.commandEnded(entry.record, end);
+        if (entry.web)
+            entry.web->finish(WebCommand::Outcome::Discarded);
     }
 }
 

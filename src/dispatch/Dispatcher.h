@@ -2,16 +2,16 @@
 
 #include "CommandQueue.h"
 #include "Journal.h"
+#include "Poster.h"
 #include "Vars.h"
-#include "WindowMessages.h"
 
 #include <QByteArrayView>
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <vector>
 
-class MessagePoster;
 class OperatorMessages;
 class PortWriter;
 class Timer;
@@ -33,11 +33,6 @@ struct SendCommand {
     }
 };
 
-// WM_SENDCOMMAND as it travels through the window messages: lParam 0 = queued, otherwise
-// the CommandEnd; wParam = the ended command's number.
-PostedMessage postedSendCommand(SendCommand message);
-SendCommand sendCommandOf(const PostedMessage& message);
-
 // Sends the queued commands to the exchange one at a time: the head is written, its reply
 // runs until the prompt or until no reply line came for REPLY_WAIT_MS, then the head is
 // dropped and the next one is written. Runs on the window thread; only appends come from
@@ -52,7 +47,7 @@ public:
     enum class Append { Queued, QueueFull, Refused };
 
     Dispatcher(CommandQueue& queue, Vars& vars, PortWriter& port, Timer& replyWait,
-               MessagePoster& poster, OperatorMessages& messages,
+               Poster<SendCommand>& poster, OperatorMessages& messages,
                Journal& journal = Journal::none());
 
     // A command built by a button of the command pages or the toolbar: LastCommand takes its
@@ -88,6 +83,10 @@ public:
     void discardWaitingWeb();
 
     bool commandInProgress() const { return m_commandInProgress == 1; }
+    // 1 from the end of a web command's reply until it is cleared; the web window shows it.
+    // Each web request takes its own reply from its queue entry, not through this flag.
+    std::uint8_t WebReplyReady() const { return m_webReplyReady; }
+    void clearWebReplyReady() { m_webReplyReady = 0; }
     bool webCommandAtHead() const;
     // Reply routing of the web command in progress (the capture of its own request).
     void captureLine(const ReplyLine& line);
@@ -99,6 +98,7 @@ private:
     Append append(QByteArrayView text, CommandSource source, QByteArrayView address,
                   std::shared_ptr<WebCommand> web);
     void endCommand(CommandEnd how);
+    void release(const std::vector<QueueEntry>& discarded, CommandEnd end);
     void startHead();
     void sendStep();
     void WriteCommand(QByteArrayView text);
@@ -107,13 +107,14 @@ private:
     Vars& m_vars;
     PortWriter& m_port;
     Timer& m_replyWait;
-    MessagePoster& m_poster;
+    Poster<SendCommand>& m_poster;
     OperatorMessages& m_messages;
     Journal& m_journal;
     // Appends come from several threads: the room check, the journal's report and the
     // append go together, so that a refused command is never reported as queued.
     std::mutex m_appendMutex;
     std::uint8_t m_commandInProgress = 0; // CommandInProgress
+    std::uint8_t m_webReplyReady = 0;     // WebReplyReady
     QueueEntry m_head;                    // the last head written: slot 0 while it is in progress
     std::uint64_t m_number = 0;           // the last head's number, counted from 1
     // The last command was given up for silence and no prompt has come since: its late

@@ -4,19 +4,34 @@
 #include "Cp1251.h"
 #include "OperatorMessages.h"
 #include "Timer.h"
-#include "Vars.h"
+
+namespace {
+
+// The port's received bytes that follow each other travel as one message.
+bool joinPortBytes(std::variant<PortMessage, SendCommand>& last,
+                   std::variant<PortMessage, SendCommand>& next) {
+    auto* earlier = std::get_if<PortMessage>(&last);
+    auto* later = std::get_if<PortMessage>(&next);
+    return earlier && later && ::joinReceived(*earlier, *later);
+}
+
+template <class... Handlers> struct Overloaded : Handlers... { using Handlers::operator()...; };
+
+} // namespace
 
 Terminal::Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait,
-                   Timer& consoleTrim, ConsoleOutput& console, OperatorMessages& messages,
-                   Journal& journal, QObject* parent)
-    : QObject(parent), m_vars(vars), m_replyWait(replyWait), m_consoleTrim(consoleTrim),
-      m_console(console), m_messages(messages), m_journal(journal),
-      m_link(std::move(device), m_windowMessages),
-      m_dispatcher(m_queue, vars, m_link, replyWait, m_windowMessages, messages, journal),
-      m_assembler(*this) {
-    m_windowMessages.setHandler(this);
+                   Timer& consoleTrim, OperatorMessages& messages, Journal& journal,
+                   QObject* parent)
+    : QObject(parent), m_replyWait(replyWait), m_consoleTrim(consoleTrim), m_messages(messages),
+      m_journal(journal),
+      m_windowMessages([this](Message& message) { handle(message); }, &joinPortBytes),
+      m_link(std::move(device), *this),
+      m_dispatcher(m_queue, vars, m_link, replyWait, *this, messages, journal), m_assembler(*this) {
     m_replyWait.onTimeout([this] { TimerWaitEndTimer(); });
-    m_consoleTrim.onTimeout([this] { m_console.trim(); });
+    m_consoleTrim.onTimeout([this] {
+        if (m_console)
+            m_console->trim();
+    });
 }
 
 Terminal::~Terminal() {
@@ -24,6 +39,14 @@ Terminal::~Terminal() {
     m_consoleTrim.onTimeout(nullptr);
     m_link.close();
     m_windowMessages.setHandler(nullptr);
+}
+
+void Terminal::post(PortMessage message) {
+    m_windowMessages.post(std::move(message));
+}
+
+void Terminal::post(SendCommand message) {
+    m_windowMessages.post(message);
 }
 
 bool Terminal::OpenComPort(const QString& name, std::uint8_t number) {
@@ -35,7 +58,6 @@ bool Terminal::OpenComPort(const QString& name, std::uint8_t number) {
         m_messages.plain(QStringLiteral("Can not open") + name);
         return false;
     }
-    m_vars.PortOpen = number;
     m_journal.portEvent(PortEvent::Opened, deviceName());
     m_assembler.reset();
     m_dispatcher.resetForOpen();
@@ -48,7 +70,6 @@ void Terminal::closeLine(PortEvent why) {
         return;
     const QByteArray device = deviceName();
     m_link.close();
-    m_vars.PortOpen = 0;
     // What the line delivered before it closed is routed first: a prompt among it ended
     // its command before the close did.
     m_windowMessages.deliverPending();
@@ -59,11 +80,11 @@ void Terminal::closeLine(PortEvent why) {
 
 QByteArray Terminal::deviceName() const {
     return Cp1251::fromUnicode(m_link.name() + QLatin1Char(' ') +
-                               SerialLink::devicePath(m_link.number()));
+                               SerialLink::devicePath(m_link.PortOpen()));
 }
 
 void Terminal::sendStop() {
-    if (m_vars.PortOpen == 0) {
+    if (PortOpen() == 0) {
         m_messages.plain(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
         return;
     }
@@ -71,41 +92,43 @@ void Terminal::sendStop() {
     m_dispatcher.recordStop(deviceName());
 }
 
-void Terminal::handleMessage(const PostedMessage& message) {
-    switch (message.message) {
-    case WM_RECEIVED: {
-        const Journal::Burst burst(m_journal);
-        m_assembler.addBytes(message.data);
-        break;
-    }
-    case WM_SENDCOMMAND:
-        m_dispatcher.WMSendCommand(sendCommandOf(message));
-        break;
-    case WM_POSTCTS:
-        emit ctsChanged();
-        break;
-    case WM_POSTDSR:
-        emit dsrChanged();
-        break;
-    case WM_LINELOST:
-        closeLine(PortEvent::Lost);
-        break;
-    default:
-        break;
-    }
+void Terminal::handle(Message& message) {
+    std::visit(Overloaded{[this](PortMessage& port) { handle(port); },
+                          [this](SendCommand& command) { m_dispatcher.WMSendCommand(command); }},
+               message);
 }
 
-// The end is posted with the number of the command whose wait ran out: should the prompt
-// that ends it be waiting in the messages already, the late run-out ends nothing.
+void Terminal::handle(PortMessage& message) {
+    std::visit(Overloaded{[this](Received& received) {
+                              const Journal::Burst burst(m_journal);
+                              m_assembler.addBytes(received.bytes);
+                          },
+                          [this](CtsChanged&) { emit ctsChanged(); },
+                          [this](DsrChanged&) { emit dsrChanged(); },
+                          [this](LineLost&) { closeLine(PortEvent::Lost); }},
+               message);
+}
+
+// The prompt ends the command in progress at once, here on the window thread, before the
+// bytes that follow it are routed.
+void Terminal::replyEnded() {
+    m_dispatcher.WMSendCommand(
+        SendCommand::ended(m_dispatcher.commandNumber(), CommandEnd::Prompt));
+}
+
+// The run-out is posted, behind the bytes already received: should the prompt that ends the
+// command be among them, it ends the command first, and the run-out, which names that
+// command, then ends nothing.
 void Terminal::TimerWaitEndTimer() {
     const std::uint64_t command = m_dispatcher.commandNumber();
     m_replyWait.disable();
     m_assembler.EndStr();
-    m_windowMessages.post(postedSendCommand(SendCommand::ended(command, CommandEnd::Silence)));
+    m_windowMessages.post(SendCommand::ended(command, CommandEnd::Silence));
 }
 
 void Terminal::consoleLine(const ReplyLine& line) {
-    m_console.appendLine(line);
+    if (m_console)
+        m_console->appendLine(line);
     m_dispatcher.recordLine(line);
 }
 

@@ -4,6 +4,7 @@
 #include "Dispatcher.h"
 #include "Journal.h"
 #include "PortControl.h"
+#include "PortMessages.h"
 #include "ReplyAssembler.h"
 #include "SerialLink.h"
 #include "WindowMessages.h"
@@ -11,6 +12,7 @@
 #include <QObject>
 
 #include <memory>
+#include <variant>
 
 class ConsoleOutput;
 class OperatorMessages;
@@ -18,20 +20,27 @@ class Timer;
 struct Vars;
 
 // The terminal without its windows: the line to the exchange, the reply assembler, the
-// command queue and its dispatcher, joined on the window thread by its message queue.
-// The windows forward the operator's actions here and show what it reports.
+// command queue and its dispatcher, joined on the window thread by its message queue, which
+// carries what the port's reader and the appends of other threads post. The windows forward
+// the operator's actions here and show what it reports; the console that shows the reply
+// lines is attached by the window that holds it.
 class Terminal final : public QObject,
                        public PortControl,
                        public ReplyTarget,
-                       public MessageHandler {
+                       private PortMessages,
+                       private Poster<SendCommand> {
     Q_OBJECT
 public:
     static constexpr char STOP_BYTE = 0x01;
 
+    // `replyWait` is TimerWaitEnd, `consoleTrim` TimerStr.
     Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait, Timer& consoleTrim,
-             ConsoleOutput& console, OperatorMessages& messages, Journal& journal = Journal::none(),
+             OperatorMessages& messages, Journal& journal = Journal::none(),
              QObject* parent = nullptr);
     ~Terminal() override;
+
+    // Where the console's reply lines go from now on; none: they reach the journal alone.
+    void setConsole(ConsoleOutput* console) { m_console = console; }
 
     // Opens "Com1" (1) or "Com2" (2); a failure shows "Can not open" + name.
     bool OpenComPort(const QString& name, std::uint8_t number) override;
@@ -43,6 +52,8 @@ public:
     bool applyLineSettings(const LineSettings& settings) override {
         return m_link.applySettings(settings);
     }
+    // 1 = COM1 open, 2 = COM2 open, 0 = no port.
+    std::uint8_t PortOpen() const { return m_link.PortOpen(); }
     // STOP: the single byte 0x01, outside the queue; the journal records it.
     void sendStop();
     std::optional<ModemLines> modemLines() const { return m_link.modemLines(); }
@@ -50,9 +61,9 @@ public:
     Dispatcher& dispatcher() { return m_dispatcher; }
     CommandQueue& queue() { return m_queue; }
     SerialLink& link() { return m_link; }
-    WindowMessageQueue& windowMessages() { return m_windowMessages; }
-
-    void handleMessage(const PostedMessage& message) override;
+    WindowMessagePump& windowMessages() { return m_windowMessages; }
+    // What the port's reader tells, as it would post it.
+    PortMessages& portMessages() { return *this; }
 
 signals:
     void portOpened();
@@ -61,6 +72,12 @@ signals:
     void dsrChanged(); // WM_POSTDSR
 
 private:
+    using Message = std::variant<PortMessage, SendCommand>;
+
+    void post(PortMessage message) override;
+    void post(SendCommand message) override;
+    void handle(Message& message);
+    void handle(PortMessage& message);
     void TimerWaitEndTimer();
     // Closes the port by the operator's Close or because the line was lost.
     void closeLine(PortEvent why);
@@ -73,18 +90,14 @@ private:
     void consoleLine(const ReplyLine& line) override;
     void restartReplyWait() override;
     void restartConsoleTrim() override;
-    void replyEnded() override {
-        m_dispatcher.WMSendCommand(
-            SendCommand::ended(m_dispatcher.commandNumber(), CommandEnd::Prompt));
-    }
+    void replyEnded() override;
 
-    Vars& m_vars;
     Timer& m_replyWait;
     Timer& m_consoleTrim;
-    ConsoleOutput& m_console;
+    ConsoleOutput* m_console = nullptr;
     OperatorMessages& m_messages;
     Journal& m_journal;
-    WindowMessageQueue m_windowMessages;
+    WindowMessageQueue<Message> m_windowMessages;
     SerialLink m_link;
     CommandQueue m_queue;
     Dispatcher m_dispatcher;

@@ -7,7 +7,7 @@
 
 JournalReader::JournalReader(QString path, Limits limits, QObject* parent)
     : QObject(parent), m_path(std::move(path)), m_limits(limits) {
-    m_messages.setHandler(this);
+    m_messages.setHandler([this](AnswersWaiting&) { deliverAnswers(); });
 }
 
 JournalReader::~JournalReader() {
@@ -197,12 +197,10 @@ void JournalReader::answer(std::function<void()> deliver) {
         std::lock_guard lock(m_mutex);
         m_answers.push_back(std::move(deliver));
     }
-    m_messages.post(WM_JOURNALREAD, 0, 0);
+    m_messages.post(AnswersWaiting{});
 }
 
-void JournalReader::handleMessage(const PostedMessage& message) {
-    if (message.message != WM_JOURNALREAD)
-        return;
+void JournalReader::deliverAnswers() {
     std::vector<std::function<void()>> answers;
     {
         std::lock_guard lock(m_mutex);

@@ -25,7 +25,7 @@
 // Closing drops what waits and stops a search or a reply being read; an export asked for is
 // still written, and the file is closed after it. The destructor stops whatever runs, an
 // export too (its file is not written), and waits only for that: a moment.
-class JournalReader final : public QObject, private MessageHandler {
+class JournalReader final : public QObject {
     Q_OBJECT
 public:
     struct Limits {
@@ -95,12 +95,13 @@ private:
     void exportFile(const ExportRequest& request);
     void answer(std::function<void()> deliver);
     // The window thread.
-    void handleMessage(const PostedMessage& message) override;
+    void deliverAnswers();
     void deliverFound(std::uint64_t ticket, const Found& found);
 
     const QString m_path;
     const Limits m_limits;
-    WindowMessageQueue m_messages;
+    struct AnswersWaiting {};
+    WindowMessageQueue<AnswersWaiting> m_messages;
     std::uint64_t m_lastTicket = 0;    // the window thread's
     std::uint64_t m_awaitedSearch = 0; // the window thread's: the search whose answer counts
 

@@ -9,7 +9,7 @@
 OperatorJournal::OperatorJournal(Settings settings, QObject* parent)
     : QObject(parent), m_path(settings.path), m_clock(std::move(settings.clock)),
       m_steady(std::move(settings.steady)), m_store(settings.path, settings.limits) {
-    m_messages.setHandler(this);
+    m_messages.setHandler([this](Trouble& trouble) { emit this->trouble(trouble.text); });
     m_writer = std::thread([this] { run(); });
 }
 
@@ -323,10 +323,5 @@ void OperatorJournal::tellSetAside() {
 }
 
 void OperatorJournal::tell(const QString& text) {
-    m_messages.post(PostedMessage{WM_JOURNALTROUBLE, 0, 0, text.toStdString()});
-}
-
-void OperatorJournal::handleMessage(const PostedMessage& message) {
-    if (message.message == WM_JOURNALTROUBLE)
-        emit trouble(QString::fromStdString(message.data));
+    m_messages.post(Trouble{text});
 }

@@ -27,7 +27,7 @@
 // backup), the batch in hand waits for it and is tried again, the reports behind it queued
 // meanwhile. A file that cannot be opened or written stops the journal: the window thread hears of
 // it once (trouble()), and KORVANT goes on without it.
-class OperatorJournal final : public QObject, public Journal, private MessageHandler {
+class OperatorJournal final : public QObject, public Journal {
     Q_OBJECT
 public:
     // Reports waiting for the disk at most: some 130 000 lines of a flood, 75 000 of the
@@ -108,13 +108,15 @@ private:
     void stopRecording(const QString& reason);
     void tellSetAside();
     void tell(const QString& text);
-    void handleMessage(const PostedMessage& message) override;
 
     const QString m_path;
     const JournalClock m_clock;
     const JournalClock m_steady;
     JournalStore m_store; // the writer thread's alone
-    WindowMessageQueue m_messages;
+    struct Trouble {      // for the window thread: the file cannot be kept, or was set aside
+        QString text;
+    };
+    WindowMessageQueue<Trouble> m_messages;
     RefusalSums m_refusals;
     std::atomic<Record> m_lastCommand{0};
     // The burst under way, on the thread that began it alone.

@@ -105,11 +105,6 @@ Statement& Statement::bindText(int index, QByteArrayView utf8) {
     return *this;
 }
 
-Statement& Statement::bindNull(int index) {
-    sqlite3_bind_null(m_statement, index);
-    return *this;
-}
-
 int Statement::step() {
     return m_statement ? sqlite3_step(m_statement) : SQLITE_MISUSE;
 }

@@ -61,7 +61,6 @@ public:
     // Parameters count from 1.
     Statement& bind(int index, std::int64_t value);
     Statement& bindText(int index, QByteArrayView utf8);
-    Statement& bindNull(int index);
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int step();
     // Steps to the end and resets; SQLITE_DONE on success.

@@ -27,12 +27,6 @@ constexpr int COLUMN_WIDTHS[] = {160, 120, 350, 200, 100};
 constexpr int ROW_HEIGHT = 20;
 const char* const DATE_TIME_FORMAT = "dd.MM.yyyy HH:mm:ss";
 
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-}
-
 QDateTimeEdit* makeDateTimeEdit(QWidget* parent, const char* name) {
     auto* edit = new QDateTimeEdit(parent);
     edit->setObjectName(QString::fromLatin1(name));
@@ -57,13 +51,6 @@ bool isJournalFile(const QString& file, const QString& journal) {
         if (real == realPath(journal + QLatin1String(suffix)))
             return true;
     return false;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
 }
 
 } // namespace
@@ -136,22 +123,22 @@ void TFormJournal::buildControls() {
     setFixedSize(scale(CLIENT_WIDTH), scale(CLIENT_HEIGHT));
     setFont(Faces::designFont(QStringLiteral("MS Sans Serif"), 13, scale.factor()));
 
-    Label1 = makeLabel(this, "Label1", QStringLiteral("С"));
+    Label1 = Widgets::label(this, "Label1", QStringLiteral("С"));
     scale.place(Label1, 8, 10, 18, 22);
     DateTimePicker1 = makeDateTimeEdit(this, "DateTimePicker1");
     scale.place(DateTimePicker1, 28, 8, 180, 26);
-    Label2 = makeLabel(this, "Label2", QStringLiteral("по"));
+    Label2 = Widgets::label(this, "Label2", QStringLiteral("по"));
     scale.place(Label2, 220, 10, 24, 22);
     DateTimePicker2 = makeDateTimeEdit(this, "DateTimePicker2");
     scale.place(DateTimePicker2, 246, 8, 180, 26);
-    Label3 = makeLabel(this, "Label3", QStringLiteral("Источник"));
+    Label3 = Widgets::label(this, "Label3", QStringLiteral("Источник"));
     scale.place(Label3, 442, 10, 70, 22);
     ComboBox1 = new QComboBox(this);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     scale.place(ComboBox1, 514, 8, 230, 26);
     connect(ComboBox1, &QComboBox::activated, this, &TFormJournal::BitBtn1Click);
 
-    Label4 = makeLabel(this, "Label4", QStringLiteral("Текст"));
+    Label4 = Widgets::label(this, "Label4", QStringLiteral("Текст"));
     scale.place(Label4, 8, 44, 50, 22);
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
@@ -159,16 +146,16 @@ void TFormJournal::buildControls() {
     scale.place(Edit1, 60, 42, 684, 26);
     connect(Edit1, &QLineEdit::returnPressed, this, &TFormJournal::BitBtn1Click);
 
-    BitBtn1 = makeButton(this, "BitBtn1", QStringLiteral("Найти"));
+    BitBtn1 = Widgets::pushButton(this, "BitBtn1", QStringLiteral("Найти"));
     scale.place(BitBtn1, 760, 8, 100, 28);
     connect(BitBtn1, &QPushButton::clicked, this, &TFormJournal::BitBtn1Click);
-    BitBtn2 = makeButton(this, "BitBtn2", QStringLiteral("Экспорт..."));
+    BitBtn2 = Widgets::pushButton(this, "BitBtn2", QStringLiteral("Экспорт..."));
     scale.place(BitBtn2, 868, 8, 104, 28);
     connect(BitBtn2, &QPushButton::clicked, this, &TFormJournal::BitBtn2Click);
 
-    Label5 = makeLabel(this, "Label5", {});
+    Label5 = Widgets::label(this, "Label5", {});
     scale.place(Label5, 8, 74, 480, 20);
-    Label6 = makeLabel(this, "Label6", {});
+    Label6 = Widgets::label(this, "Label6", {});
     Widgets::setTextColour(Label6, RED, true);
     Label6->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     scale.place(Label6, 492, 74, 480, 20);

@@ -1,7 +1,5 @@
 #include "PortReader.h"
 
-#include "WindowMessages.h"
-
 #include <array>
 #include <cerrno>
 #include <poll.h>
@@ -9,7 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-PortReader::PortReader(SerialDevice& device, MessagePoster& poster)
+PortReader::PortReader(SerialDevice& device, PortMessages& poster)
     : m_device(device), m_poster(poster), m_wakeFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 PortReader::~PortReader() {
@@ -104,7 +102,7 @@ PortReader::ReadResult PortReader::readInput() {
     std::array<char, READ_BLOCK> buffer;
     const ssize_t n = m_device.readSome(buffer.data(), buffer.size());
     if (n > 0) {
-        m_poster.post(PostedMessage{WM_RECEIVED, 0, 0, std::string(buffer.data(), n)});
+        m_poster.post(Received{std::string(buffer.data(), std::size_t(n))});
         return ReadResult::Bytes;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -128,12 +126,12 @@ void PortReader::sampleModemLines() {
     if (!now || now == m_modem)
         return;
     if (!m_modem || now->cts != m_modem->cts)
-        m_poster.post(WM_POSTCTS, 0, 0);
+        m_poster.post(CtsChanged{});
     if (!m_modem || now->dsr != m_modem->dsr)
-        m_poster.post(WM_POSTDSR, 0, 0);
+        m_poster.post(DsrChanged{});
     m_modem = now;
 }
 
 void PortReader::lineLost() {
-    m_poster.post(PostedMessage{WM_LINELOST, 0, 0, m_device.failure().toStdString()});
+    m_poster.post(LineLost{m_device.failure().toStdString()});
 }

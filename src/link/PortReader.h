@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PortMessages.h"
 #include "SerialDevice.h"
 
 #include <QByteArrayView>
@@ -10,14 +11,12 @@
 #include <string>
 #include <thread>
 
-class MessagePoster;
-
 // The port's own thread. It first lets the device connect (a terminal server's port), then
 // blocks in poll() on the device and on a wake-up descriptor and never spins: received bytes
-// go, in order, to the window thread as WM_RECEIVED; a change of CTS or DSR posts
-// WM_POSTCTS / WM_POSTDSR; bytes handed to write() leave in the order given, each write whole
-// behind the earlier ones. A failed connection, a hang-up or an I/O error ends the thread by
-// itself and posts WM_LINELOST with the device's reason, if it has one. A read that finds
+// go, in order, to the window thread (Received); a change of CTS or DSR posts CtsChanged or
+// DsrChanged; bytes handed to write() leave in the order given, each write whole behind the
+// earlier ones. A failed connection, a hang-up or an I/O error ends the thread by itself and
+// posts LineLost with the device's reason, if it has one. A read that finds
 // nothing after all (a socket's, or one that held only the device's own protocol) is no
 // loss. stop() wakes it and joins it; nothing is killed.
 class PortReader {
@@ -25,7 +24,7 @@ public:
     static constexpr int MODEM_POLL_MS = 100; // CTS/DSR sampling interval, milliseconds
     static constexpr std::size_t READ_BLOCK = 4096;
 
-    PortReader(SerialDevice& device, MessagePoster& poster);
+    PortReader(SerialDevice& device, PortMessages& poster);
     ~PortReader();
     PortReader(const PortReader&) = delete;
     PortReader& operator=(const PortReader&) = delete;
@@ -48,7 +47,7 @@ private:
     void lineLost();
 
     SerialDevice& m_device;
-    MessagePoster& m_poster;
+    PortMessages& m_poster;
     std::thread m_thread;
     int m_wakeFd = -1;
     std::atomic<bool> m_stopping{false};

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-SerialLink::SerialLink(std::unique_ptr<SerialDevice> device, MessagePoster& poster)
+SerialLink::SerialLink(std::unique_ptr<SerialDevice> device, PortMessages& poster)
     : m_device(std::move(device)), m_reader(*m_device, poster) {}
 
 SerialLink::~SerialLink() {

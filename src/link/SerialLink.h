@@ -9,14 +9,12 @@
 #include <cstdint>
 #include <memory>
 
-class MessagePoster;
-
 // The line to the exchange on the window thread's side: opens and closes the device,
 // runs its reader thread and passes writes to it. Which device "Com1" and "Com2" name
 // comes from KORVANT_COM1 / KORVANT_COM2 (default /dev/ttyS0, /dev/ttyS1).
 class SerialLink final : public PortWriter {
 public:
-    SerialLink(std::unique_ptr<SerialDevice> device, MessagePoster& poster);
+    SerialLink(std::unique_ptr<SerialDevice> device, PortMessages& poster);
     ~SerialLink() override;
 
     // Opens the port, purges both of its queues and starts a fresh reader; false when the
@@ -26,7 +24,7 @@ public:
     // dropped. Harmless when nothing is open.
     void close();
     bool isOpen() const { return m_number != 0; }
-    std::uint8_t number() const { return m_number; }
+    std::uint8_t PortOpen() const override { return m_number; }
     const QString& name() const { return m_name; }
 
     // Bytes written while no port is open are dropped without notice, as a failed write.

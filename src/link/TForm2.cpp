@@ -3,21 +3,11 @@
 #include "OperatorMessages.h"
 #include "PortControl.h"
 #include "PortSettingsDialog.h"
+#include "Widgets.h"
 
 #include <QGroupBox>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-
-QPushButton* makeButton(const QString& caption, const char* name, QWidget* parent) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
-}
-
-} // namespace
 
 TForm2::TForm2(PortControl& port, OperatorMessages& messages, QWidget* parent)
     : QDialog(parent), m_port(port), m_messages(messages) {
@@ -29,11 +19,11 @@ TForm2::TForm2(PortControl& port, OperatorMessages& messages, QWidget* parent)
 
     GroupBox1 = new QGroupBox(this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    Button1 = makeButton(QStringLiteral("COM1"), "Button1", GroupBox1);
-    Button2 = makeButton(QStringLiteral("COM2"), "Button2", GroupBox1);
-    Button3 = makeButton(QStringLiteral("Close"), "Button3", GroupBox1);
-    Button4 = makeButton(QStringLiteral("Dialog"), "Button4", GroupBox1);
-    Button5 = makeButton(QStringLiteral("OK"), "Button5", GroupBox1);
+    Button1 = Widgets::pushButton(GroupBox1, "Button1", QStringLiteral("COM1"));
+    Button2 = Widgets::pushButton(GroupBox1, "Button2", QStringLiteral("COM2"));
+    Button3 = Widgets::pushButton(GroupBox1, "Button3", QStringLiteral("Close"));
+    Button4 = Widgets::pushButton(GroupBox1, "Button4", QStringLiteral("Dialog"));
+    Button5 = Widgets::pushButton(GroupBox1, "Button5", QStringLiteral("OK"));
 
     auto* grid = new QGridLayout(GroupBox1);
     grid->addWidget(Button1, 0, 0);

@@ -2,9 +2,40 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QSignalBlocker>
+#include <QToolButton>
 
 namespace Widgets {
+
+QLabel* label(QWidget* parent, const char* name, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+QLabel* panel(QWidget* parent, const char* name, const QString& text) {
+    auto* panel = label(parent, name, text);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panel->setAlignment(Qt::AlignCenter);
+    return panel;
+}
+
+QPushButton* pushButton(QWidget* parent, const char* name, const QString& caption) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QToolButton* toolButton(QWidget* parent, const char* name, const QString& caption,
+                        const QString& hint) {
+    auto* button = new QToolButton(parent);
+    Widgets::name(button, name, caption, hint);
+    button->setAutoRaise(true);
+    return button;
+}
 
 QComboBox* editableCombo(QWidget* parent, const char* name) {
     auto* combo = new QComboBox(parent);

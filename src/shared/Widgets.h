@@ -6,11 +6,23 @@
 
 class QAbstractButton;
 class QComboBox;
+class QLabel;
+class QPushButton;
+class QToolButton;
 class QWidget;
 
 // Small pieces that every window of the terminal builds its controls with.
 namespace Widgets {
 
+// A label with its name.
+QLabel* label(QWidget* parent, const char* name, const QString& text);
+// A raised panel that shows a word in its middle: a lamp, a diagnostic.
+QLabel* panel(QWidget* parent, const char* name, const QString& text);
+// A push button that Enter does not press.
+QPushButton* pushButton(QWidget* parent, const char* name, const QString& caption);
+// A flat tool button.
+QToolButton* toolButton(QWidget* parent, const char* name, const QString& caption,
+                        const QString& hint);
 // An editable combo box: typed text is kept as typed and never inserted into the list.
 QComboBox* editableCombo(QWidget* parent, const char* name);
 // Replaces a combo box's list; its text stays as it was and no change is signalled.

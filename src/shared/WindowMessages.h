@@ -1,82 +1,90 @@
 #pragma once
 
+#include "Poster.h"
+
 #include <QObject>
 
-#include <atomic>
-#include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
-#include <string>
 
 class QSocketNotifier;
 
-// The window messages of the terminal, with their fixed numbers.
-enum WindowMessage : int {
-    WM_POSTCTS = 1025,        // the CTS line changed
-    WM_POSTDSR = 1026,        // the DSR line changed
-    WM_SENDCOMMAND = 1027,    // lParam 0: a command was queued; 1: the reply is finished
-    WM_RECEIVED = 1100,       // bytes from the port, in arrival order (data)
-    WM_LINELOST = 1101,       // the port hung up or failed; the reader has stopped
-    WM_WEBSLOTS = 1110,       // the web connection slots changed
-    WM_WEBREPLYTAKEN = 1111,  // a web request has taken its reply
-    WM_WEBTURNS = 1112,       // a web password waits for its turn to be checked
-    WM_JOURNALTROUBLE = 1120, // the journal's file failed or was set aside (data: the text)
-    WM_JOURNALREAD = 1121,    // the journal window's reader has answers waiting
-};
-
-// Data crosses threads as std::string: it is moved, never shared, between them.
-struct PostedMessage {
-    int message = 0;
-    std::intptr_t wParam = 0;
-    std::intptr_t lParam = 0;
-    std::string data;
-};
-
-// Where a thread posts a window message. Posting never waits for the handler.
-class MessagePoster {
-public:
-    virtual ~MessagePoster() = default;
-    virtual void post(PostedMessage message) = 0;
-    void post(int message, std::intptr_t wParam, std::intptr_t lParam) {
-        post(PostedMessage{message, wParam, lParam, {}});
-    }
-};
-
-class MessageHandler {
-public:
-    virtual ~MessageHandler() = default;
-    virtual void handleMessage(const PostedMessage& message) = 0;
-};
-
-// The window thread's message queue. Any thread may post; the messages are handled on the
-// thread that created the queue, one at a time and in posting order. Received byte blocks
-// that follow each other are joined up to a few kilobytes, so a flood costs few messages
-// and each is handled quickly. A pass hands out messages for about a millisecond and then
-// lets the event loop breathe (console frames, paint, keys, timers) before it goes on, so a
-// burst never freezes the window.
-class WindowMessageQueue final : public QObject, public MessagePoster {
+// What every window message queue shares: an eventfd that a QSocketNotifier reads wakes the
+// window thread, which hands the messages out one at a time, in posting order. A pass hands
+// out messages for about a millisecond and then lets the event loop breathe (console frames,
+// paint, keys, timers) before it goes on, so a burst never freezes the window. (Qt's own
+// postEvent is not used: Qt is not built for ThreadSanitizer, which would take its locking
+// for races.)
+class WindowMessagePump : public QObject {
     Q_OBJECT
 public:
-    explicit WindowMessageQueue(QObject* parent = nullptr);
-    ~WindowMessageQueue() override;
-
-    void setHandler(MessageHandler* handler) { m_handler = handler; }
-    using MessagePoster::post;
-    void post(PostedMessage message) override;
-    // Hands out every message posted so far, at once (used before a port is reopened).
+    ~WindowMessagePump() override;
+    // Hands out every message posted so far, at once (before a port is reopened).
     void deliverPending();
     bool isEmpty() const;
 
-private:
+protected:
+    explicit WindowMessagePump(QObject* parent);
+    // Under m_mutex, after a message was queued: true when the window thread is to be woken.
+    bool markPending();
     void wake();
+    // Under m_mutex (held by `lock`): whether a message waits; the oldest one is handed out
+    // with the lock released meanwhile.
+    virtual bool hasMessage() const = 0;
+    virtual void handleOldest(std::unique_lock<std::mutex>& lock) = 0;
+
+    mutable std::mutex m_mutex;
+
+private:
     void onWake();
     void deliver(int timeBudgetMs);
 
-    mutable std::mutex m_mutex;
-    std::deque<PostedMessage> m_messages;
     bool m_wakePending = false;
     int m_wakeFd = -1;
     QSocketNotifier* m_notifier = nullptr;
-    MessageHandler* m_handler = nullptr;
     bool m_delivering = false;
+};
+
+// A window message queue whose messages are of type M (a std::variant of small structs, as
+// a rule). Any thread may post; the handler runs on the thread that created the queue. A
+// `join` may fold a message into the one posted just before it (received bytes into
+// received bytes, so that a flood costs few messages): it returns true when it did.
+template <class M> class WindowMessageQueue final : public WindowMessagePump, public Poster<M> {
+public:
+    using Handler = std::function<void(M&)>;
+    using Join = std::function<bool(M& last, M& next)>;
+
+    explicit WindowMessageQueue(Handler handler = {}, Join join = {}, QObject* parent = nullptr)
+        : WindowMessagePump(parent), m_handler(std::move(handler)), m_join(std::move(join)) {}
+
+    // On the window thread.
+    void setHandler(Handler handler) { m_handler = std::move(handler); }
+
+    void post(M message) override {
+        bool mustWake = false;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_join || m_messages.empty() || !m_join(m_messages.back(), message))
+                m_messages.push_back(std::move(message));
+            mustWake = markPending();
+        }
+        if (mustWake)
+            wake();
+    }
+
+private:
+    bool hasMessage() const override { return !m_messages.empty(); }
+    void handleOldest(std::unique_lock<std::mutex>& lock) override {
+        M message = std::move(m_messages.front());
+        m_messages.pop_front();
+        lock.unlock();
+        if (m_handler)
+            m_handler(message);
+        lock.lock();
+    }
+
+    Handler m_handler;
+    Join m_join;
+    std::deque<M> m_messages;
 };

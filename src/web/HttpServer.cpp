@@ -350,9 +350,8 @@ QString HttpServer::listen(const Settings& settings, Handler handler) {
         {MHD_OPTION_END, 0, nullptr},
     };
     run->daemon = MHD_start_daemon(
-        MHD_USE_POLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME |
-            (run->https ? MHD_USE_TLS : 0),
-        0, nullptr, nullptr, &Run::onAccess, run.get(), MHD_OPTION_LISTEN_SOCKET, socket,
+        MHD_USE_POLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | (run->https ? MHD_USE_TLS : 0), 0,
+        nullptr, nullptr, &Run::onAccess, run.get(), MHD_OPTION_LISTEN_SOCKET, socket,
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, CONNECTION_MEMORY_LIMIT, MHD_OPTION_CONNECTION_LIMIT,
         CONNECTION_LIMIT, MHD_OPTION_PER_IP_CONNECTION_LIMIT, CONNECTIONS_PER_ADDRESS,
         MHD_OPTION_CONNECTION_TIMEOUT, settings.idleTimeoutS, MHD_OPTION_URI_LOG_CALLBACK,

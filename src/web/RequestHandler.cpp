@@ -83,7 +83,7 @@ QByteArray restingPage() {
 RequestHandler::RequestHandler(Parts parts)
     : m_parts(std::move(parts)), m_ownNames(RequestGuards::ownNames()) {}
 
-WebAnswer RequestHandler::IdHTTPServer1CommandGet(const WebRequest& request) {
+WebAnswer RequestHandler::handle(const WebRequest& request) {
     if (auto refused = refusal(request))
         return std::move(*refused);
     const auto client = m_parts.table.admit(request.address, m_parts.clock());

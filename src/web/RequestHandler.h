@@ -67,7 +67,7 @@ public:
 
     explicit RequestHandler(Parts parts);
 
-    WebAnswer IdHTTPServer1CommandGet(const WebRequest& request);
+    WebAnswer handle(const WebRequest& request);
 
     // The server is switched off: every waiting request is released at once with what its
     // reply holds so far, and no further command is queued; passwords that wait for their

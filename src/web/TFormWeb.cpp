@@ -4,7 +4,6 @@
 #include "DesignScale.h"
 #include "Faces.h"
 #include "OperatorMessages.h"
-#include "Vars.h"
 #include "WebService.h"
 #include "Widgets.h"
 
@@ -27,8 +26,7 @@ constexpr int GRID_COLUMNS[] = {123, 49, 150};
 constexpr int GRID_ROW_HEIGHT = 24;
 
 QLabel* makeLabel(QWidget* parent, const char* name, const QString& text) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
+    QLabel* label = Widgets::label(parent, name, text);
     Widgets::setTextColour(label, GREEN);
     return label;
 }
@@ -42,19 +40,9 @@ QListWidget* makeListBox(QWidget* parent, const char* name) {
 
 QToolButton* makeButton(QWidget* parent, const char* name, QStyle::StandardPixmap glyph,
                         const QString& hint) {
-    auto* button = new QToolButton(parent);
-    Widgets::name(button, name, {}, hint);
+    QToolButton* button = Widgets::toolButton(parent, name, {}, hint);
     button->setIcon(parent->style()->standardIcon(glyph));
-    button->setAutoRaise(true);
     return button;
-}
-
-QLabel* makePanel(QWidget* parent, const char* name) {
-    auto* panel = new QLabel(QStringLiteral("CSession"), parent);
-    panel->setObjectName(QString::fromLatin1(name));
-    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    panel->setAlignment(Qt::AlignCenter);
-    return panel;
 }
 
 int selectedRow(const QListWidget* box) {
@@ -72,16 +60,13 @@ void selectRow(QListWidget* box, int row) {
 
 } // namespace
 
-TFormWeb::TFormWeb(Dispatcher& dispatcher, Vars& vars, OperatorMessages& messages,
-                   const QString& workingDirectory, const HttpSettings& settings, Journal& journal,
+TFormWeb::TFormWeb(WebService& service, OperatorMessages& messages, const QString& workingDirectory,
                    QWidget* parent)
-    : QWidget(parent, Qt::Window), m_vars(vars), m_messages(messages),
+    : QWidget(parent, Qt::Window), m_service(service), m_messages(messages),
       m_workingDirectory(workingDirectory) {
     setObjectName(QStringLiteral("TFormWeb"));
     setWindowTitle(QStringLiteral("FormWeb"));
-    m_service = std::make_unique<WebService>(dispatcher, vars, workingDirectory, settings,
-                                             m_webTimer, SlotClock::now, journal);
-    connect(m_service.get(), &WebService::slotsChanged, this, &TFormWeb::showSlots);
+    connect(&m_service, &WebService::slotsChanged, this, &TFormWeb::showSlots);
     buildControls();
     FormCreate();
     startServer();
@@ -150,9 +135,9 @@ void TFormWeb::buildControls() {
     ListBox3 = makeListBox(this, "ListBox3");
     scale.place(ListBox3, 216, 228, 160, 200);
 
-    Panel1 = makePanel(this, "Panel1");
+    Panel1 = Widgets::panel(this, "Panel1", QStringLiteral("CSession"));
     scale.place(Panel1, 392, 228, 220, 30);
-    Panel2 = makePanel(this, "Panel2");
+    Panel2 = Widgets::panel(this, "Panel2", QStringLiteral("CSession"));
     scale.place(Panel2, 392, 266, 220, 30);
     Panel1->installEventFilter(this);
     Panel2->installEventFilter(this);
@@ -179,7 +164,7 @@ void TFormWeb::FormCreate() {
     for (const auto& [list, box, button] : lists) {
         const QString file = m_workingDirectory.filePath(ListFiles::fileName(list));
         if (QFileInfo::exists(file))
-            m_service->lists().replace(list, ListFiles::read(file));
+            m_service.lists().replace(list, ListFiles::read(file));
         showList(box, list);
         if (box->count() > 0) {
             selectRow(box, 0);
@@ -191,7 +176,7 @@ void TFormWeb::FormCreate() {
 }
 
 void TFormWeb::startServer() {
-    const QString failure = m_service->switchOn();
+    const QString failure = m_service.switchOn();
     if (!failure.isEmpty())
         m_messages.failure(failure);
 }
@@ -216,7 +201,7 @@ void TFormWeb::Web1Click() {
 // the operator to mend.
 void TFormWeb::SpeedButton1Click() {
     if (Edit1->text().isEmpty() ||
-        m_service->lists().snapshot(List::Passwords)->size() >= PASSWORD_LIMIT)
+        m_service.lists().snapshot(List::Passwords)->size() >= PASSWORD_LIMIT)
         return;
     if (!WebAccessList::canBeTyped(Edit1->text())) {
         m_messages.plain(QStringLiteral(
@@ -244,7 +229,7 @@ void TFormWeb::SpeedButton3Click() {
     if (row < 0)
         return;
     append(List::Permitted, ListBox3, SpeedButton4,
-           m_service->lists().snapshot(List::AllCommands)->at(row));
+           m_service.lists().snapshot(List::AllCommands)->at(row));
     PermittedChanged = 1;
 }
 
@@ -258,9 +243,9 @@ void TFormWeb::SpeedButton4Click() {
 // The entry becomes the list's new last one, selected; the list's button is enabled when
 // the entry is its first.
 void TFormWeb::append(List list, QListWidget* box, QToolButton* button, const QByteArray& entry) {
-    EntryList entries = m_service->lists().entries(list);
+    EntryList entries = m_service.lists().entries(list);
     entries.append(entry);
-    m_service->lists().replace(list, entries);
+    m_service.lists().replace(list, entries);
     showList(box, list);
     selectRow(box, box->count() - 1);
     if (entries.size() == 1)
@@ -270,10 +255,10 @@ void TFormWeb::append(List list, QListWidget* box, QToolButton* button, const QB
 // Removes the entry at `row` (nothing when it is -1); the list's button is disabled when
 // the list is left empty. True while entries remain.
 bool TFormWeb::remove(List list, QListWidget* box, QToolButton* button, int row) {
-    EntryList entries = m_service->lists().entries(list);
+    EntryList entries = m_service.lists().entries(list);
     if (row >= 0)
         entries.removeAt(row);
-    m_service->lists().replace(list, entries);
+    m_service.lists().replace(list, entries);
     showList(box, list);
     if (entries.isEmpty())
         button->setEnabled(false);
@@ -292,7 +277,7 @@ void TFormWeb::saveList(List list, std::uint8_t& changed) {
         return;
     const QString name = ListFiles::fileName(list);
     const QString failure =
-        ListFiles::write(m_workingDirectory.filePath(name), m_service->lists().entries(list),
+        ListFiles::write(m_workingDirectory.filePath(name), m_service.lists().entries(list),
                          list == List::Passwords);
     m_writeFailed[int(list)] = !failure.isEmpty();
     if (failure.isEmpty()) {
@@ -305,15 +290,15 @@ void TFormWeb::saveList(List list, std::uint8_t& changed) {
 }
 
 void TFormWeb::Panel1Click() {
-    Panel1->setText(QString::number(m_service->webSlots().ConnectionCount()));
+    Panel1->setText(QString::number(m_service.webSlots().ConnectionCount()));
 }
 
 void TFormWeb::Panel2Click() {
-    Panel2->setText(QString::number(m_vars.WebReplyReady));
+    Panel2->setText(QString::number(m_service.WebReplyReady()));
 }
 
 void TFormWeb::showSlots() {
-    const auto table = m_service->webSlots().table();
+    const auto table = m_service.webSlots().table();
     for (int slot = 0; slot < WebSlots::SLOT_COUNT; ++slot) {
         const bool occupied = table[slot].state != SlotFree;
         const QString address = Cp1251::toUnicode(table[slot].address.view());
@@ -329,7 +314,7 @@ void TFormWeb::showSlots() {
 
 void TFormWeb::showList(QListWidget* box, List list) {
     box->clear();
-    for (const QByteArray& entry : m_service->lists().entries(list))
+    for (const QByteArray& entry : m_service.lists().entries(list))
         box->addItem(Cp1251::toUnicode(entry));
 }
 

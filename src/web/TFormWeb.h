@@ -10,21 +10,18 @@
 #include <cstdint>
 #include <memory>
 
-class Dispatcher;
 class OperatorMessages;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QTableWidget;
 class QToolButton;
-class Journal;
 class WebService;
-struct Vars;
 
 // The web access window "FormWeb": the four connection slots, the passwords, the catalogue
-// of commands and the commands permitted to web users. It is created hidden at start-up,
-// loads the three list files and starts the web server; "Web" in the main menu shows it;
-// closing it writes back the lists that were changed.
+// of commands and the commands permitted to web users, of the station's web service. It is
+// created hidden at start-up, loads the three list files and switches the web server on;
+// "Web" in the main menu shows it; closing it writes back the lists that were changed.
 class TFormWeb final : public QWidget {
     Q_OBJECT
 public:
@@ -33,15 +30,12 @@ public:
     static constexpr int PASSWORD_LIMIT = 12;      // passwords the window adds at most
     static constexpr int PASSWORD_CHARACTERS = 16; // of a typed password
 
-    // The list files and the page folder are looked up in `workingDirectory`; the server
-    // listens as `settings` say (see WebService::configuredSettings) and reports to
-    // `journal`.
-    TFormWeb(Dispatcher& dispatcher, Vars& vars, OperatorMessages& messages,
-             const QString& workingDirectory, const HttpSettings& settings, Journal& journal,
+    // The list files are looked up in `workingDirectory`.
+    TFormWeb(WebService& service, OperatorMessages& messages, const QString& workingDirectory,
              QWidget* parent = nullptr);
     ~TFormWeb() override;
 
-    WebService& service() { return *m_service; }
+    WebService& service() { return m_service; }
 
     QWidget* ToolBar1 = nullptr;
     QToolButton* ToolButton1 = nullptr; // idle
@@ -90,10 +84,8 @@ private:
     bool remove(WebAccessList::List list, QListWidget* box, QToolButton* button, int row);
     void saveList(WebAccessList::List list, std::uint8_t& changed);
 
-    Vars& m_vars;
+    WebService& m_service;
     OperatorMessages& m_messages;
     QDir m_workingDirectory;
     bool m_writeFailed[WebAccessList::LIST_COUNT] = {}; // the list's last write failed
-    QtTimer m_webTimer{0}; // the slots' expiry and the passwords' turns
-    std::unique_ptr<WebService> m_service;
 };

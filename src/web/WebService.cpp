@@ -2,16 +2,15 @@
 
 #include "Dispatcher.h"
 #include "Timer.h"
-#include "Vars.h"
 
 #include <chrono>
 
-WebService::WebService(Dispatcher& dispatcher, Vars& vars, const QString& workingDirectory,
+WebService::WebService(Dispatcher& dispatcher, const QString& workingDirectory,
                        HttpSettings settings, Timer& webTimer, RequestHandler::Clock clock,
                        Journal& journal, QObject* parent)
-    : QObject(parent), m_dispatcher(dispatcher), m_vars(vars), m_settings(std::move(settings)),
-      m_timer(webTimer), m_clock(std::move(clock)), m_journal(journal), m_pages(workingDirectory) {
-    m_messages.setHandler(this);
+    : QObject(parent), m_dispatcher(dispatcher), m_settings(std::move(settings)), m_timer(webTimer),
+      m_clock(std::move(clock)), m_journal(journal), m_pages(workingDirectory) {
+    m_messages.setHandler([this](const Message& message) { handle(message); });
     m_slots.onChange([this] { slotsChangedElsewhere(); });
     m_timer.onTimeout([this] { timeCame(); });
 }
@@ -41,11 +40,10 @@ QString WebService::switchOn() {
         return {};
     auto handler = std::make_shared<RequestHandler>(RequestHandler::Parts{
         m_slots, m_lists, m_pages, m_dispatcher, m_throttle, m_journal, m_clock});
-    handler->onReplyTaken([this] { m_messages.post(WM_WEBREPLYTAKEN, 0, 0); });
-    handler->onTurnWaiting([this] { m_messages.post(WM_WEBTURNS, 0, 0); });
-    const QString failure = m_server.listen(m_settings, [handler](const WebRequest& request) {
-        return handler->IdHTTPServer1CommandGet(request);
-    });
+    handler->onReplyTaken([this] { m_messages.post(ReplyTaken{}); });
+    handler->onTurnWaiting([this] { m_messages.post(TurnWaiting{}); });
+    const QString failure = m_server.listen(
+        m_settings, [handler](const WebRequest& request) { return handler->handle(request); });
     if (!failure.isEmpty())
         return failure;
     m_handler = std::move(handler);
@@ -63,7 +61,7 @@ void WebService::switchOff() {
     m_handler.reset();
     m_slots.freeAll();
     showSlots();
-    m_vars.WebReplyReady = 0;
+    m_dispatcher.clearWebReplyReady();
     m_journal.webEvent(WebEvent::ServerOff, {});
     emit listeningChanged(false);
 }
@@ -71,24 +69,22 @@ void WebService::switchOff() {
 // On any thread: the window thread shows the change when it next runs, once for a burst.
 void WebService::slotsChangedElsewhere() {
     if (!m_slotsPosted.exchange(true))
-        m_messages.post(WM_WEBSLOTS, 0, 0);
+        m_messages.post(SlotsChanged{});
 }
 
-void WebService::handleMessage(const PostedMessage& message) {
-    switch (message.message) {
-    case WM_WEBSLOTS:
+void WebService::handle(const Message& message) {
+    if (std::holds_alternative<SlotsChanged>(message)) {
         m_slotsPosted = false;
         showSlots();
-        break;
-    case WM_WEBREPLYTAKEN:
-        m_vars.WebReplyReady = 0;
-        break;
-    case WM_WEBTURNS:
+    } else if (std::holds_alternative<ReplyTaken>(message)) {
+        m_dispatcher.clearWebReplyReady();
+    } else {
         armTimer();
-        break;
-    default:
-        break;
     }
+}
+
+std::uint8_t WebService::WebReplyReady() const {
+    return m_dispatcher.WebReplyReady();
 }
 
 void WebService::showSlots() {
@@ -116,7 +112,7 @@ void WebService::armTimer() {
 void WebService::timeCame() {
     m_timer.disable();
     const auto now = m_clock();
-    for (const ClientAddress& address : m_slots.expire(now)) // a change posts WM_WEBSLOTS
+    for (const ClientAddress& address : m_slots.expire(now)) // a change posts SlotsChanged
         m_journal.webEvent(WebEvent::SlotExpired, address.view());
     if (m_handler)
         m_handler->checkDueTurns(now);

@@ -13,19 +13,19 @@
 
 #include <atomic>
 #include <memory>
+#include <variant>
 
 class Dispatcher;
 class Timer;
-struct Vars;
 
 // The web access on the window thread's side: the access lists, the connection slots with
 // their time-outs, the password throttle, and the HTTP server with its request handler.
-// The server's thread changes the slots under the table's lock and posts WM_WEBSLOTS, and
-// posts WM_WEBTURNS when a password starts waiting for its turn; the window thread then
+// The server's thread changes the slots under the table's lock and posts SlotsChanged, and
+// posts TurnWaiting when a password starts waiting for its turn; the window thread then
 // sets the one web timer to the earliest of the slots' deadlines and the passwords' turns,
 // and when it fires frees the slots whose time has come and checks the passwords whose
 // turn has come. The server's thread never touches a timer or a widget.
-class WebService final : public QObject, private MessageHandler {
+class WebService final : public QObject {
     Q_OBJECT
 public:
     static constexpr int DEFAULT_PORT = 80;
@@ -33,9 +33,9 @@ public:
     // The server listens as `settings` say when switched on. `webTimer` is a window timer;
     // `clock` tells the time for the slots' deadlines and the passwords' turns. What
     // happens is reported to `journal`.
-    WebService(Dispatcher& dispatcher, Vars& vars, const QString& workingDirectory,
-               HttpSettings settings, Timer& webTimer, RequestHandler::Clock clock,
-               Journal& journal = Journal::none(), QObject* parent = nullptr);
+    WebService(Dispatcher& dispatcher, const QString& workingDirectory, HttpSettings settings,
+               Timer& webTimer, RequestHandler::Clock clock, Journal& journal = Journal::none(),
+               QObject* parent = nullptr);
     ~WebService() override;
 
     // The port is KORVANT_HTTP_PORT when it is set, otherwise port 80; HTTPS with the files
@@ -57,6 +57,8 @@ public:
     // The port listened on (the one chosen when any free port was asked for).
     int port() const { return m_server.port(); }
     HttpServer& server() { return m_server; }
+    // The dispatcher's WebReplyReady, for the web window's diagnostics.
+    std::uint8_t WebReplyReady() const;
     // Passwords waiting for their turn to be checked.
     std::size_t passwordsWaiting() const { return m_handler ? m_handler->passwordsWaiting() : 0; }
 
@@ -65,14 +67,18 @@ signals:
     void listeningChanged(bool listening);
 
 private:
-    void handleMessage(const PostedMessage& message) override;
+    struct SlotsChanged {}; // the slot table changed
+    struct ReplyTaken {};   // a web request has taken its reply
+    struct TurnWaiting {};  // a password waits for its turn to be checked
+    using Message = std::variant<SlotsChanged, ReplyTaken, TurnWaiting>;
+
+    void handle(const Message& message);
     void slotsChangedElsewhere();
     void showSlots();
     void armTimer();
     void timeCame();
 
     Dispatcher& m_dispatcher;
-    Vars& m_vars;
     HttpSettings m_settings;
     Timer& m_timer;
     RequestHandler::Clock m_clock;
@@ -81,7 +87,7 @@ private:
     WebAccessList m_lists;
     WebSlots m_slots;
     PageFolder m_pages;
-    WindowMessageQueue m_messages;
+    WindowMessageQueue<Message> m_messages;
     std::atomic<bool> m_slotsPosted{false};
     std::shared_ptr<RequestHandler> m_handler; // the running server's
     HttpServer m_server;

@@ -133,8 +133,8 @@ std::optional<SlotClock::time_point> WebSlots::nextDeadline() const {
 
 int WebSlots::ConnectionCount() const {
     std::lock_guard lock(m_mutex);
-    return int(std::ranges::count_if(m_slots,
-                                     [](const WebSlot& slot) { return slot.state != SlotFree; }));
+    return int(
+        std::ranges::count_if(m_slots, [](const WebSlot& slot) { return slot.state != SlotFree; }));
 }
 
 std::array<WebSlot, WebSlots::SLOT_COUNT> WebSlots::table() const {

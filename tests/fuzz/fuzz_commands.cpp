@@ -121,19 +121,21 @@ const RangeForm RANGE_FORMS[] = {
 // A dispatcher with an open port whose writes are recorded.
 struct QueueRig {
     CommandQueue queue;
-    Vars vars{.PortOpen = 1};
+    Vars vars;
     RecordingPort port;
     FakeTimer replyWait;
-    HeldMessages poster;
+    HeldMessages<SendCommand> poster;
     RecordingMessages messages;
     Dispatcher dispatcher{queue, vars, port, replyWait, poster, messages};
+
+    QueueRig() { port.open = 1; }
 
     // What goes out on the line for a page button's command; nothing when it is refused
     // for a byte that the line cannot carry.
     std::optional<QByteArray> send(const ComposedText& command) {
         dispatcher.QueueCommand(command.view());
         dispatcher.WMSendCommand(SendCommand::queued()); // the queued command is written
-        dispatcher.WMSendCommand( // and its reply ends
+        dispatcher.WMSendCommand(                        // and its reply ends
             SendCommand::ended(dispatcher.commandNumber(), CommandEnd::Prompt));
         poster.take();
         const bool refused =

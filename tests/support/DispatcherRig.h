@@ -4,6 +4,17 @@
 #include "Fakes.h"
 #include "Journal.h"
 #include "Vars.h"
+#include "WebCommand.h"
+
+#include <memory>
+
+// With nothing in progress and no port open, a web command is queued, written nowhere and
+// its reply ended, as the dispatcher's WebReplyReady then tells.
+inline void endWebReply(Dispatcher& dispatcher) {
+    dispatcher.appendWeb("W-W", "127.0.0.9", std::make_shared<WebCommand>());
+    dispatcher.WMSendCommand(SendCommand::queued());
+    dispatcher.WMSendCommand(SendCommand::ended(dispatcher.commandNumber(), CommandEnd::Prompt));
+}
 
 // A dispatcher on fakes, reporting to `journal`; messages are handed over only when the
 // test says so, as the window thread would after the append has returned.
@@ -12,15 +23,14 @@ struct DispatcherRig {
     CommandQueue queue;
     RecordingPort port;
     FakeTimer replyWait{5000};
-    HeldMessages poster;
+    HeldMessages<SendCommand> poster;
     RecordingMessages messages;
     Dispatcher dispatcher;
 
     explicit DispatcherRig(Journal& journal = Journal::none())
         : dispatcher{queue, vars, port, replyWait, poster, messages, journal} {}
     void deliver() {
-        for (const auto& message : poster.take())
-            if (message.message == WM_SENDCOMMAND)
-                dispatcher.WMSendCommand(sendCommandOf(message));
+        for (const SendCommand& message : poster.take())
+            dispatcher.WMSendCommand(message);
     }
 };

@@ -2,6 +2,7 @@
 
 #include "ConsoleOutput.h"
 #include "Cp1251.h"
+#include "Dispatcher.h"
 #include "Journal.h"
 #include "OperatorMessages.h"
 #include "PortWriter.h"
@@ -111,26 +112,27 @@ public:
 
 class RecordingPort final : public PortWriter {
 public:
+    std::uint8_t PortOpen() const override { return open; }
     void WriteComm(QByteArrayView bytes) override { writes.append(bytes.toByteArray()); }
+    std::uint8_t open = 0; // PortOpen
     QList<QByteArray> writes;
 };
 
 // Keeps posted messages until the test hands them to their handler.
-class HeldMessages final : public MessagePoster {
+template <class M> class HeldMessages final : public Poster<M> {
 public:
-    using MessagePoster::post;
-    void post(PostedMessage message) override {
+    void post(M message) override {
         std::lock_guard lock(m_mutex);
         m_messages.push_back(std::move(message));
     }
-    std::vector<PostedMessage> take() {
+    std::vector<M> take() {
         std::lock_guard lock(m_mutex);
         return std::exchange(m_messages, {});
     }
 
 private:
     std::mutex m_mutex;
-    std::vector<PostedMessage> m_messages;
+    std::vector<M> m_messages;
 };
 
 // A serial device on one end of a socket pair, with modem lines that the test sets.

@@ -29,8 +29,9 @@ struct TerminalRig {
             qFatal("simulator: %s", exchange.errorText().c_str());
         // Through Qt's lock, as in WindowRig: other threads read the environment meanwhile.
         qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
-        terminal = std::make_unique<Terminal>(vars, PortDevice::create(), replyWait,
-                                              consoleTrim, console, messages, journal);
+        terminal = std::make_unique<Terminal>(vars, PortDevice::create(), replyWait, consoleTrim,
+                                              messages, journal);
+        terminal->setConsole(&console);
     }
     bool open() { return terminal->OpenComPort(QStringLiteral("Com1"), 1); }
 };

@@ -3,6 +3,7 @@
 #include "Fakes.h"
 #include "PortDevice.h"
 #include "SimulatedExchange.h"
+#include "Station.h"
 #include "TForm1.h"
 #include "TForm2.h"
 #include "TForm3.h"
@@ -15,13 +16,14 @@
 #include <QTest>
 #include <QTimer>
 
-// The main window and the windows created after it, on a pseudo-terminal with the
-// simulated exchange at the far end (which answers every command with a prompt), and with
-// message boxes and the font dialog replaced by recorders.
+// The main window and the windows created after it over a station without a journal, on a
+// pseudo-terminal with the simulated exchange at the far end (which answers every command
+// with a prompt), and with message boxes and the font dialog replaced by recorders.
 struct WindowRig {
     sim::SimulatedExchange exchange;
     Vars vars;
     RecordingMessages messages;
+    std::unique_ptr<Station> station;
     std::unique_ptr<TForm1> form1;
     std::unique_ptr<TForm2> form2;
     std::unique_ptr<TForm3> form3;
@@ -33,7 +35,9 @@ struct WindowRig {
         // Through Qt's lock: QtTest's watchdog thread reads the environment as a test
         // function starts, and a plain setenv can move the array under that read.
         qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
-        form1 = std::make_unique<TForm1>(vars, messages, PortDevice::create());
+        station = std::make_unique<Station>(vars, messages,
+                                            Station::Settings{PortDevice::create(), {}, {}, {}});
+        form1 = std::make_unique<TForm1>(*station, messages);
         form2 = std::make_unique<TForm2>(form1->terminal(), messages, form1.get());
         form3 = std::make_unique<TForm3>(form1.get());
         formDel = std::make_unique<TFormDel>(form1.get());
