@@ -384,6 +384,8 @@ private slots:
     void durations();
     void newerSearchReplacesOlder_data();
     void newerSearchReplacesOlder();
+    void textSearchWithAndWithoutIndex_data();
+    void textSearchWithAndWithoutIndex();
 };
 
 void TestJournal::commandRecords_data() {
@@ -1723,6 +1725,72 @@ void TestJournal::newerSearchReplacesOlder() {
     QVERIFY(searched(*form));
     QCOMPARE(column(*form, 2), QStringList{"ZZZ-ZZZ"});
     QCOMPARE(shown.count(), 1);
+}
+
+void TestJournal::textSearchWithAndWithoutIndex_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("subjects");
+    QTest::newRow("Latin, the case typed") << "TRUNK" << QStringList{"RTM-RRT", "ALARM-7 TRUNK"};
+    QTest::newRow("Latin, the other case") << "trunk" << QStringList{"RTM-RRT", "ALARM-7 TRUNK"};
+    QTest::newRow("a command's text") << "ssd-rsp:23" << QStringList{"SSD-RSP:2345"};
+    QTest::newRow("Cyrillic, upper case found in lower")
+        << "МОДУЛЬ 12" << QStringList{"SSD-RSP:2345", "RTM-KEY"};
+    QTest::newRow("Cyrillic, lower case found in upper")
+        << "одуль 12 н" << QStringList{"SSD-RSP:2345", "RTM-KEY"};
+    QTest::newRow("Cyrillic, mixed case") << "ЁлКа" << QStringList{"RTM-KEY"};
+    QTest::newRow("Cyrillic across a hyphen") << "ка-Ёл" << QStringList{"RTM-KEY"};
+    QTest::newRow("two characters") << "0%" << QStringList{"ALARM-7 TRUNK"};
+    QTest::newRow("one character, Cyrillic") << "ё" << QStringList{"RTM-KEY"};
+    QTest::newRow("a percent sign is itself") << "100%" << QStringList{"ALARM-7 TRUNK"};
+    QTest::newRow("a percent sign is no wildcard") << "1%0" << QStringList{};
+    QTest::newRow("an underscore is itself") << "A_B" << QStringList{"RTM-RRT"};
+    QTest::newRow("an underscore is no wildcard") << "SSD_RSP" << QStringList{};
+    QTest::newRow("a quotation mark") << "\"OK\"" << QStringList{"SSD-RSP:2345"};
+    QTest::newRow("a text across a line break is not found") << "END 0001 <" << QStringList{};
+    QTest::newRow("nor without the space") << "0001<" << QStringList{};
+    QTest::newRow("a command still answered") << "WAITING" << QStringList{"RTM-WAIT"};
+    QTest::newRow("found nowhere") << "NO SUCH TEXT" << QStringList{};
+    QTest::newRow("a long text") << "LINE 4 OF A LONG REPLY THAT GOES ON AND ON"
+                                 << QStringList{"RTM-LONG"};
+    QTest::newRow("a long text with one character changed")
+        << "LINE 4 OF A LONG REPLY THAT GOES ON AND 0N" << QStringList{};
+}
+
+// The same records are found with the text index and by a scan of the range.
+void TestJournal::textSearchWithAndWithoutIndex() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, subjects);
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    const auto cp1251 = [](const char* text) {
+        return Cp1251::fromUnicode(QString::fromUtf8(text));
+    };
+    answered(journal, file.clock, CommandSource::Typed, "", "RTM-RRT",
+             {"TRUNK A_B", "END 0001", "<"}, 100);
+    answered(journal, file.clock, CommandSource::Web, "127.0.0.2", "SSD-RSP:2345",
+             {cp1251("модуль 12 неисправен"), "STATE \"OK\""}, 100);
+    file.clock.advance(5000);
+    journal.replyLine(0, "ALARM-7 TRUNK");
+    journal.replyLine(0, "alarm-8 100%");
+    file.clock.advance(5000);
+    answered(journal, file.clock, CommandSource::Button, "", "RTM-KEY",
+             {cp1251("МОДУЛЬ 12 НОРМА"), cp1251("ЁЛКА-ёлка")}, 100);
+    answered(journal, file.clock, CommandSource::Typed, "", "RTM-LONG",
+             {"LINE 4 OF A LONG REPLY THAT GOES ON AND ON"}, 100);
+    const auto waiting = journal.commandQueued(CommandSource::Typed, "", "RTM-WAIT");
+    journal.commandSent(waiting, false);
+    journal.replyLine(waiting, "WAITING FOR THE PROMPT");
+    journal.flush();
+    JournalFilter filter = everything(1);
+    filter.text = text;
+    for (const bool indexUsed : {true, false}) {
+        JournalQuery query(file.path());
+        query.setIndexUsed(indexUsed);
+        QStringList found;
+        for (const JournalRow& row : query.find(filter, 100).rows)
+            found << row.text;
+        QCOMPARE(found, subjects);
+    }
 }
 
 QTEST_MAIN(TestJournal)

@@ -1,6 +1,10 @@
 #include "JournalIndex.h"
 
+#include "TextSearch.h"
+
 #include <QElapsedTimer>
+#include <QList>
+#include <QString>
 
 #include <sqlite3.h>
 
@@ -9,14 +13,15 @@
 
 namespace {
 
-constexpr int MERGE_PAGES = 256;    // pages a merge step writes at most
+constexpr int MERGE_PAGES = 256;       // pages a merge step writes at most
 constexpr int COMPLETED_AT_ONCE = 256; // complete records looked up in one go
+constexpr int MOST_TRIGRAMS = 16;      // pieces of three characters a search asks for at most
 
 } // namespace
 
 const char* const JournalIndex::SCHEMA = R"(
 CREATE VIRTUAL TABLE text_index USING fts5(
-  text, tokenize = 'trigram', content = '', detail = none, columnsize = 0);
+  text, tokenize = 'trigram case_sensitive 1', content = '', detail = none, columnsize = 0);
 CREATE TABLE unindexed(record INTEGER PRIMARY KEY);
 )";
 
@@ -65,7 +70,12 @@ bool JournalIndex::list(std::int64_t record) {
 }
 
 bool JournalIndex::add(std::int64_t record, QByteArrayView text) {
-    return m_add.bind(1, record).bindText(2, text).run() == SQLITE_DONE;
+    TextSearch::fold(text, m_text);
+    return insert(record);
+}
+
+bool JournalIndex::insert(std::int64_t record) {
+    return m_add.bind(1, record).bindText(2, m_text).run() == SQLITE_DONE;
 }
 
 bool JournalIndex::reopen(std::int64_t record) {
@@ -96,7 +106,7 @@ bool JournalIndex::addCompleted(std::int64_t openGroup, int most, std::int64_t b
             return false;
         for (const std::int64_t record : records) {
             bool listed = false;
-            if (!unlist(record, listed) || !readText(record) || !add(record, m_text))
+            if (!unlist(record, listed) || !readText(record) || !insert(record))
                 return false;
             ++added;
         }
@@ -136,18 +146,46 @@ bool JournalIndex::unlist(std::int64_t record, bool& wasListed) {
     return true;
 }
 
-// A record's document: its own text, then each of its lines in order on a line of its own.
+// A record's document: its own text, then each of its lines in order on a line of its own,
+// folded (TextSearch::fold()): the index holds the pieces of three characters as a search
+// folds them.
 bool JournalIndex::readText(std::int64_t record) {
-    m_text.clear();
+    m_raw.clear();
     int code = m_recordText.bind(1, record).step();
     if (code == SQLITE_ROW)
-        m_text = m_recordText.utf8(0).toByteArray();
+        m_raw = m_recordText.utf8(0).toByteArray();
     m_recordText.reset();
     if (code != SQLITE_ROW && code != SQLITE_DONE)
         return false;
     m_recordLines.bind(1, record);
     while ((code = m_recordLines.step()) == SQLITE_ROW)
-        m_text.append('\n').append(m_recordLines.utf8(0));
+        m_raw.append('\n').append(m_recordLines.utf8(0));
     m_recordLines.reset();
+    TextSearch::fold(m_raw, m_text);
     return code == SQLITE_DONE;
+}
+
+// Every character of the text lies in one of the pieces asked for: those at 0, 3, 6, ... and
+// the last one; of a long text, MOST_TRIGRAMS of them spread over it.
+QByteArray JournalIndex::matchQuery(QByteArrayView folded) {
+    const QList<uint> characters = QString::fromUtf8(folded).toUcs4();
+    const qsizetype pieces = characters.size() - 2;
+    if (pieces < 1)
+        return {};
+    QList<qsizetype> starts;
+    for (qsizetype start = 0; start < pieces; start += 3)
+        starts.append(start);
+    if (starts.last() != pieces - 1)
+        starts.append(pieces - 1);
+    QByteArray query;
+    const qsizetype asked = std::min<qsizetype>(starts.size(), MOST_TRIGRAMS);
+    for (qsizetype i = 0; i < asked; ++i) {
+        const qsizetype start = starts[asked == 1 ? 0 : i * (starts.size() - 1) / (asked - 1)];
+        const QString piece =
+            QString::fromUcs4(reinterpret_cast<const char32_t*>(characters.constData() + start), 3);
+        if (!query.isEmpty())
+            query += " AND ";
+        query += '"' + piece.toUtf8().replace('"', "\"\"") + '"';
+    }
+    return query;
 }

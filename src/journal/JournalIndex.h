@@ -24,6 +24,10 @@ class JournalIndex {
 public:
     // The index's tables, for a new file or an upgrade.
     static const char* const SCHEMA;
+    // What the index is asked for the records that may hold the text (folded): every piece
+    // of three characters that it holds, or enough of them to cover it. Empty for a text
+    // shorter than three characters, which only a scan can find.
+    static QByteArray matchQuery(QByteArrayView folded);
 
     bool prepare(const Sqlite::Connection& db);
     // The statements go, before the connection closes.
@@ -53,6 +57,7 @@ public:
 private:
     bool unlist(std::int64_t record, bool& wasListed);
     bool readText(std::int64_t record);
+    bool insert(std::int64_t record);
 
     const Sqlite::Connection* m_db = nullptr;
     Sqlite::Statement m_list;
@@ -64,7 +69,8 @@ private:
     Sqlite::Statement m_merge;
     Sqlite::Statement m_recordText;
     Sqlite::Statement m_recordLines;
-    QByteArray m_text; // the document read last
+    QByteArray m_raw;  // the text of the record read last
+    QByteArray m_text; // its document
     bool m_moreToAdd = false;
     bool m_mergeWanted = false;
 };

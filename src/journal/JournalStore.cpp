@@ -290,8 +290,7 @@ bool JournalStore::apply(const JournalReport& report) {
         if (row == 0)
             return true;
         command->ended = true;
-        return m_setEnd.bind(1, row).bind(2, report.what).bind(3, report.time).run() ==
-               SQLITE_DONE;
+        return m_setEnd.bind(1, row).bind(2, report.what).bind(3, report.time).run() == SQLITE_DONE;
     case Kind::Line:
         return row == 0 || ((!command->ended || m_index.reopen(row)) && insertLine(row, report));
     case Kind::Refused:

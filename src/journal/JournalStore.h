@@ -39,7 +39,7 @@ public:
         std::int64_t keepMs = 90 * DAY_MS;            // records older than this are pruned
         std::int64_t maxBytes = 1024LL * 1024 * 1024; // and the oldest beyond this size
         int maxPages = 0;                             // SQLite's own page limit (0 = none)
-        int busyWaitMs = 1000; // one try's wait for a file that another program holds
+        int busyWaitMs = 1000;   // one try's wait for a file that another program holds
         int indexRecords = 5000; // records whose text one transaction adds to the index at most
     };
     // What the journal counted instead of recording it, for the file.
