@@ -364,6 +364,8 @@ private slots:
     void everyEndSavesTheJournal();
     void earlierVersionIsTaken_data();
     void earlierVersionIsTaken();
+    void earlierVersionIsIndexed_data();
+    void earlierVersionIsIndexed();
     void journalEnds_data();
     void journalEnds();
     void pruneByAge_data();
@@ -1204,6 +1206,46 @@ void TestJournal::journalEnds() {
 
 // Files of the versions before are kept and written on as the current version: version 1
 // recorded every console command alike, versions 1 and 2 know nothing of STOP or give-ups.
+// A journal's file as an earlier version wrote it, with one command and its line, and
+// `more` commands after it of a line each: "OLD <n>", answered "REPLY <n>".
+void writeEarlierFile(const QString& path, int version, int more = 0) {
+    Sqlite::Connection db;
+    QCOMPARE(db.open(path, false), SQLITE_OK);
+    QCOMPARE(db.exec("CREATE TABLE records(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, "
+                     "kind INTEGER NOT NULL, origin INTEGER, address TEXT NOT NULL DEFAULT '', "
+                     "text TEXT NOT NULL DEFAULT '', what INTEGER, sent INTEGER, ended INTEGER);"
+                     "CREATE INDEX records_time ON records(time);"
+                     "CREATE INDEX records_origin ON records(origin, address, time);"
+                     "CREATE INDEX records_unfinished ON records(id) "
+                     "WHERE kind = 1 AND what IS NULL;"
+                     "CREATE TABLE lines(record INTEGER NOT NULL, number INTEGER NOT NULL, "
+                     "time INTEGER NOT NULL, text TEXT NOT NULL, "
+                     "PRIMARY KEY(record, number)) WITHOUT ROWID;"),
+             SQLITE_OK);
+    const QByteArray before = "INSERT INTO records VALUES(1, " + QByteArray::number(START) +
+                              ", 1, 0, '', 'BEFORE', 1, " + QByteArray::number(START) + ", " +
+                              QByteArray::number(START + 10) +
+                              ");"
+                              "INSERT INTO lines VALUES(1, 1, " +
+                              QByteArray::number(START) +
+                              ", 'OLD LINE');"
+                              "PRAGMA user_version = " +
+                              QByteArray::number(version);
+    QCOMPARE(db.exec(before.constData()), SQLITE_OK);
+    Sqlite::Statement record(db, "INSERT INTO records(time, kind, origin, text, what) "
+                                 "VALUES(?1, 1, 0, ?2, 1)");
+    Sqlite::Statement line(db, "INSERT INTO lines VALUES(?1, 1, ?2, ?3)");
+    for (int n = 1; n <= more; ++n) {
+        QCOMPARE(record.bind(1, START + n).bindText(2, "OLD " + QByteArray::number(n)).run(),
+                 SQLITE_DONE);
+        QCOMPARE(line.bind(1, db.lastRow())
+                     .bind(2, START + n)
+                     .bindText(3, "REPLY " + QByteArray::number(n))
+                     .run(),
+                 SQLITE_DONE);
+    }
+}
+
 void TestJournal::earlierVersionIsTaken_data() {
     QTest::addColumn<int>("version");
     QTest::newRow("1") << 1;
@@ -1213,32 +1255,7 @@ void TestJournal::earlierVersionIsTaken_data() {
 void TestJournal::earlierVersionIsTaken() {
     QFETCH(int, version);
     JournalFile file;
-    {
-        Sqlite::Connection db;
-        QCOMPARE(db.open(file.path(), false), SQLITE_OK);
-        QCOMPARE(
-            db.exec("CREATE TABLE records(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, "
-                    "kind INTEGER NOT NULL, origin INTEGER, address TEXT NOT NULL DEFAULT '', "
-                    "text TEXT NOT NULL DEFAULT '', what INTEGER, sent INTEGER, ended INTEGER);"
-                    "CREATE INDEX records_time ON records(time);"
-                    "CREATE INDEX records_origin ON records(origin, address, time);"
-                    "CREATE INDEX records_unfinished ON records(id) "
-                    "WHERE kind = 1 AND what IS NULL;"
-                    "CREATE TABLE lines(record INTEGER NOT NULL, number INTEGER NOT NULL, "
-                    "time INTEGER NOT NULL, text TEXT NOT NULL, "
-                    "PRIMARY KEY(record, number)) WITHOUT ROWID;"),
-            SQLITE_OK);
-        const QByteArray before = "INSERT INTO records VALUES(1, " + QByteArray::number(START) +
-                                  ", 1, 0, '', 'BEFORE', 1, " + QByteArray::number(START) + ", " +
-                                  QByteArray::number(START + 10) +
-                                  ");"
-                                  "INSERT INTO lines VALUES(1, 1, " +
-                                  QByteArray::number(START) +
-                                  ", 'OLD LINE');"
-                                  "PRAGMA user_version = " +
-                                  QByteArray::number(version);
-        QCOMPARE(db.exec(before.constData()), SQLITE_OK);
-    }
+    writeEarlierFile(file.path(), version);
     file.clock.advance(10);
     OperatorJournal journal(file.settings());
     const auto after = journal.commandQueued(CommandSource::Button, "", "AFTER");
@@ -1254,6 +1271,55 @@ void TestJournal::earlierVersionIsTaken() {
     Sqlite::Connection db;
     QCOMPARE(db.open(file.path(), true), SQLITE_OK);
     QCOMPARE(db.integer("PRAGMA user_version"), std::int64_t(JournalStore::SCHEMA_VERSION));
+}
+
+void TestJournal::earlierVersionIsIndexed_data() {
+    QTest::addColumn<int>("slices");  // of the index's building, -1: all
+    QTest::addColumn<int>("indexed"); // records in the index then
+    QTest::newRow("at the upgrade") << 0 << 0;
+    QTest::newRow("after one slice") << 1 << 4;
+    QTest::newRow("after two slices") << 2 << 8;
+    QTest::newRow("built") << -1 << 21;
+}
+
+// A version-2 file keeps its records, gets the text index a slice at a time, newest first,
+// and is searched right meanwhile.
+void TestJournal::earlierVersionIsIndexed() {
+    QFETCH(int, slices);
+    QFETCH(int, indexed);
+    JournalFile file;
+    writeEarlierFile(file.path(), 2, 20);
+    JournalStore::Limits limits;
+    limits.indexRecords = 4;
+    JournalStore store(file.path(), limits);
+    QVERIFY2(store.open(START), qPrintable(store.problem()));
+    for (int slice = 0; slices < 0 ? store.indexWanted() : slice < slices; ++slice)
+        QVERIFY2(store.buildIndex(), qPrintable(store.problem()));
+    QCOMPARE(store.indexWanted(), slices >= 0);
+    const auto found = [&](const char* text, bool indexUsed) {
+        JournalQuery query(file.path());
+        query.setIndexUsed(indexUsed);
+        JournalFilter filter = everything(1);
+        filter.text = QString::fromUtf8(text);
+        QStringList subjects;
+        for (const JournalRow& row : query.find(filter, 100).rows)
+            subjects << row.text + QLatin1Char(':') + query.lines(row.id, 10).join(',');
+        return subjects;
+    };
+    for (const bool indexUsed : {true, false}) {
+        QCOMPARE(found("reply 2", indexUsed), (QStringList{"OLD 2:REPLY 2", "OLD 20:REPLY 20"}));
+        QCOMPARE(found("before", indexUsed), QStringList{"BEFORE:OLD LINE"});
+        QCOMPARE(found("old", indexUsed).size(), 21);
+    }
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    QCOMPARE(db.integer("SELECT count(*) FROM records"), 21);
+    QCOMPARE(db.integer("SELECT count(*) FROM unindexed"), 21 - indexed);
+    // The newest first: the records that wait are the oldest.
+    QCOMPARE(db.integer("SELECT count(*) FROM text_index WHERE text_index MATCH '\"old\"'"),
+             indexed);
+    QCOMPARE(db.integer("SELECT max(record) FROM unindexed", 0), 21 - indexed);
+    store.close(START);
 }
 
 void TestJournal::pruneByAge_data() {
@@ -1290,10 +1356,21 @@ void TestJournal::pruneByAge() {
     journal.flush();
     QStringList subjects;
     JournalQuery query(file.path());
+    QList<std::int64_t> keptRecords;
     for (const JournalRow& row : query.find(everything(2), 100).rows)
-        if (row.kind == RecordKind::Refusal)
+        if (row.kind == RecordKind::Refusal) {
             subjects << row.text;
+            keptRecords << row.id;
+        }
     QCOMPARE(subjects, kept);
+    // The text index names the records kept, and no other.
+    Sqlite::Statement indexed(query.connection(),
+                              "SELECT rowid FROM text_index "
+                              "WHERE text_index MATCH '\"age\"' ORDER BY rowid");
+    QList<std::int64_t> indexedRecords;
+    while (indexed.step() == SQLITE_ROW)
+        indexedRecords << indexed.integer(0);
+    QCOMPARE(indexedRecords, keptRecords);
 }
 
 void TestJournal::pruneByAWrongClock_data() {
