@@ -5,9 +5,9 @@
 // the table filled and the newest record's reply shown, and the window thread's longest pause
 // meanwhile (the searches run on the window's reader thread). bench_journal [folder] keeps
 // the journal in the folder given instead of a temporary one.
-#include "MessageBoxes.h"
-#include "OperatorJournal.h"
-#include "TFormJournal.h"
+#include "journal/OperatorJournal.h"
+#include "journal/TFormJournal.h"
+#include "shared/MessageBoxes.h"
 
 #include <QApplication>
 #include <QComboBox>

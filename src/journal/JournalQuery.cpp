@@ -1,4 +1,4 @@
-#include "JournalQuery.h"
+#include "journal/JournalQuery.h"
 
 #include <sqlite3.h>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "JournalReport.h"
-#include "RefusalSums.h"
-#include "Sqlite.h"
+#include "journal/JournalReport.h"
+#include "journal/RefusalSums.h"
+#include "journal/Sqlite.h"
 
 #include <QString>
 
