@@ -8,17 +8,17 @@
 // --journal the terminal keeps the operator's journal (in a temporary folder) during the
 // flood, and how soon the journal's file holds every line is printed too.
 #include "BenchSupport.h"
-#include "Console.h"
-#include "MessageBoxes.h"
-#include "OperatorJournal.h"
-#include "PortDevice.h"
-#include "PosixSerialDevice.h"
-#include "ProgramWindows.h"
-#include "Sqlite.h"
-#include "Station.h"
-#include "TForm1.h"
-#include "Terminal.h"
-#include "Vars.h"
+#include "app/ProgramWindows.h"
+#include "app/Station.h"
+#include "app/TForm1.h"
+#include "dispatch/Console.h"
+#include "dispatch/Terminal.h"
+#include "journal/OperatorJournal.h"
+#include "journal/Sqlite.h"
+#include "link/PortDevice.h"
+#include "link/PosixSerialDevice.h"
+#include "shared/MessageBoxes.h"
+#include "shared/Vars.h"
 
 #include <QApplication>
 #include <QDir>

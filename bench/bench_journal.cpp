@@ -7,10 +7,10 @@
 // meanwhile (the searches run on the window's reader thread). Last, it writes 5 000 lines/s
 // for a while by the computer's clock and prints how many reports waited at most.
 //   bench_journal [days] [folder]   (1 day; a temporary folder)
-#include "MessageBoxes.h"
-#include "OperatorJournal.h"
-#include "Sqlite.h"
-#include "TFormJournal.h"
+#include "journal/OperatorJournal.h"
+#include "journal/Sqlite.h"
+#include "journal/TFormJournal.h"
+#include "shared/MessageBoxes.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -10,15 +10,15 @@
 // cost the page file round trip shows.
 #include "BenchSupport.h"
 #include "HttpProbe.h"
-#include "MessageBoxes.h"
-#include "PosixSerialDevice.h"
 #include "Probes.h"
-#include "Station.h"
-#include "TForm1.h"
-#include "TFormWeb.h"
-#include "Terminal.h"
-#include "Vars.h"
-#include "WebService.h"
+#include "app/Station.h"
+#include "app/TForm1.h"
+#include "dispatch/Terminal.h"
+#include "link/PosixSerialDevice.h"
+#include "shared/MessageBoxes.h"
+#include "shared/Vars.h"
+#include "web/TFormWeb.h"
+#include "web/WebService.h"
 
 #include <QApplication>
 #include <QDir>

@@ -3,13 +3,13 @@
 // milliseconds it prints how many lines have reached the console (and so the journal);
 // tst_journal kills it with SIGKILL in the middle and reads the file back.
 
-#include "Console.h"
 #include "Fakes.h"
-#include "OperatorJournal.h"
-#include "PosixSerialDevice.h"
 #include "SimulatedExchange.h"
-#include "Terminal.h"
-#include "Vars.h"
+#include "dispatch/Console.h"
+#include "dispatch/Terminal.h"
+#include "journal/OperatorJournal.h"
+#include "link/PosixSerialDevice.h"
+#include "shared/Vars.h"
 
 #include <QCoreApplication>
 #include <QTimer>

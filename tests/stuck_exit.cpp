@@ -4,11 +4,11 @@
 // times how long the process takes to end.
 
 #include "Fakes.h"
-#include "PosixSerialDevice.h"
-#include "Station.h"
-#include "TForm1.h"
-#include "Terminal.h"
-#include "Vars.h"
+#include "app/Station.h"
+#include "app/TForm1.h"
+#include "dispatch/Terminal.h"
+#include "link/PosixSerialDevice.h"
+#include "shared/Vars.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

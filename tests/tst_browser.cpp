@@ -1,13 +1,13 @@
 #include "Fakes.h"
-#include "PosixSerialDevice.h"
 #include "Probes.h"
 #include "SimulatedExchange.h"
-#include "Station.h"
-#include "TForm1.h"
-#include "TFormWeb.h"
-#include "Terminal.h"
-#include "Vars.h"
-#include "WebService.h"
+#include "app/Station.h"
+#include "app/TForm1.h"
+#include "dispatch/Terminal.h"
+#include "link/PosixSerialDevice.h"
+#include "shared/Vars.h"
+#include "web/TFormWeb.h"
+#include "web/WebService.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "CommandBuilders.h"
-#include "ModuleRange.h"
-#include "NumberPage.h"
-#include "PickLists.h"
+#include "commands/CommandBuilders.h"
+#include "commands/ModuleRange.h"
+#include "commands/NumberPage.h"
+#include "commands/PickLists.h"
 
 #include <QTest>
 

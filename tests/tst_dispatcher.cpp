@@ -1,6 +1,6 @@
-#include "CommandText.h"
 #include "DispatcherRig.h"
-#include "WebCommand.h"
+#include "dispatch/CommandText.h"
+#include "dispatch/WebCommand.h"
 
 #include <QTest>
 

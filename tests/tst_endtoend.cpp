@@ -1,10 +1,10 @@
-#include "JournalQuery.h"
-#include "OperatorJournal.h"
-#include "PosixSerialDevice.h"
 #include "Probes.h"
-#include "Station.h"
 #include "TerminalRig.h"
-#include "WebCommand.h"
+#include "app/Station.h"
+#include "dispatch/WebCommand.h"
+#include "journal/JournalQuery.h"
+#include "journal/OperatorJournal.h"
+#include "link/PosixSerialDevice.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

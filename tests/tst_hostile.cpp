@@ -1,8 +1,8 @@
 #include "Fakes.h"
 #include "HttpProbe.h"
-#include "HttpServer.h"
-#include "PasswordThrottle.h"
 #include "Probes.h"
+#include "web/HttpServer.h"
+#include "web/PasswordThrottle.h"
 
 #include <QElapsedTimer>
 #include <QFile>

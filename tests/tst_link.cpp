@@ -1,10 +1,10 @@
 #include "Fakes.h"
-#include "NetworkSerialDevice.h"
-#include "PortReader.h"
-#include "PosixSerialDevice.h"
 #include "Probes.h"
-#include "SerialLink.h"
-#include "WindowMessages.h"
+#include "link/NetworkSerialDevice.h"
+#include "link/PortReader.h"
+#include "link/PosixSerialDevice.h"
+#include "link/SerialLink.h"
+#include "shared/WindowMessages.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

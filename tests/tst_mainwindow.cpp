@@ -1,9 +1,9 @@
-#include "Console.h"
-#include "HelpWindow.h"
-#include "ModuleSheet.h"
-#include "SubscriberSheet.h"
-#include "Widgets.h"
 #include "WindowRig.h"
+#include "app/HelpWindow.h"
+#include "commands/ModuleSheet.h"
+#include "commands/SubscriberSheet.h"
+#include "dispatch/Console.h"
+#include "shared/Widgets.h"
 
 #include <QAbstractItemView>
 #include <QAction>

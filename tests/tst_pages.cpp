@@ -1,8 +1,8 @@
-#include "ModuleSheet.h"
-#include "SubscriberSheet.h"
-#include "SystemSheet.h"
-#include "Widgets.h"
 #include "WindowRig.h"
+#include "commands/ModuleSheet.h"
+#include "commands/SubscriberSheet.h"
+#include "commands/SystemSheet.h"
+#include "shared/Widgets.h"
 
 #include <QComboBox>
 #include <QLabel>

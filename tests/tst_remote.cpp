@@ -1,8 +1,8 @@
-#include "ComPortClient.h"
-#include "Cp1251.h"
-#include "NetworkSerialDevice.h"
 #include "TerminalRig.h"
 #include "TerminalServers.h"
+#include "link/ComPortClient.h"
+#include "link/NetworkSerialDevice.h"
+#include "shared/Cp1251.h"
 
 #include <QTest>
 

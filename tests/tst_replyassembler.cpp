@@ -1,4 +1,4 @@
-#include "ReplyAssembler.h"
+#include "link/ReplyAssembler.h"
 
 #include <QTest>
 

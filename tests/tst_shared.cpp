@@ -1,6 +1,6 @@
-#include "Cp1251.h"
-#include "History.h"
-#include "ShortText.h"
+#include "shared/Cp1251.h"
+#include "shared/History.h"
+#include "shared/ShortText.h"
 
 #include <QTest>
 

@@ -1,12 +1,12 @@
 #include "Fakes.h"
-#include "PageFolder.h"
-#include "PasswordThrottle.h"
 #include "Probes.h"
-#include "RequestGuards.h"
-#include "RequestHandler.h"
-#include "WebAccessList.h"
-#include "WebParameters.h"
-#include "WebSlots.h"
+#include "web/PageFolder.h"
+#include "web/PasswordThrottle.h"
+#include "web/RequestGuards.h"
+#include "web/RequestHandler.h"
+#include "web/WebAccessList.h"
+#include "web/WebParameters.h"
+#include "web/WebSlots.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
-#include "CommandText.h"
-#include "Cp1251.h"
 #include "HttpProbe.h"
-#include "PasswordThrottle.h"
 #include "Probes.h"
-#include "RequestGuards.h"
 #include "TerminalRig.h"
-#include "WebService.h"
+#include "dispatch/CommandText.h"
+#include "shared/Cp1251.h"
+#include "web/PasswordThrottle.h"
+#include "web/RequestGuards.h"
+#include "web/WebService.h"
 
 #include <QElapsedTimer>
 #include <QFile>

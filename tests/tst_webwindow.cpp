@@ -1,15 +1,15 @@
-#include "Cp1251.h"
 #include "DispatcherRig.h"
 #include "Fakes.h"
 #include "HttpProbe.h"
 #include "Probes.h"
-#include "Station.h"
-#include "TForm1.h"
-#include "TFormWeb.h"
-#include "Terminal.h"
-#include "Vars.h"
-#include "WebService.h"
-#include "Widgets.h"
+#include "app/Station.h"
+#include "app/TForm1.h"
+#include "dispatch/Terminal.h"
+#include "shared/Cp1251.h"
+#include "shared/Vars.h"
+#include "shared/Widgets.h"
+#include "web/TFormWeb.h"
+#include "web/WebService.h"
 
 #include <QAction>
 #include <QApplication>

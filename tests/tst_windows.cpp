@@ -1,11 +1,11 @@
-#include "Console.h"
 #include "Fakes.h"
-#include "Station.h"
-#include "TForm1.h"
-#include "TForm2.h"
-#include "Terminal.h"
-#include "Vars.h"
 #include "WindowRig.h"
+#include "app/Station.h"
+#include "app/TForm1.h"
+#include "dispatch/Console.h"
+#include "dispatch/Terminal.h"
+#include "link/TForm2.h"
+#include "shared/Vars.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -8,15 +8,15 @@
 // count as the program's memory; tst_journal ends it in every way the program may end.
 
 #include "Fakes.h"
-#include "FolderLock.h"
-#include "OperatorJournal.h"
-#include "PosixSerialDevice.h"
-#include "ProgramEnd.h"
-#include "ProgramWindows.h"
-#include "Station.h"
-#include "Terminal.h"
-#include "Vars.h"
-#include "WebService.h"
+#include "app/FolderLock.h"
+#include "app/ProgramEnd.h"
+#include "app/ProgramWindows.h"
+#include "app/Station.h"
+#include "dispatch/Terminal.h"
+#include "journal/OperatorJournal.h"
+#include "link/PosixSerialDevice.h"
+#include "shared/Vars.h"
+#include "web/WebService.h"
 
 #include <QApplication>
 #include <QDir>

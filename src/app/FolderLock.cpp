@@ -1,6 +1,6 @@
-#include "FolderLock.h"
+#include "app/FolderLock.h"
 
-#include "OperatorMessages.h"
+#include "shared/OperatorMessages.h"
 
 #include <QDir>
 

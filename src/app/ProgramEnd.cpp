@@ -1,8 +1,8 @@
-#include "ProgramEnd.h"
+#include "app/ProgramEnd.h"
 
-#include "OperatorJournal.h"
-#include "TForm1.h"
-#include "Terminal.h"
+#include "app/TForm1.h"
+#include "dispatch/Terminal.h"
+#include "journal/OperatorJournal.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "OperatorMessages.h"
-#include "Station.h"
-#include "TForm1.h"
-#include "TForm2.h"
-#include "TForm3.h"
-#include "TFormDel.h"
-#include "TFormJournal.h"
-#include "TFormWeb.h"
+#include "app/Station.h"
+#include "app/TForm1.h"
+#include "app/TForm3.h"
+#include "commands/TFormDel.h"
+#include "journal/TFormJournal.h"
+#include "link/TForm2.h"
+#include "shared/OperatorMessages.h"
+#include "web/TFormWeb.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "Station.h"
+#include "app/Station.h"
 
-#include "OperatorMessages.h"
+#include "shared/OperatorMessages.h"
 
 namespace {
 

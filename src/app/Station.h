@@ -1,14 +1,14 @@
 #pragma once
 
-#include "Console.h"
-#include "Dispatcher.h"
-#include "HttpServer.h"
-#include "OperatorJournal.h"
-#include "RequestHandler.h"
-#include "SerialDevice.h"
-#include "Terminal.h"
-#include "Timer.h"
-#include "WebService.h"
+#include "dispatch/Console.h"
+#include "dispatch/Dispatcher.h"
+#include "dispatch/Terminal.h"
+#include "journal/OperatorJournal.h"
+#include "link/SerialDevice.h"
+#include "shared/Timer.h"
+#include "web/HttpServer.h"
+#include "web/RequestHandler.h"
+#include "web/WebService.h"
 
 #include <QString>
 

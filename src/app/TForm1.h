@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Console.h"
-#include "FontChooser.h"
-#include "Journal.h"
-#include "Lamps.h"
-#include "Timer.h"
+#include "dispatch/Console.h"
+#include "dispatch/FontChooser.h"
+#include "dispatch/Journal.h"
+#include "link/Lamps.h"
+#include "shared/Timer.h"
 
 #include <QMainWindow>
 

@@ -1,7 +1,7 @@
-#include "TForm3.h"
+#include "app/TForm3.h"
 
-#include "DesignScale.h"
-#include "Faces.h"
+#include "shared/DesignScale.h"
+#include "shared/Faces.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,12 +1,12 @@
-#include "FolderLock.h"
-#include "MessageBoxes.h"
-#include "OperatorJournal.h"
-#include "PortDevice.h"
-#include "ProgramEnd.h"
-#include "ProgramWindows.h"
-#include "Station.h"
-#include "Vars.h"
-#include "WebService.h"
+#include "app/FolderLock.h"
+#include "app/ProgramEnd.h"
+#include "app/ProgramWindows.h"
+#include "app/Station.h"
+#include "journal/OperatorJournal.h"
+#include "link/PortDevice.h"
+#include "shared/MessageBoxes.h"
+#include "shared/Vars.h"
+#include "web/WebService.h"
 
 #include <QApplication>
 #include <QDir>

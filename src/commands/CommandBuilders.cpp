@@ -1,6 +1,6 @@
-#include "CommandBuilders.h"
+#include "commands/CommandBuilders.h"
 
-#include "Cp1251.h"
+#include "shared/Cp1251.h"
 
 namespace {
 

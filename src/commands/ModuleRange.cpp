@@ -1,7 +1,7 @@
-#include "ModuleRange.h"
+#include "commands/ModuleRange.h"
 
-#include "CommandBuilders.h"
-#include "Cp1251.h"
+#include "commands/CommandBuilders.h"
+#include "shared/Cp1251.h"
 
 namespace {
 

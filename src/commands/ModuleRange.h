@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Vars.h"
+#include "shared/Vars.h"
 
 #include <QString>
 

@@ -1,11 +1,11 @@
-#include "ModuleSheet.h"
+#include "commands/ModuleSheet.h"
 
-#include "CommandBuilders.h"
-#include "DesignScale.h"
-#include "Dispatcher.h"
-#include "PickLists.h"
-#include "TFormDel.h"
-#include "Widgets.h"
+#include "commands/CommandBuilders.h"
+#include "commands/PickLists.h"
+#include "commands/TFormDel.h"
+#include "dispatch/Dispatcher.h"
+#include "shared/DesignScale.h"
+#include "shared/Widgets.h"
 
 #include <QComboBox>
 #include <QPushButton>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ModuleRange.h"
+#include "commands/ModuleRange.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "NumberPage.h"
+#include "commands/NumberPage.h"
 
 namespace NumberPage {
 

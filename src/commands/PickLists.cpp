@@ -1,4 +1,4 @@
-#include "PickLists.h"
+#include "commands/PickLists.h"
 
 #include <algorithm>
 #include <array>

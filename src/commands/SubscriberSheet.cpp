@@ -1,12 +1,12 @@
-#include "SubscriberSheet.h"
+#include "commands/SubscriberSheet.h"
 
-#include "CommandBuilders.h"
-#include "DesignScale.h"
-#include "Dispatcher.h"
-#include "History.h"
-#include "NumberPage.h"
-#include "PickLists.h"
-#include "Widgets.h"
+#include "commands/CommandBuilders.h"
+#include "commands/NumberPage.h"
+#include "commands/PickLists.h"
+#include "dispatch/Dispatcher.h"
+#include "shared/DesignScale.h"
+#include "shared/History.h"
+#include "shared/Widgets.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,9 +1,9 @@
-#include "SystemSheet.h"
+#include "commands/SystemSheet.h"
 
-#include "CommandBuilders.h"
-#include "DesignScale.h"
-#include "Dispatcher.h"
-#include "Widgets.h"
+#include "commands/CommandBuilders.h"
+#include "dispatch/Dispatcher.h"
+#include "shared/DesignScale.h"
+#include "shared/Widgets.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
-#include "TFormDel.h"
+#include "commands/TFormDel.h"
 
-#include "Faces.h"
-#include "Widgets.h"
+#include "shared/Faces.h"
+#include "shared/Widgets.h"
 
 #include <QLabel>
 #include <QPushButton>

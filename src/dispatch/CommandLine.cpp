@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "dispatch/CommandLine.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "CommandQueue.h"
+#include "dispatch/CommandQueue.h"
 
 #include <algorithm>
 

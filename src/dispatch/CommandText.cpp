@@ -1,4 +1,4 @@
-#include "CommandText.h"
+#include "dispatch/CommandText.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "Console.h"
+#include "dispatch/Console.h"
 
-#include "Cp1251.h"
-#include "Timer.h"
+#include "shared/Cp1251.h"
+#include "shared/Timer.h"
 
 #include <QPlainTextEdit>
 #include <QTextBlock>

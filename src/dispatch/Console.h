@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConsoleOutput.h"
+#include "dispatch/ConsoleOutput.h"
 
 #include <QStringList>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Vars.h"
+#include "shared/Vars.h"
 
 // The operator's console as the reply path sees it.
 class ConsoleOutput {

@@ -1,10 +1,10 @@
-#include "Dispatcher.h"
+#include "dispatch/Dispatcher.h"
 
-#include "CommandText.h"
-#include "OperatorMessages.h"
-#include "PortWriter.h"
-#include "Timer.h"
-#include "WebCommand.h"
+#include "dispatch/CommandText.h"
+#include "dispatch/WebCommand.h"
+#include "link/PortWriter.h"
+#include "shared/OperatorMessages.h"
+#include "shared/Timer.h"
 
 #include <utility>
 

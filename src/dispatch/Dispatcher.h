@@ -1,9 +1,9 @@
 #pragma once
 
-#include "CommandQueue.h"
-#include "Journal.h"
-#include "Poster.h"
-#include "Vars.h"
+#include "dispatch/CommandQueue.h"
+#include "dispatch/Journal.h"
+#include "shared/Poster.h"
+#include "shared/Vars.h"
 
 #include <QByteArrayView>
 

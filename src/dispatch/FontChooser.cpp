@@ -1,4 +1,4 @@
-#include "FontChooser.h"
+#include "dispatch/FontChooser.h"
 
 #include <QColorDialog>
 #include <QDialog>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "CommandQueue.h"
+#include "dispatch/CommandQueue.h"
 
 #include <QByteArrayView>
 

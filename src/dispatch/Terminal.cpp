@@ -1,9 +1,9 @@
-#include "Terminal.h"
+#include "dispatch/Terminal.h"
 
-#include "ConsoleOutput.h"
-#include "Cp1251.h"
-#include "OperatorMessages.h"
-#include "Timer.h"
+#include "dispatch/ConsoleOutput.h"
+#include "shared/Cp1251.h"
+#include "shared/OperatorMessages.h"
+#include "shared/Timer.h"
 
 namespace {
 

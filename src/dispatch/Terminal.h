@@ -1,13 +1,13 @@
 #pragma once
 
-#include "CommandQueue.h"
-#include "Dispatcher.h"
-#include "Journal.h"
-#include "PortControl.h"
-#include "PortMessages.h"
-#include "ReplyAssembler.h"
-#include "SerialLink.h"
-#include "WindowMessages.h"
+#include "dispatch/CommandQueue.h"
+#include "dispatch/Dispatcher.h"
+#include "dispatch/Journal.h"
+#include "link/PortControl.h"
+#include "link/PortMessages.h"
+#include "link/ReplyAssembler.h"
+#include "link/SerialLink.h"
+#include "shared/WindowMessages.h"
 
 #include <QObject>
 

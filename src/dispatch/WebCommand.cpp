@@ -1,4 +1,4 @@
-#include "WebCommand.h"
+#include "dispatch/WebCommand.h"
 
 void WebCommand::addLine(const ReplyLine& line) {
     std::lock_guard lock(m_mutex);

@@ -1,6 +1,6 @@
-#include "JournalIndex.h"
+#include "journal/JournalIndex.h"
 
-#include "TextSearch.h"
+#include "journal/TextSearch.h"
 
 #include <QElapsedTimer>
 #include <QList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Sqlite.h"
+#include "journal/Sqlite.h"
 
 #include <QByteArray>
 

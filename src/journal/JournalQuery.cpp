@@ -1,7 +1,7 @@
-#include "JournalQuery.h"
+#include "journal/JournalQuery.h"
 
-#include "JournalIndex.h"
-#include "TextSearch.h"
+#include "journal/JournalIndex.h"
+#include "journal/TextSearch.h"
 
 #include <sqlite3.h>
 

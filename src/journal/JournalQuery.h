@@ -1,7 +1,7 @@
 #pragma once
 
-#include "JournalReport.h"
-#include "Sqlite.h"
+#include "journal/JournalReport.h"
+#include "journal/Sqlite.h"
 
 #include <QString>
 #include <QStringList>

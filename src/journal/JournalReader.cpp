@@ -1,6 +1,6 @@
-#include "JournalReader.h"
+#include "journal/JournalReader.h"
 
-#include "JournalTexts.h"
+#include "journal/JournalTexts.h"
 
 #include <algorithm>
 #include <pthread.h>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "JournalQuery.h"
-#include "WindowMessages.h"
+#include "journal/JournalQuery.h"
+#include "shared/WindowMessages.h"
 
 #include <QObject>
 #include <QString>

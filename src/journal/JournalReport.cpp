@@ -1,4 +1,4 @@
-#include "JournalReport.h"
+#include "journal/JournalReport.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Journal.h"
+#include "dispatch/Journal.h"
 
 #include <QByteArrayView>
 

@@ -1,6 +1,6 @@
-#include "JournalStore.h"
+#include "journal/JournalStore.h"
 
-#include "Cp1251.h"
+#include "shared/Cp1251.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "JournalIndex.h"
-#include "JournalReport.h"
-#include "RefusalSums.h"
-#include "Sqlite.h"
+#include "journal/JournalIndex.h"
+#include "journal/JournalReport.h"
+#include "journal/RefusalSums.h"
+#include "journal/Sqlite.h"
 
 #include <QString>
 

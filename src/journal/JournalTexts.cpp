@@ -1,4 +1,4 @@
-#include "JournalTexts.h"
+#include "journal/JournalTexts.h"
 
 #include <QDateTime>
 #include <QSaveFile>

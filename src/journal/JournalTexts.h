@@ -1,6 +1,6 @@
 #pragma once
 
-#include "JournalQuery.h"
+#include "journal/JournalQuery.h"
 
 #include <QString>
 

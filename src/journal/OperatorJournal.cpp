@@ -1,4 +1,4 @@
-#include "OperatorJournal.h"
+#include "journal/OperatorJournal.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Journal.h"
-#include "JournalReport.h"
-#include "JournalStore.h"
-#include "RefusalSums.h"
-#include "WindowMessages.h"
+#include "dispatch/Journal.h"
+#include "journal/JournalReport.h"
+#include "journal/JournalStore.h"
+#include "journal/RefusalSums.h"
+#include "shared/WindowMessages.h"
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
-#include "RefusalSums.h"
+#include "journal/RefusalSums.h"
 
-#include "JournalReport.h"
+#include "journal/JournalReport.h"
 
 #include <algorithm>
 

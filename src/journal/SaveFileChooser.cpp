@@ -1,4 +1,4 @@
-#include "SaveFileChooser.h"
+#include "journal/SaveFileChooser.h"
 
 #include <QFileDialog>
 

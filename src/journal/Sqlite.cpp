@@ -1,4 +1,4 @@
-#include "Sqlite.h"
+#include "journal/Sqlite.h"
 
 #include <QFile>
 

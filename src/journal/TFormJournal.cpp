@@ -1,11 +1,11 @@
-#include "TFormJournal.h"
+#include "journal/TFormJournal.h"
 
-#include "DesignScale.h"
-#include "Faces.h"
-#include "JournalTexts.h"
-#include "OperatorJournal.h"
-#include "OperatorMessages.h"
-#include "Widgets.h"
+#include "journal/JournalTexts.h"
+#include "journal/OperatorJournal.h"
+#include "shared/DesignScale.h"
+#include "shared/Faces.h"
+#include "shared/OperatorMessages.h"
+#include "shared/Widgets.h"
 
 #include <QAbstractTableModel>
 #include <QCloseEvent>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FontChooser.h"
-#include "JournalReader.h"
-#include "SaveFileChooser.h"
+#include "dispatch/FontChooser.h"
+#include "journal/JournalReader.h"
+#include "journal/SaveFileChooser.h"
 
 #include <QDateTime>
 #include <QWidget>

@@ -1,4 +1,4 @@
-#include "TextSearch.h"
+#include "journal/TextSearch.h"
 
 #include <QList>
 #include <QString>

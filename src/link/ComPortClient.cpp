@@ -1,4 +1,4 @@
-#include "ComPortClient.h"
+#include "link/ComPortClient.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "SerialDevice.h"
-#include "Telnet.h"
+#include "link/SerialDevice.h"
+#include "link/Telnet.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

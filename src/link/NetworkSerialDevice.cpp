@@ -1,6 +1,6 @@
-#include "NetworkSerialDevice.h"
+#include "link/NetworkSerialDevice.h"
 
-#include "Cp1251.h"
+#include "shared/Cp1251.h"
 
 #include <QRegularExpression>
 

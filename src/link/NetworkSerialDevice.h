@@ -1,7 +1,7 @@
 #pragma once
 
-#include "ComPortClient.h"
-#include "SerialDevice.h"
+#include "link/ComPortClient.h"
+#include "link/SerialDevice.h"
 
 #include <QString>
 

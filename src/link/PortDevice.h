@@ -1,8 +1,8 @@
 #pragma once
 
-#include "NetworkSerialDevice.h"
-#include "PosixSerialDevice.h"
-#include "SerialDevice.h"
+#include "link/NetworkSerialDevice.h"
+#include "link/PosixSerialDevice.h"
+#include "link/SerialDevice.h"
 
 #include <memory>
 

@@ -1,4 +1,4 @@
-#include "PortReader.h"
+#include "link/PortReader.h"
 
 #include <array>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "PortMessages.h"
-#include "SerialDevice.h"
+#include "link/PortMessages.h"
+#include "link/SerialDevice.h"
 
 #include <QByteArrayView>
 

@@ -1,4 +1,4 @@
-#include "PortSettingsDialog.h"
+#include "link/PortSettingsDialog.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

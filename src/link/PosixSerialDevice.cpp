@@ -1,4 +1,4 @@
-#include "PosixSerialDevice.h"
+#include "link/PosixSerialDevice.h"
 
 #include <array>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SerialDevice.h"
+#include "link/SerialDevice.h"
 
 // A terminal device (/dev/ttyS0, /dev/ttyUSB0, a pseudo-terminal) opened as the exchange's
 // line. The open keeps the line's speed, framing and flow control as the system holds

@@ -1,4 +1,4 @@
-#include "ReplyAssembler.h"
+#include "link/ReplyAssembler.h"
 
 void ReplyAssembler::AddChar(std::uint8_t byte) {
     if (byte == 0)

@@ -1,4 +1,4 @@
-#include "SerialLink.h"
+#include "link/SerialLink.h"
 
 #include <cstdlib>
 

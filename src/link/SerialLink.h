@@ -1,8 +1,8 @@
 #pragma once
 
-#include "PortReader.h"
-#include "PortWriter.h"
-#include "SerialDevice.h"
+#include "link/PortReader.h"
+#include "link/PortWriter.h"
+#include "link/SerialDevice.h"
 
 #include <QString>
 

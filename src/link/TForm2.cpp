@@ -1,9 +1,9 @@
-#include "TForm2.h"
+#include "link/TForm2.h"
 
-#include "OperatorMessages.h"
-#include "PortControl.h"
-#include "PortSettingsDialog.h"
-#include "Widgets.h"
+#include "link/PortControl.h"
+#include "link/PortSettingsDialog.h"
+#include "shared/OperatorMessages.h"
+#include "shared/Widgets.h"
 
 #include <QGroupBox>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "Telnet.h"
+#include "link/Telnet.h"
 
 #include <initializer_list>
 

@@ -1,4 +1,4 @@
-#include "ActivationWatch.h"
+#include "shared/ActivationWatch.h"
 
 #include <QGuiApplication>
 #include <QWidget>

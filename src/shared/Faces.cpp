@@ -1,4 +1,4 @@
-#include "Faces.h"
+#include "shared/Faces.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "MessageBoxes.h"
+#include "shared/MessageBoxes.h"
 
 #include <QApplication>
 #include <QMessageBox>

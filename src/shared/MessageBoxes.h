@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OperatorMessages.h"
+#include "shared/OperatorMessages.h"
 
 class QWidget;
 

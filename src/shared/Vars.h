@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ShortText.h"
+#include "shared/ShortText.h"
 
 #include <cstdint>
 

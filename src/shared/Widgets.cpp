@@ -1,4 +1,4 @@
-#include "Widgets.h"
+#include "shared/Widgets.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "WindowMessages.h"
+#include "shared/WindowMessages.h"
 
 #include <QElapsedTimer>
 #include <QSocketNotifier>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Poster.h"
+#include "shared/Poster.h"
 
 #include <QObject>
 

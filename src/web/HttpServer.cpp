@@ -1,7 +1,7 @@
-#include "HttpServer.h"
+#include "web/HttpServer.h"
 
-#include "HttpsPair.h"
-#include "WebParameters.h"
+#include "web/HttpsPair.h"
+#include "web/WebParameters.h"
 
 #include <QList>
 

@@ -1,4 +1,4 @@
-#include "HttpsPair.h"
+#include "web/HttpsPair.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WebExchange.h"
+#include "web/WebExchange.h"
 
 #include <QByteArray>
 #include <QByteArrayView>

@@ -1,4 +1,4 @@
-#include "PasswordThrottle.h"
+#include "web/PasswordThrottle.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WebSlots.h"
+#include "web/WebSlots.h"
 
 #include <QByteArrayView>
 

@@ -1,7 +1,7 @@
-#include "RequestGuards.h"
+#include "web/RequestGuards.h"
 
-#include "Cp1251.h"
-#include "WebPage.h"
+#include "shared/Cp1251.h"
+#include "web/WebPage.h"
 
 #include <QHostInfo>
 

@@ -1,15 +1,15 @@
-#include "RequestHandler.h"
+#include "web/RequestHandler.h"
 
-#include "CommandText.h"
-#include "Cp1251.h"
-#include "Dispatcher.h"
-#include "Journal.h"
-#include "PasswordThrottle.h"
-#include "RequestGuards.h"
-#include "WebAccessList.h"
-#include "WebCommand.h"
-#include "WebPage.h"
-#include "WebParameters.h"
+#include "dispatch/CommandText.h"
+#include "dispatch/Dispatcher.h"
+#include "dispatch/Journal.h"
+#include "dispatch/WebCommand.h"
+#include "shared/Cp1251.h"
+#include "web/PasswordThrottle.h"
+#include "web/RequestGuards.h"
+#include "web/WebAccessList.h"
+#include "web/WebPage.h"
+#include "web/WebParameters.h"
 
 namespace ReplyPage {
 

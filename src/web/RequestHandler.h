@@ -1,8 +1,8 @@
 #pragma once
 
-#include "PageFolder.h"
-#include "WebExchange.h"
-#include "WebSlots.h"
+#include "web/PageFolder.h"
+#include "web/WebExchange.h"
+#include "web/WebSlots.h"
 
 #include <QByteArray>
 #include <QList>

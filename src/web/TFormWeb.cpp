@@ -1,11 +1,11 @@
-#include "TFormWeb.h"
+#include "web/TFormWeb.h"
 
-#include "Cp1251.h"
-#include "DesignScale.h"
-#include "Faces.h"
-#include "OperatorMessages.h"
-#include "WebService.h"
-#include "Widgets.h"
+#include "shared/Cp1251.h"
+#include "shared/DesignScale.h"
+#include "shared/Faces.h"
+#include "shared/OperatorMessages.h"
+#include "shared/Widgets.h"
+#include "web/WebService.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "HttpServer.h"
-#include "Timer.h"
-#include "WebAccessList.h"
+#include "shared/Timer.h"
+#include "web/HttpServer.h"
+#include "web/WebAccessList.h"
 
 #include <QDir>
 #include <QWidget>

@@ -1,6 +1,6 @@
-#include "WebAccessList.h"
+#include "web/WebAccessList.h"
 
-#include "Cp1251.h"
+#include "shared/Cp1251.h"
 
 #include <QFile>
 #include <QSaveFile>

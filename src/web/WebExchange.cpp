@@ -1,4 +1,4 @@
-#include "WebExchange.h"
+#include "web/WebExchange.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

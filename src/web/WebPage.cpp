@@ -1,6 +1,6 @@
-#include "WebPage.h"
+#include "web/WebPage.h"
 
-#include "Cp1251.h"
+#include "shared/Cp1251.h"
 
 namespace {
 

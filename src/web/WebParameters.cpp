@@ -1,4 +1,4 @@
-#include "WebParameters.h"
+#include "web/WebParameters.h"
 
 #include <QList>
 

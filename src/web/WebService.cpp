@@ -1,7 +1,7 @@
-#include "WebService.h"
+#include "web/WebService.h"
 
-#include "Dispatcher.h"
-#include "Timer.h"
+#include "dispatch/Dispatcher.h"
+#include "shared/Timer.h"
 
 #include <chrono>
 

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "HttpServer.h"
-#include "Journal.h"
-#include "PageFolder.h"
-#include "PasswordThrottle.h"
-#include "RequestHandler.h"
-#include "WebAccessList.h"
-#include "WebSlots.h"
-#include "WindowMessages.h"
+#include "dispatch/Journal.h"
+#include "shared/WindowMessages.h"
+#include "web/HttpServer.h"
+#include "web/PageFolder.h"
+#include "web/PasswordThrottle.h"
+#include "web/RequestHandler.h"
+#include "web/WebAccessList.h"
+#include "web/WebSlots.h"
 
 #include <QObject>
 

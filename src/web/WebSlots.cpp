@@ -1,4 +1,4 @@
-#include "WebSlots.h"
+#include "web/WebSlots.h"
 
 #include <algorithm>
 #include <utility>

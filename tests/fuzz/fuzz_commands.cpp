@@ -1,14 +1,14 @@
 // The command builders of the three pages and the module range rule, fed arbitrary field
 // texts. Every command must be its full text cut to 50 characters, and go out on the line
 // cut to 40; every module count is 1 to 256 or unknown, and then the operator is asked.
-#include "CommandBuilders.h"
-#include "CommandQueue.h"
-#include "CommandText.h"
-#include "Cp1251.h"
-#include "Dispatcher.h"
 #include "Fakes.h"
 #include "FuzzSupport.h"
-#include "ModuleRange.h"
+#include "commands/CommandBuilders.h"
+#include "commands/ModuleRange.h"
+#include "dispatch/CommandQueue.h"
+#include "dispatch/CommandText.h"
+#include "dispatch/Dispatcher.h"
+#include "shared/Cp1251.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,8 @@
 // The code page 1251 conversion both ways, checked against glibc's iconv, a converter
 // independent of the ICU tables behind Qt. The same input is read once as bytes from the
 // line and once as a text to send.
-#include "Cp1251.h"
 #include "FuzzSupport.h"
+#include "shared/Cp1251.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,7 +2,7 @@
 // whatever the path, no file outside the folder "WEB" is ever named, no name is longer
 // than 80 characters, and only regular files are served.
 #include "FuzzSupport.h"
-#include "PageFolder.h"
+#include "web/PageFolder.h"
 
 #include <QByteArray>
 #include <QDir>

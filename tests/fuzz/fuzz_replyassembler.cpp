@@ -3,7 +3,7 @@
 // line rules one by one, then against a model that works the same bytes out segment by
 // segment instead of byte by byte.
 #include "FuzzSupport.h"
-#include "ReplyAssembler.h"
+#include "link/ReplyAssembler.h"
 
 #include <QByteArray>
 

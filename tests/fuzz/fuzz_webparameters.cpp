@@ -1,7 +1,7 @@
 // The parameter text of a browser's request and the one value taken from it, for any form
 // body and query string a client may send.
 #include "FuzzSupport.h"
-#include "WebParameters.h"
+#include "web/WebParameters.h"
 
 #include <QByteArray>
 #include <QList>

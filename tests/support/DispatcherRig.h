@@ -1,10 +1,10 @@
 #pragma once
 
-#include "Dispatcher.h"
 #include "Fakes.h"
-#include "Journal.h"
-#include "Vars.h"
-#include "WebCommand.h"
+#include "dispatch/Dispatcher.h"
+#include "dispatch/Journal.h"
+#include "dispatch/WebCommand.h"
+#include "shared/Vars.h"
 
 #include <memory>
 

@@ -1,14 +1,14 @@
 #pragma once
 
-#include "ConsoleOutput.h"
-#include "Cp1251.h"
-#include "Dispatcher.h"
-#include "Journal.h"
-#include "OperatorMessages.h"
-#include "PortWriter.h"
-#include "SerialDevice.h"
-#include "Timer.h"
-#include "WindowMessages.h"
+#include "dispatch/ConsoleOutput.h"
+#include "dispatch/Dispatcher.h"
+#include "dispatch/Journal.h"
+#include "link/PortWriter.h"
+#include "link/SerialDevice.h"
+#include "shared/Cp1251.h"
+#include "shared/OperatorMessages.h"
+#include "shared/Timer.h"
+#include "shared/WindowMessages.h"
 
 #include <QByteArray>
 #include <QList>

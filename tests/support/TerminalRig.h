@@ -1,12 +1,12 @@
 #pragma once
 
-#include "Console.h"
 #include "Fakes.h"
-#include "Journal.h"
-#include "PortDevice.h"
 #include "SimulatedExchange.h"
-#include "Terminal.h"
-#include "Vars.h"
+#include "dispatch/Console.h"
+#include "dispatch/Journal.h"
+#include "dispatch/Terminal.h"
+#include "link/PortDevice.h"
+#include "shared/Vars.h"
 
 #include <QtGlobal>
 

@@ -1,15 +1,15 @@
 #pragma once
 
 #include "Fakes.h"
-#include "PortDevice.h"
 #include "SimulatedExchange.h"
-#include "Station.h"
-#include "TForm1.h"
-#include "TForm2.h"
-#include "TForm3.h"
-#include "TFormDel.h"
-#include "Terminal.h"
-#include "Vars.h"
+#include "app/Station.h"
+#include "app/TForm1.h"
+#include "app/TForm3.h"
+#include "commands/TFormDel.h"
+#include "dispatch/Terminal.h"
+#include "link/PortDevice.h"
+#include "link/TForm2.h"
+#include "shared/Vars.h"
 
 #include <QAbstractButton>
 #include <QApplication>
