@@ -47,9 +47,23 @@ QByteArray folded(QByteArrayView utf8) {
     return text;
 }
 
+// An ASCII needle is compared with the text's bytes as they are, their ASCII letters folded.
+bool holdsAscii(QByteArrayView text, QByteArrayView needle) {
+    const char first = needle.front();
+    const qsizetype last = text.size() - needle.size();
+    for (qsizetype at = 0; at <= last; ++at)
+        if (lowerAscii(text[at]) == first &&
+            std::equal(needle.begin() + 1, needle.end(), text.begin() + at + 1,
+                       [](char n, char t) { return n == lowerAscii(t); }))
+            return true;
+    return false;
+}
+
 bool holds(QByteArrayView utf8, QByteArrayView needle, QByteArray& scratch) {
     if (needle.isEmpty())
         return true;
+    if (isAscii(needle))
+        return holdsAscii(utf8, needle);
     fold(utf8, scratch);
     return QByteArrayView(scratch).indexOf(needle) >= 0;
 }
