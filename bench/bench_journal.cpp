@@ -5,8 +5,11 @@
 // and a series of searches over today and over the whole journal, each from the request to
 // the table filled and the newest record's reply shown, and the window thread's longest pause
 // meanwhile (the searches run on the window's reader thread). Last, it writes 5 000 lines/s
-// for a while by the computer's clock and prints how many reports waited at most.
+// for a while by the computer's clock and prints how many reports waited at most; then makes
+// the file one of version 2 (without the text index) and times the upgrade: the start, the
+// index's building by the writer, and a search during and after it.
 //   bench_journal [days] [folder]   (1 day; a temporary folder)
+#include "journal/JournalQuery.h"
 #include "journal/OperatorJournal.h"
 #include "journal/Sqlite.h"
 #include "journal/TFormJournal.h"
@@ -29,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <sqlite3.h>
 #include <thread>
 #include <vector>
@@ -165,8 +169,62 @@ void print(const char* what, const Timed& timed, const TFormJournal& form) {
 
 } // namespace
 
+// The file as version 2 left it: without the text index and the two columns of version 3.
+bool makeVersion2(const QString& path) {
+    Sqlite::Connection db;
+    return db.open(path, false) == SQLITE_OK &&
+           db.exec("DROP TABLE text_index; DROP TABLE unindexed;"
+                   "ALTER TABLE records DROP COLUMN stopped;"
+                   "ALTER TABLE records DROP COLUMN after_silence;"
+                   "PRAGMA user_version = 2; VACUUM") == SQLITE_OK;
+}
+
+// Milliseconds that a search of the whole journal for one reply's text takes.
+double searchMs(const QString& path, const QString& text) {
+    QElapsedTimer timer;
+    timer.start();
+    JournalQuery query(path);
+    JournalFilter filter;
+    filter.to = std::numeric_limits<std::int64_t>::max();
+    filter.text = text;
+    const std::size_t found = query.find(filter, TFormJournal::MAX_RECORDS).rows.size();
+    const double ms = timer.nsecsElapsed() / 1e6;
+    std::printf("  search for \"%s\": %zu records in %.0f ms\n", qPrintable(text), found, ms);
+    return ms;
+}
+
+// The upgrade of a version-2 file: how long the program takes to start and record, how long
+// its writer takes to build the index while the program runs, and a search meanwhile.
+void upgrade(const QString& path, const JournalStore::Limits& limits) {
+    QElapsedTimer timer;
+    timer.start();
+    if (!makeVersion2(path)) {
+        std::printf("upgrade: the file could not be made one of version 2\n");
+        return;
+    }
+    std::printf("upgrade: the file made one of version 2 in %.1f s, %.0f MB\n",
+                timer.nsecsElapsed() / 1e9, QFileInfo(path).size() / 1e6);
+    timer.restart();
+    OperatorJournal journal({path, OperatorJournal::systemClock, limits});
+    journal.commandRefused(Refusal::QueueFull, CommandSource::Typed, {},
+                           "RECORDED DURING THE UPGRADE");
+    journal.flush();
+    std::printf("upgrade: started and recorded a line in %.0f ms; during the build:\n",
+                timer.nsecsElapsed() / 1e6);
+    searchMs(path, QStringLiteral("COMMAND 0031337"));
+    Sqlite::Connection db;
+    db.open(path, true);
+    while (db.integer("SELECT EXISTS(SELECT 1 FROM unindexed)") != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::printf("upgrade: the index built %.1f s after the start; then:\n",
+                timer.nsecsElapsed() / 1e9);
+    searchMs(path, QStringLiteral("COMMAND 0031337"));
+    searchMs(path, QStringLiteral("recorded during"));
+}
+
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // each figure as it comes, also into a file
     QApplication application(argc, argv);
     const int days = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
     QTemporaryDir temporary;
@@ -229,5 +287,7 @@ int main(int argc, char* argv[]) {
     search("the week before (nothing)", QStringLiteral("Все"), QStringLiteral("COMMAND"));
     form.close();
     sustained(journal, clock);
+    journal.finish();
+    upgrade(path, limits);
     return 0;
 }

@@ -34,6 +34,52 @@ const char* originCondition(JournalFilter::Origins origins) {
     return "";
 }
 
+// The records that some statements name, each newest first, merged: newest first, once each.
+class NewestFirst {
+public:
+    explicit NewestFirst(std::vector<Sqlite::Statement*> sources)
+        : m_sources(std::move(sources)), m_heads(m_sources.size()) {
+        for (std::size_t i = 0; i < m_sources.size(); ++i)
+            advance(i);
+    }
+    // The next record; false at the end, or when reading failed (failed()).
+    bool next(std::int64_t& record) {
+        while (!m_failed) {
+            const auto newest = std::max_element(m_heads.begin(), m_heads.end());
+            if (newest == m_heads.end() || *newest == NONE)
+                return false;
+            record = *newest;
+            advance(std::size_t(newest - m_heads.begin()));
+            if (std::exchange(m_previous, record) != record)
+                return true;
+        }
+        return false;
+    }
+    bool failed() const { return m_failed; }
+
+private:
+    static constexpr std::int64_t NONE = -1; // a source at its end: record ids are positive
+
+    void advance(std::size_t i) {
+        const int code = m_sources[i]->step();
+        m_heads[i] = code == SQLITE_ROW ? m_sources[i]->integer(0) : NONE;
+        m_failed = m_failed || (code != SQLITE_ROW && code != SQLITE_DONE);
+    }
+
+    std::vector<Sqlite::Statement*> m_sources;
+    std::vector<std::int64_t> m_heads;
+    std::int64_t m_previous = NONE;
+    bool m_failed = false;
+};
+
+// The record's text, or one of its lines, holds the folded text given as `needle`.
+QByteArray holdsText(const char* needle) {
+    return QByteArray("(holds(records.text, ") + needle +
+           ") OR EXISTS(SELECT 1 FROM lines WHERE lines.record = records.id AND "
+           "holds(lines.text, " +
+           needle + ")))";
+}
+
 template <class T> std::optional<T> optional(const Sqlite::Statement& row, int column) {
     return row.isNull(column) ? std::nullopt : std::optional<T>(T(row.integer(column)));
 }
@@ -126,10 +172,11 @@ JournalQuery::Found JournalQuery::findText(const JournalFilter& filter, int limi
                                     "AND rowid BETWEEN ?2 AND ?3 ORDER BY rowid DESC");
     Sqlite::Statement listed(m_db, "SELECT record FROM unindexed WHERE record BETWEEN ?1 AND ?2 "
                                    "ORDER BY record DESC");
-    Sqlite::Statement scanned(m_db, "SELECT id FROM records WHERE id BETWEEN ?1 AND ?2 AND "
-                                    "(holds(text, ?3) OR id IN (SELECT record FROM lines "
-                                    "WHERE record BETWEEN ?1 AND ?2 AND holds(text, ?3))) "
-                                    "ORDER BY id DESC");
+    // Newest first in the order of the records' table: a text found often is found in the
+    // newest records, and the scan stops there.
+    const QByteArray scan = "SELECT id FROM records WHERE id BETWEEN ?1 AND ?2 AND " +
+                            holdsText("?3") + " ORDER BY id DESC";
+    Sqlite::Statement scanned(m_db, scan.constData());
     std::vector<Sqlite::Statement*> sources;
     if (!match.isEmpty() && indexed.isValid() && listed.isValid()) {
         indexed.bindText(1, match).bind(2, first).bind(3, last);
@@ -143,22 +190,27 @@ JournalQuery::Found JournalQuery::findText(const JournalFilter& filter, int limi
     QByteArray sql = COLUMNS;
     sql += "WHERE id = ?5 AND time BETWEEN ?1 AND ?2";
     sql += originCondition(filter.origins);
-    sql += " AND (holds(text, ?4) OR EXISTS(SELECT 1 FROM lines WHERE record = ?5 AND "
-           "holds(text, ?4)))";
+    sql += " AND " + holdsText("?4");
     Sqlite::Statement check(m_db, sql.constData());
     const QByteArray address = filter.address.toUtf8();
-    const bool found = eachNewest(
-        sources,
-        [&](std::int64_t record) {
-            check.bind(1, filter.from).bind(2, filter.to).bindText(3, address).bindText(4, needle);
-            const int code = check.bind(5, record).step();
-            if (code == SQLITE_ROW)
-                result.rows.push_back(rowOf(check));
-            check.reset();
-            return code == SQLITE_ROW || code == SQLITE_DONE;
-        },
-        limit + 1, result.rows);
-    result.failed = !found;
+    NewestFirst candidates(sources);
+    std::int64_t record = 0;
+    for (int looked = 1; int(result.rows.size()) <= limit && candidates.next(record); ++looked) {
+        if (looked % RECORDS_BETWEEN_CHECKS == 0 && m_stopped && m_stopped()) {
+            result.failed = true;
+            break;
+        }
+        check.bind(1, filter.from).bind(2, filter.to).bindText(3, address).bindText(4, needle);
+        const int code = check.bind(5, record).step();
+        if (code == SQLITE_ROW)
+            result.rows.push_back(rowOf(check));
+        check.reset();
+        if (code != SQLITE_ROW && code != SQLITE_DONE) {
+            result.failed = true;
+            break;
+        }
+    }
+    result.failed = result.failed || candidates.failed();
     result.more = int(result.rows.size()) > limit;
     if (result.more)
         result.rows.pop_back();
@@ -167,44 +219,6 @@ JournalQuery::Found JournalQuery::findText(const JournalFilter& filter, int limi
         return std::pair(a.time, a.id) > std::pair(b.time, b.id);
     });
     return result;
-}
-
-// Hands the records that the sources name (each newest first) to `look`, newest first, once
-// each, until `rows` holds `enough`. False when reading failed or was stopped.
-bool JournalQuery::eachNewest(const std::vector<Sqlite::Statement*>& sources,
-                              const std::function<bool(std::int64_t)>& look, int enough,
-                              const std::vector<JournalRow>& rows) const {
-    std::vector<std::int64_t> heads(sources.size());
-    std::vector<bool> ended(sources.size());
-    const auto advance = [&](std::size_t i) {
-        const int code = sources[i]->step();
-        ended[i] = code != SQLITE_ROW;
-        heads[i] = ended[i] ? 0 : sources[i]->integer(0);
-        return code == SQLITE_ROW || code == SQLITE_DONE;
-    };
-    for (std::size_t i = 0; i < sources.size(); ++i)
-        if (!advance(i))
-            return false;
-    std::int64_t previous = 0;
-    for (int looked = 1; int(rows.size()) < enough; ++looked) {
-        std::size_t newest = sources.size();
-        for (std::size_t i = 0; i < sources.size(); ++i)
-            if (!ended[i] && (newest == sources.size() || heads[i] > heads[newest]))
-                newest = i;
-        if (newest == sources.size())
-            return true;
-        const std::int64_t record = heads[newest];
-        if (!advance(newest))
-            return false;
-        if (record == previous)
-            continue;
-        previous = record;
-        if (!look(record))
-            return false;
-        if (looked % RECORDS_BETWEEN_CHECKS == 0 && m_stopped && m_stopped())
-            return false;
-    }
-    return true;
 }
 
 JournalRow JournalQuery::rowOf(const Sqlite::Statement& select) {

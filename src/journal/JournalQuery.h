@@ -80,9 +80,6 @@ private:
     static JournalRow rowOf(const Sqlite::Statement& select);
     Found findAll(const JournalFilter& filter, int limit);
     Found findText(const JournalFilter& filter, int limit);
-    bool eachNewest(const std::vector<Sqlite::Statement*>& sources,
-                    const std::function<bool(std::int64_t)>& look, int enough,
-                    const std::vector<JournalRow>& rows) const;
 
     Sqlite::Connection m_db;
     std::function<bool()> m_stopped;
