@@ -269,6 +269,7 @@ int main(int argc, char* argv[]) {
         search("text in every reply", QStringLiteral("Все"), QStringLiteral("status ok"));
         search("a command's text", QStringLiteral("Все"), command);
         search("two characters", QStringLiteral("Все"), QStringLiteral("Ok"));
+        search("two characters found nowhere", QStringLiteral("Все"), QStringLiteral("#!"));
         search("console", QStringLiteral("Пульт"), {});
         search("one web address", QStringLiteral("Web 192.168.1.22"), {});
         search("one web address and a text", QStringLiteral("Web 192.168.1.22"),

@@ -170,8 +170,10 @@ JournalQuery::Found JournalQuery::findText(const JournalFilter& filter, int limi
     const QByteArray match = m_indexUsed ? JournalIndex::matchQuery(needle) : QByteArray();
     Sqlite::Statement indexed(m_db, "SELECT rowid FROM text_index WHERE text_index MATCH ?1 "
                                     "AND rowid BETWEEN ?2 AND ?3 ORDER BY rowid DESC");
-    Sqlite::Statement listed(m_db, "SELECT record FROM unindexed WHERE record BETWEEN ?1 AND ?2 "
-                                   "ORDER BY record DESC");
+    const QByteArray unlisted = "SELECT id FROM unindexed JOIN records ON id = record WHERE "
+                                "record BETWEEN ?1 AND ?2 AND " +
+                                holdsText("?3") + " ORDER BY record DESC";
+    Sqlite::Statement listed(m_db, unlisted.constData());
     // Newest first in the order of the records' table: a text found often is found in the
     // newest records, and the scan stops there.
     const QByteArray scan = "SELECT id FROM records WHERE id BETWEEN ?1 AND ?2 AND " +
@@ -180,7 +182,7 @@ JournalQuery::Found JournalQuery::findText(const JournalFilter& filter, int limi
     std::vector<Sqlite::Statement*> sources;
     if (!match.isEmpty() && indexed.isValid() && listed.isValid()) {
         indexed.bindText(1, match).bind(2, first).bind(3, last);
-        listed.bind(1, first).bind(2, last);
+        listed.bind(1, first).bind(2, last).bindText(3, needle);
         sources = {&indexed, &listed};
     } else {
         scanned.bind(1, first).bind(2, last).bindText(3, needle);
