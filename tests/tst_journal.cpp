@@ -174,7 +174,7 @@ struct LineRig : JournalFile {
             line.terminal->closePort();
         else if (word == QLatin1String("hangup")) {
             line.exchange.hangUp();
-            return QTest::qWaitFor([&] { return !line.terminal->portIsOpen(); });
+            return QTest::qWaitFor([&] { return line.terminal->lineWaiting(); });
         } else if (word == QLatin1String("off")) // as the web server's switch does
             line.terminal->dispatcher().discardWaitingWeb();
         else if (word == QLatin1String("stop"))
@@ -405,10 +405,10 @@ void TestJournal::commandRecords_data() {
     QTest::newRow("port closed while awaited; the wait runs on")
         << QStringList{"open", "silent", "type A-B", "received 1", "close", "wait", "answered"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent[]", CLOSED};
-    QTest::newRow("line lost while awaited")
-        << QStringList{"open", "silent", "type A-B", "received 1", "hangup"}
-        << QStringList{OPENED, "+0 Пульт: A-B - PortLost sent",
-                       "+0 Порт: связь потеряна: Com1 <device>"};
+    QTest::newRow("line lost while awaited: ended at once, the next waits, then closed")
+        << QStringList{"open", "silent", "type A-B", "type C-D", "received 1", "hangup", "close"}
+        << QStringList{OPENED, "+0 Пульт: A-B - PortLost sent", "+0 Пульт: C-D - NotSent unsent",
+                       "+0 Порт: связь потеряна, ждём её: Com1 <device>", CLOSED};
     QTest::newRow("reopened: the queued entry thrown away")
         << QStringList{"open", "silent", "type A-B", "type C-D", "received 1", "close", "open"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortClosed sent", "+0 Пульт: C-D - Reopened unsent",
