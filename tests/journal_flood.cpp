@@ -35,9 +35,12 @@ int main(int argc, char* argv[]) {
     Vars vars;
     FakeTimer replyWait;
     FakeTimer consoleTrim{Console::TRIM_INTERVAL_MS};
+    FakeTimer lineRetry;
+    FakeTimer lineWait;
     RecordingConsole console;
     RecordingMessages messages;
-    Terminal terminal(vars, PosixSerialDevice::create(), replyWait, consoleTrim, messages, journal);
+    Terminal terminal(vars, PosixSerialDevice::create(),
+                      {replyWait, consoleTrim, lineRetry, lineWait}, messages, journal);
     terminal.setConsole(&console);
     if (!terminal.OpenComPort(QStringLiteral("Com1"), 1))
         return 4;

@@ -31,6 +31,8 @@ ReplyLine line(const char* text) {
 class TestDispatcher : public QObject {
     Q_OBJECT
 private slots:
+    void lostLineHoldsTheQueue_data();
+    void lostLineHoldsTheQueue();
     void writesTextAndCarriageReturn_data();
     void writesTextAndCarriageReturn();
     void queueCommandKeepsLastCommand();
@@ -410,6 +412,73 @@ void TestDispatcher::appendsFromManyThreads() {
         QCOMPARE(replies[i]->outcome(), WebCommand::Outcome::Answered);
         QCOMPARE(replies[i]->lines(), QList<QByteArray>{QByteArray::number(i)}); // its own reply
     }
+}
+
+// Steps: "web X" / "console X" queue a command, "lost" and "back" are the line's loss and
+// return, "prompt" ends the reply on the line, "tick N" moves the clock, "fire" runs the line
+// wait's timer if it is set (a timer that fires early ends nothing). What was written and how each
+// web command ended is compared, and when the line wait's timer would fire next.
+void TestDispatcher::lostLineHoldsTheQueue_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("outcomes");
+    QTest::addColumn<int>("nextWaitEnd"); // -1: no timer set
+    QTest::newRow("the command on the line ends with what came; the next waits for the return")
+        << QStringList{"web A", "web B", "lost", "back"} << "A|B"
+        << "A=lost B=waiting" << -1;
+    QTest::newRow("a web command waits 60 s for the line, then ends unsent, for good")
+        << QStringList{"lost", "web A", "tick 59999", "fire", "tick 1", "fire", "back"} << ""
+        << "A=down" << -1;
+    QTest::newRow("waits count from the loss, or from the queuing when it came later")
+        << QStringList{"web A", "web B", "tick 10000", "lost", "tick 50000",
+                       "web C", "fire",  "tick 10000", "fire"}
+        << "A"
+        << "A=lost B=down C=waiting" << 50000;
+    QTest::newRow("console commands wait as long as it takes, web ones around them end")
+        << QStringList{"lost",       "console K", "web A", "console L",
+                       "tick 60000", "fire",      "back",  "prompt"}
+        << "K|L"
+        << "A=down" << -1;
+    QTest::newRow("the return ends the web waits; the queue goes on in order")
+        << QStringList{"console K", "web A", "lost", "web B", "tick 1000", "back"} << "K|A"
+        << "A=waiting B=waiting" << -1;
+}
+
+void TestDispatcher::lostLineHoldsTheQueue() {
+    QFETCH(QStringList, steps);
+    Rig rig;
+    std::map<QString, std::shared_ptr<WebCommand>> web;
+    for (const QString& step : steps) {
+        const QString word = step.section(QLatin1Char(' '), 0, 0);
+        const QString rest = step.section(QLatin1Char(' '), 1);
+        if (word == QLatin1String("web"))
+            web[rest] = rig.web(rest.toLatin1());
+        else if (word == QLatin1String("console"))
+            rig.dispatcher.appendConsole(rest.toLatin1());
+        else if (word == QLatin1String("lost"))
+            rig.dispatcher.lineLost();
+        else if (word == QLatin1String("back"))
+            rig.dispatcher.lineBack();
+        else if (word == QLatin1String("tick"))
+            rig.now += rest.toLongLong();
+        else if (word == QLatin1String("fire"))
+            rig.lineWait.elapse();
+        else if (word == QLatin1String("prompt"))
+            rig.replyEnds();
+        rig.deliver();
+    }
+    QStringList written;
+    for (const QByteArray& bytes : rig.port.writes)
+        written << QString::fromLatin1(bytes.chopped(1));
+    QTEST(written.join(QLatin1Char('|')), "written");
+    const std::map<WebCommand::Outcome, QString> names{{WebCommand::Outcome::Waiting, "waiting"},
+                                                       {WebCommand::Outcome::LineLost, "lost"},
+                                                       {WebCommand::Outcome::LineDown, "down"}};
+    QStringList outcomes;
+    for (const auto& [name, command] : web)
+        outcomes << name + QLatin1Char('=') + names.at(command->outcome());
+    QTEST(outcomes.join(QLatin1Char(' ')), "outcomes");
+    QTEST(rig.lineWait.isEnabled() ? rig.lineWait.interval() : -1, "nextWaitEnd");
 }
 
 QTEST_APPLESS_MAIN(TestDispatcher)

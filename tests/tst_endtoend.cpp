@@ -51,7 +51,7 @@ private slots:
     void unsolicitedLinesReachTheConsole();
     void floodArrivesWholeAndInOrder();
     void webReplyGoesToItsRequestOnly();
-    void unpluggedLineClosesThePort();
+    void unpluggedLineComesBackByItself();
     void missingDeviceCannotOpen();
     void openIsExclusive();
     void hangUpSoak();
@@ -246,18 +246,48 @@ void TestEndToEnd::webReplyGoesToItsRequestOnly() {
     QCOMPARE(rig.terminal->dispatcher().WebReplyReady(), 1);
 }
 
-void TestEndToEnd::unpluggedLineClosesThePort() {
+// The device is linked at a path, as udev links an adapter: the link goes and the line hangs
+// up (the adapter is pulled), a new line is linked at the same path (plugged back in). The
+// command on the line ends at once and is never written again; the commands queued behind
+// it, and one queued while the line was away, go out in order once it is back, without the
+// operator and without the retry timer (the folder's watch sees the link come).
+void TestEndToEnd::unpluggedLineComesBackByItself() {
     Rig rig;
+    QTemporaryDir folder;
+    const QString link = folder.filePath(QStringLiteral("ttyEXCHANGE"));
+    const auto plugIn = [&] {
+        return QFile::link(QString::fromStdString(rig.exchange.linePath()), link);
+    };
+    QVERIFY(plugIn());
+    qputenv("KORVANT_COM1", link.toLocal8Bit());
     QVERIFY(rig.open());
     QSignalSpy closed(rig.terminal.get(), &Terminal::portClosed);
+    rig.exchange.silenceNext();
+    rig.terminal->dispatcher().QueueCommand("AAA");
+    rig.terminal->dispatcher().QueueCommand("BBB");
+    QVERIFY(rig.wireHas("AAA\r"));
     rig.exchange.sendUnsolicited("LAST WORDS");
     QVERIFY(rig.consoleHas(QStringLiteral("LAST WORDS")));
+
+    QVERIFY(QFile::remove(link));
     rig.exchange.hangUp();
-    QTRY_COMPARE(closed.count(), 1);
-    QCOMPARE(rig.terminal->PortOpen(), 0);
-    QVERIFY(!rig.terminal->portIsOpen());
-    rig.terminal->dispatcher().QueueCommand("CMD");
-    QCOMPARE(rig.messages.shown, QStringList{QStringLiteral("plain:Порт не открыт")});
+    QTRY_VERIFY(rig.terminal->lineWaiting());
+    QCOMPARE(rig.terminal->PortOpen(), 1);
+    QVERIFY(!rig.terminal->dispatcher().commandInProgress());
+    rig.terminal->dispatcher().QueueCommand("CCC"); // the port is open: it waits its turn
+    QCOMPARE(rig.terminal->queue().count(), 2);
+    QVERIFY(rig.messages.shown.isEmpty());
+
+    QVERIFY(rig.exchange.reconnect());
+    QVERIFY(plugIn());
+    QTRY_VERIFY(!rig.terminal->lineWaiting());
+    QVERIFY(rig.consoleHas(QStringLiteral("CCC")));
+    QVERIFY(rig.settles());
+    QCOMPARE(QByteArray::fromStdString(rig.exchange.received()),
+             QByteArray("AAA\rBBB\rCCC\r")); // nothing twice
+    QCOMPARE(closed.count(), 0);
+    QVERIFY(rig.lineRetry.starts > 0);
+    QVERIFY(!rig.lineRetry.isEnabled());
 }
 
 void TestEndToEnd::missingDeviceCannotOpen() {
@@ -278,9 +308,10 @@ void TestEndToEnd::openIsExclusive() {
 }
 
 // A hundred times over: a few commands are queued, the exchange hangs up in the middle of
-// a reply, and the port is opened again on the line that comes back. Afterwards nothing
-// is left over: no thread, no descriptor, no queued command; and the console holds every
-// line that arrived before each hang-up, each once and in order.
+// a reply, and the port takes the line that comes back by itself. Afterwards nothing is
+// left over: no thread, no descriptor, no queued command; and the console holds every line
+// that arrived, each once and in order: the command cut by the hang-up is never repeated,
+// the one queued behind it goes out on the line that came back.
 void TestEndToEnd::hangUpSoak() {
     constexpr int ROUNDS = 100;
     const QString done = QStringLiteral("КОМАНДА ВЫПОЛНЕНА");
@@ -297,21 +328,24 @@ void TestEndToEnd::hangUpSoak() {
         rig.exchange.breakReplyAfter(1);
         const QString first = QStringLiteral("SOAK-ONE:%1").arg(round);
         const QString second = QStringLiteral("SOAK-TWO:%1").arg(round);
-        for (const QString& command : {first, second, QStringLiteral("SOAK-THR:%1").arg(round)})
+        const QString third = QStringLiteral("SOAK-THR:%1").arg(round);
+        for (const QString& command : {first, second, third})
             rig.terminal->dispatcher().QueueCommand(command.toLatin1());
         // The first reply is whole; the second stops before its prompt; the third command
         // waits in the queue. The exchange numbers the commands it gets.
         const auto end = [](int command) {
             return QStringLiteral("END %1").arg(command, 4, 10, QLatin1Char('0'));
         };
-        arrived << first << done << end(2 * round + 1) << QStringLiteral("<") << second << done
-                << end(2 * round + 2);
+        arrived << first << done << end(3 * round + 1) << QStringLiteral("<") << second << done
+                << end(3 * round + 2);
         QVERIFY(waitUntil([&] { return rig.console.lines.endsWith(arrived.last()); }));
         rig.exchange.hangUp();
-        QVERIFY(waitUntil([&] { return !rig.terminal->portIsOpen(); }));
+        QVERIFY(waitUntil([&] { return rig.terminal->lineWaiting(); }));
         QVERIFY(rig.exchange.reconnect());
         qputenv("KORVANT_COM1", QByteArray::fromStdString(rig.exchange.linePath()));
-        QVERIFY(rig.open());
+        rig.lineRetry.elapse(); // unless the watch on /dev/pts has tried already
+        arrived << third << done << end(3 * round + 3) << QStringLiteral("<");
+        QVERIFY(waitUntil([&] { return rig.console.lines.endsWith(arrived.last()); }));
     }
     QCOMPARE(rig.console.lines, arrived);
     QCOMPARE(rig.terminal->queue().count(), 0);

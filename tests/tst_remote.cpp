@@ -4,6 +4,8 @@
 #include "link/NetworkSerialDevice.h"
 #include "shared/Cp1251.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <sys/eventfd.h>
@@ -71,6 +73,10 @@ private slots:
     void commandGoesOutByteForByte();
     void refusingServerIsHeardAsItself_data();
     void refusingServerIsHeardAsItself();
+    void firstConnectionRefusedClosesThePort_data();
+    void firstConnectionRefusedClosesThePort();
+    void unpluggedBehindServerComesBack_data();
+    void unpluggedBehindServerComesBack();
     void settingsAreTheServers();
     void lampsFollowTheServer();
 };
@@ -261,6 +267,76 @@ void TestRemote::refusingServerIsHeardAsItself() {
     ::close(wake);
     QVERIFY2(device.failure().startsWith(QStringLiteral("Device open failure")),
              qPrintable(device.failure()));
+}
+
+void TestRemote::firstConnectionRefusedClosesThePort_data() {
+    refusingServerIsHeardAsItself_data();
+}
+
+// The operator opening a port whose server cannot open its device hears the server's words
+// in the box of a port that cannot be opened, and the port closes: nothing is waited for.
+void TestRemote::firstConnectionRefusedClosesThePort() {
+    QFETCH(bool, rfc2217);
+    QTemporaryDir dir;
+    Ser2net server(dir.filePath(QStringLiteral("unplugged")));
+    QVERIFY2(server.isRunning(), qPrintable(server.errorText()));
+    TerminalRig rig;
+    qputenv("KORVANT_COM1", (rfc2217 ? server.rfc2217Url() : server.rawUrl()).toUtf8());
+    QVERIFY(rig.open());
+    QVERIFY(QTest::qWaitFor([&] { return rig.terminal->PortOpen() == 0; }, 10000));
+    QVERIFY(!rig.terminal->lineWaiting());
+    QCOMPARE(rig.messages.shown.size(), 1);
+    QVERIFY2(rig.messages.shown[0].startsWith(
+                 QStringLiteral("plain:Can not openCom1\nDevice open failure")),
+             qPrintable(rig.messages.shown[0]));
+    QVERIFY(rig.console.lines.isEmpty());
+}
+
+void TestRemote::unpluggedBehindServerComesBack_data() {
+    refusingServerIsHeardAsItself_data();
+}
+
+// ser2net serves a device linked at a path; the adapter is pulled and plugged back in. The
+// terminal tries again with a pause that doubles, hears the server's refusals meanwhile as
+// failed tries (not as the exchange's output), and once the device is back the queue goes
+// on: the command cut by the loss is never written again.
+void TestRemote::unpluggedBehindServerComesBack() {
+    QFETCH(bool, rfc2217);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ttyEXCHANGE"));
+    RemoteRig rig;
+    const auto plugIn = [&] {
+        return QFile::link(QString::fromStdString(rig.exchange.linePath()), link);
+    };
+    QVERIFY(plugIn());
+    Ser2net server(link);
+    QVERIFY2(server.isRunning(), qPrintable(server.errorText()));
+    qputenv("KORVANT_COM1", (rfc2217 ? server.rfc2217Url() : server.rawUrl()).toUtf8());
+    QVERIFY(rig.open());
+    rig.exchange.silenceNext();
+    rig.terminal->dispatcher().QueueCommand("AAA");
+    rig.terminal->dispatcher().QueueCommand("BBB");
+    QVERIFY(QTest::qWaitFor([&] { return rig.exchange.received() == "AAA\r"; }, 10000));
+
+    QVERIFY(QFile::remove(link));
+    rig.exchange.hangUp();
+    QVERIFY(QTest::qWaitFor([&] { return rig.terminal->lineWaiting(); }, 10000));
+    QCOMPARE(rig.lineRetry.interval(), LineRetry::FIRST_PAUSE_MS);
+    for (const int pause : {2000, 4000}) { // the server answers, its device is not there
+        QVERIFY(rig.lineRetry.elapse());
+        QVERIFY(QTest::qWaitFor([&] { return rig.lineRetry.isEnabled(); }, 10000));
+        QCOMPARE(rig.lineRetry.interval(), pause);
+    }
+    QVERIFY(rig.terminal->lineWaiting());
+
+    QVERIFY(rig.exchange.reconnect());
+    QVERIFY(plugIn());
+    QVERIFY(rig.lineRetry.elapse());
+    QVERIFY(rig.consoleHas(QStringLiteral("BBB")));
+    QVERIFY(!rig.terminal->lineWaiting());
+    QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), QByteArray("AAA\rBBB\r"));
+    QVERIFY(!rig.console.lines.join(' ').contains(QStringLiteral("Device open failure")));
+    QVERIFY(rig.messages.shown.isEmpty());
 }
 
 // The Dialog shows the server's settings, and a change comes back as the server's answer.

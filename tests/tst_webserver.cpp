@@ -170,6 +170,7 @@ private slots:
     void onlyAPermittedHeadReachesTheLine_data();
     void onlyAPermittedHeadReachesTheLine();
     void commandWithPromptTakesNoOtherReply();
+    void lostLineIsToldOnThePage();
     void everyUserGetsItsOwnReply();
     void fullQueueSaysSo();
     void waitingCommandsDoNotStarveTheServer();
@@ -636,6 +637,31 @@ void TestWebServer::commandWithPromptTakesNoOtherReply() {
     QCOMPARE(secondPage, ReplyPage::build({"RTM-RRT:2", DONE, "END 0001", "<"}));
     QCOMPARE(QByteArray::fromStdString(rig.exchange.received()), QByteArray("RTM-RRT:2\r"));
     QVERIFY(rig.journal.reports().contains("refused 7 127.0.0.1 RTM-RRT:<1"));
+}
+
+// The line is lost under a web command: its page holds what came and says that the outcome
+// is unknown; the command queued behind it waits and goes out once the line is back.
+void TestWebServer::lostLineIsToldOnThePage() {
+    WebRig rig;
+    rig.permit({"RTM-RRT"});
+    QVERIFY(rig.open());
+    rig.exchange.delayReplies(300ms);
+    const HttpProbe first = rig.loggedIn(1);
+    const HttpProbe second = rig.loggedIn(2);
+    auto firstAnswer = rig.later([&] { return first.post("Command=RTM-RRT:1"); });
+    QVERIFY(QTest::qWaitFor([&] { return rig.exchange.commandsReceived() > 0; }));
+    auto secondAnswer = rig.later([&] { return second.post("Command=RTM-RRT:2"); });
+    QVERIFY(QTest::qWaitFor([&] { return rig.terminal->queue().count() == 2; }));
+    rig.exchange.hangUp();
+    QCOMPARE(rig.await(firstAnswer).body,
+             ReplyPage::build({Cp1251::fromUnicode(QString::fromUtf8(LINE_LOST_TEXT))}));
+    QVERIFY(rig.terminal->lineWaiting());
+    QVERIFY(rig.exchange.reconnect());
+    qputenv("KORVANT_COM1", QByteArray::fromStdString(rig.exchange.linePath()));
+    rig.lineRetry.elapse();
+    QCOMPARE(rig.await(secondAnswer).body, ReplyPage::build({"RTM-RRT:2", DONE, "END 0002", "<"}));
+    QCOMPARE(QByteArray::fromStdString(rig.exchange.received()),
+             QByteArray("RTM-RRT:1\rRTM-RRT:2\r")); // nothing twice
 }
 
 // No port is open: the command is queued all the same, nothing answers, and the reply wait

@@ -121,7 +121,7 @@ private slots:
     void dialogButtonClosesThePortWindow_data();
     void dialogButtonClosesThePortWindow();
     void lampsFollowModemLines();
-    void lostLineResetsPortWindow();
+    void lostLineMakesThePortWait();
     void enterQueuesTheTypedCommand();
     void executeChecksPortThenText();
     void consoleTrimming_data();
@@ -306,13 +306,29 @@ void TestWindows::lampsFollowModemLines() {
     QCOMPARE(lampColour(w.form1.Panel2), buttonFace());
 }
 
-void TestWindows::lostLineResetsPortWindow() {
+// A lost line leaves the port open and waiting: the window and the lamps say so, Dialog has
+// no line to set, and Close ends the waiting.
+void TestWindows::lostLineMakesThePortWait() {
     Windows w;
     w.form2.Button1Click();
+    QVERIFY(w.form2.Label1->isHidden());            // a local port's window looks as it always has
+    w.device->refuseOpen = true;                    // the adapter is gone, and stays gone
     ::shutdown(w.device->exchangeEnd(), SHUT_RDWR); // the cable is pulled
-    QTRY_COMPARE(w.form1.terminal().PortOpen(), 0);
+    QTRY_VERIFY(w.form1.terminal().lineWaiting());
+    QCOMPARE(w.form1.terminal().PortOpen(), 1);
+    QCOMPARE(w.form2.GroupBox1->title(), QStringLiteral("OpenComPort = Com1"));
+    QCOMPARE(w.form2.Label1->text(), QString::fromUtf8(LINE_WAITING_TEXT));
+    QVERIFY(!w.form2.Label1->isHidden());
+    QVERIFY(!w.form2.Button1->isEnabled());
+    QVERIFY(!w.form2.Button4->isEnabled());
+    QCOMPARE(lampColour(w.form1.Panel3), QColor(192, 192, 192));
+    QCOMPARE(w.form1.Panel2->toolTip(), QString::fromUtf8(LINE_WAITING_TEXT));
+    w.form2.Button3Click();
+    QVERIFY(!w.form1.terminal().lineWaiting());
     QCOMPARE(w.form2.GroupBox1->title(), QStringLiteral("OpenComPort"));
     QVERIFY(w.form2.Button1->isEnabled());
+    QVERIFY(w.form2.Label1->isHidden());
+    QCOMPARE(lampColour(w.form1.Panel3), buttonFace());
 }
 
 void TestWindows::enterQueuesTheTypedCommand() {

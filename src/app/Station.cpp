@@ -14,7 +14,8 @@ std::unique_ptr<OperatorJournal> journalOf(std::optional<OperatorJournal::Settin
 
 Station::Station(Vars& vars, OperatorMessages& messages, Settings settings)
     : m_vars(vars), m_journal(journalOf(settings.journal)),
-      m_terminal(vars, std::move(settings.device), m_timerWaitEnd, m_timerStr, messages, reports()),
+      m_terminal(vars, std::move(settings.device),
+                 {m_timerWaitEnd, m_timerStr, m_lineRetry, m_lineWait}, messages, reports()),
       m_web(m_terminal.dispatcher(), settings.workingDirectory, std::move(settings.http),
             m_webTimer, std::move(settings.webClock), reports()) {
     if (m_journal)

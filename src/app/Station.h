@@ -56,6 +56,8 @@ private:
     QtTimer m_timerWaitEnd{Dispatcher::REPLY_WAIT_MS}; // TimerWaitEnd: the reply wait
     QtTimer m_timerStr{Console::TRIM_INTERVAL_MS};     // TimerStr: console trimming
     QtTimer m_webTimer{0}; // the web slots' expiry and the passwords' turns
+    QtTimer m_lineRetry{LineRetry::LOCAL_RETRY_MS}; // the attempts to have a lost line again
+    QtTimer m_lineWait{Dispatcher::LINE_WAIT_MS};   // web entries waiting for a lost line
     std::unique_ptr<OperatorJournal> m_journal;
     Terminal m_terminal;
     WebService m_web;

@@ -57,6 +57,9 @@ QToolButton* makeSpeedButton(QWidget* parent, const char* name, const QString& c
     return button;
 }
 
+const char* const CTS_HINT = "Вывод:8 - DB 9";
+const char* const DSR_HINT = "Вывод:6 - DB-9";
+
 QLabel* makeLamp(QWidget* parent, const char* name, const QString& caption, const QString& hint) {
     QLabel* lamp = Widgets::panel(parent, name, caption);
     lamp->setToolTip(hint);
@@ -103,11 +106,9 @@ TForm1::TForm1(Station& station, OperatorMessages& messages, QWidget* parent)
         WMPostCTS();
         WMPostDSR();
     });
-    connect(&m_terminal, &Terminal::portClosed, this, [this] {
-        resetLamps();
-        if (m_portWindow)
-            m_portWindow->showPortState();
-    });
+    connect(&m_terminal, &Terminal::portClosed, this, &TForm1::showLineState);
+    connect(&m_terminal, &Terminal::lineGone, this, &TForm1::showLineState);
+    connect(&m_terminal, &Terminal::lineReturned, this, &TForm1::showLineState);
     buildPages(client);
     resetLamps();
     WebService& web = m_station.web();
@@ -195,9 +196,9 @@ void TForm1::buildToolbar(QWidget* client) {
 
     Panel4 = makeLamp(Panel1, "Panel4", QStringLiteral("WEB"), QStringLiteral("Connect"));
     scale.place(Panel4, 854, 6, 38, 28);
-    Panel3 = makeLamp(Panel1, "Panel3", QStringLiteral("CTS"), QStringLiteral("Вывод:8 - DB 9"));
+    Panel3 = makeLamp(Panel1, "Panel3", QStringLiteral("CTS"), QString::fromUtf8(CTS_HINT));
     scale.place(Panel3, 896, 6, 38, 28);
-    Panel2 = makeLamp(Panel1, "Panel2", QStringLiteral("DSR"), QStringLiteral("Вывод:6 - DB-9"));
+    Panel2 = makeLamp(Panel1, "Panel2", QStringLiteral("DSR"), QString::fromUtf8(DSR_HINT));
     scale.place(Panel2, 938, 6, 38, 28);
 }
 
@@ -453,7 +454,19 @@ void TForm1::WMPostDSR() {
 
 void TForm1::showLamp(QLabel* lamp, bool ModemLines::*line) {
     const auto lines = m_terminal.PortOpen() != 0 ? m_terminal.modemLines() : std::nullopt;
-    paintLamp(lamp, lampState(lines, line));
+    paintLamp(lamp, m_terminal.lineWaiting() ? LampState::Waiting : lampState(lines, line));
+}
+
+// The port closed, lost its line or has it back: the lamps and the port window follow.
+void TForm1::showLineState() {
+    const bool waiting = m_terminal.lineWaiting();
+    const QString waitingText = QString::fromUtf8(LINE_WAITING_TEXT);
+    Panel3->setToolTip(waiting ? waitingText : QString::fromUtf8(CTS_HINT));
+    Panel2->setToolTip(waiting ? waitingText : QString::fromUtf8(DSR_HINT));
+    WMPostCTS();
+    WMPostDSR();
+    if (m_portWindow)
+        m_portWindow->showPortState();
 }
 
 void TForm1::paintLamp(QLabel* lamp, LampState state) {

@@ -116,6 +116,7 @@ private:
     void paintLamp(QLabel* lamp, LampState state);
     void paintLamp(QLabel* lamp, const QColor& colour);
     void resetLamps();
+    void showLineState();
     void showWebLamp();
     void showServerSwitch(bool listening);
     void addToHistory(const QString& command);

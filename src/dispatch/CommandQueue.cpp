@@ -44,13 +44,21 @@ std::vector<QueueEntry> CommandQueue::clear() {
     return discarded;
 }
 
-std::vector<QueueEntry> CommandQueue::takeWeb(int first) {
+std::optional<QueueEntry> CommandQueue::firstWeb() const {
+    std::lock_guard lock(m_mutex);
+    const auto end = m_slots.begin() + m_count;
+    const auto found = std::find_if(
+        m_slots.begin(), end, [](const QueueEntry& entry) { return entry.origin == Origin::Web; });
+    return found == end ? std::nullopt : std::optional<QueueEntry>(*found);
+}
+
+std::vector<QueueEntry> CommandQueue::takeWeb(int first, const Which& which) {
     std::lock_guard lock(m_mutex);
     std::vector<QueueEntry> taken;
     int kept = std::min(first, m_count);
     for (int slot = kept; slot < m_count; ++slot) {
         QueueEntry& entry = m_slots[slot];
-        if (entry.origin == Origin::Web) {
+        if (entry.origin == Origin::Web && (!which || which(entry))) {
             taken.push_back(std::move(entry));
         } else {
             if (slot != kept)

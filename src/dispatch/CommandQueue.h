@@ -4,8 +4,10 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 class WebCommand;
@@ -17,6 +19,7 @@ struct QueueEntry {
     Origin origin = Origin::Console;
     std::shared_ptr<WebCommand> web; // the waiting web request, for a web entry
     std::uint64_t record = 0;        // its record in the operator's journal
+    std::int64_t queuedMs = 0;       // when it was queued, on the dispatcher's steady clock
 };
 
 // The one first-in-first-out queue of commands for the exchange. Slot 0 is the head; when
@@ -36,9 +39,12 @@ public:
     // Empties the queue (a port was opened) and hands back the entries it held, so that
     // their web requests can be released. The head slot keeps its last content.
     std::vector<QueueEntry> clear();
-    // Takes every web entry from slot `first` on out of the queue, the other entries keeping
-    // their order, and hands them back.
-    std::vector<QueueEntry> takeWeb(int first);
+    // Takes every web entry from slot `first` on (those of them that `which` picks, when
+    // given) out of the queue, the other entries keeping their order, and hands them back.
+    using Which = std::function<bool(const QueueEntry&)>;
+    std::vector<QueueEntry> takeWeb(int first, const Which& which = {});
+    // The first web entry in the queue, if any.
+    std::optional<QueueEntry> firstWeb() const;
 
 private:
     mutable std::mutex m_mutex;

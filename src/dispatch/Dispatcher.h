@@ -2,12 +2,14 @@
 
 #include "dispatch/CommandQueue.h"
 #include "dispatch/Journal.h"
+#include "dispatch/WebCommand.h"
 #include "shared/Poster.h"
 #include "shared/Vars.h"
 
 #include <QByteArrayView>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -15,7 +17,6 @@
 class OperatorMessages;
 class PortWriter;
 class Timer;
-class WebCommand;
 
 // What WM_SENDCOMMAND tells the dispatcher: an entry was queued, or the reply to a written
 // command ended. An end names the command that was in progress when it happened (the
@@ -39,9 +40,17 @@ struct SendCommand {
 // other threads, and those go through the queue's lock and a posted WM_SENDCOMMAND.
 // Each command's road (queued, sent, its reply lines, how it ended) and each refusal are
 // reported to the operator's journal.
+//
+// While the line of an open port is lost and the port waits for it, nothing is written: the
+// queue holds, and a web entry that has waited LINE_WAIT_MS for the line ends unsent, so
+// that its user learns that the exchange cannot be reached.
 class Dispatcher {
 public:
     static constexpr int REPLY_WAIT_MS = 60000;
+    static constexpr int LINE_WAIT_MS = 60000;
+    // Steady milliseconds, for how long web entries have waited for a lost line.
+    using Clock = std::function<std::int64_t()>;
+    static std::int64_t steadyMs();
 
     // Refused: the command holds a byte that the line cannot carry (CommandText).
     enum class Append { Queued, QueueFull, Refused };
@@ -76,6 +85,16 @@ public:
     // The port was closed or lost: the command in progress gets nothing more from the line.
     // The reply wait runs on as before; only the journal learns of it now.
     void portGone(CommandEnd end);
+    // The line of the open port was lost: the command in progress ends at once, never to
+    // be written again (its web user gets what came, and word of the loss), and the queue
+    // holds until lineBack().
+    void lineLost();
+    void lineBack();
+    bool lineIsDown() const { return m_lineDown; }
+    // The timer and the clock that end web entries waiting for a lost line; without them
+    // such entries wait until the line is back or the port is closed.
+    void waitForLineWith(Timer& lineWait, Clock clock = steadyMs);
+
     // The web server was switched off: the web entries that are still waiting in the queue
     // are taken out and released (nobody waits for their replies any more); a web command
     // already on the line finishes there, but its record ends with the switch-off, since
@@ -100,6 +119,10 @@ private:
     void endCommand(CommandEnd how);
     void release(const std::vector<QueueEntry>& discarded, CommandEnd end);
     void startHead();
+    void startNext();
+    void planLineWait();
+    void endLineWaits();
+    std::int64_t lineWaitSince(const QueueEntry& entry) const;
     void sendStep();
     void WriteCommand(QByteArrayView text);
 
@@ -120,7 +143,16 @@ private:
     // The last command was given up for silence and no prompt has come since: its late
     // reply may still arrive, and the journal marks the next command written.
     bool m_afterGiveUp = false;
+    bool m_lineDown = false;          // the open port waits for its lost line
+    std::int64_t m_lineDownSince = 0; // when it was lost, on m_clock
+    Timer* m_lineWait = nullptr;
+    Clock m_clock = steadyMs;
 };
 
 extern const char* const PORT_NOT_OPEN_TEXT; // "Порт не открыт"
 extern const char* const QUEUE_FULL_TEXT;
+extern const char* const LINE_LOST_TEXT;
+extern const char* const LINE_DOWN_TEXT;
+// What a web user's page adds when the line was lost under the command, or never came back
+// while it waited; nothing for other ends.
+const char* lineNotice(WebCommand::Outcome outcome);

@@ -14,9 +14,10 @@ enum class CommandEnd : std::uint8_t {
     Reopened = 3,     // a port was opened: its queue entry was thrown away
     SwitchedOff = 4,  // the web server was switched off: the web entry was released
     PortClosed = 5,   // the port was closed while its reply was awaited
-    PortLost = 6,     // the line was lost while its reply was awaited
+    PortLost = 6,     // the line was lost while its reply was awaited: its outcome is unknown
     NotSent = 7,      // its turn came with no port open: the write went nowhere
     ProgramEnded = 8, // the program ended before anything else ended it
+    LineDown = 9,     // a web entry waited for a lost line until its user was told; never sent
 };
 
 // Why a command never reached the line.
@@ -44,7 +45,8 @@ enum class PortEvent : std::uint8_t {
     Opened = 1,
     Closed = 2,
     Lost = 3,
-    Stop = 4, // STOP (0x01) went out: the exchange was asked to stop its output
+    Stop = 4,     // STOP (0x01) went out: the exchange was asked to stop its output
+    Returned = 5, // the line of a port that waited for it is back
 };
 
 // Where a command came from, as the journal records it. The queue knows the console and the

@@ -19,14 +19,17 @@ template <class... Handlers> struct Overloaded : Handlers... { using Handlers::o
 
 } // namespace
 
-Terminal::Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait,
-                   Timer& consoleTrim, OperatorMessages& messages, Journal& journal,
-                   QObject* parent)
-    : QObject(parent), m_replyWait(replyWait), m_consoleTrim(consoleTrim), m_messages(messages),
-      m_journal(journal),
+Terminal::Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timers timers,
+                   OperatorMessages& messages, Journal& journal,
+                   std::unique_ptr<FolderWatch> folderWatch, QObject* parent)
+    : QObject(parent), m_replyWait(timers.replyWait), m_consoleTrim(timers.consoleTrim),
+      m_messages(messages), m_journal(journal),
       m_windowMessages([this](Message& message) { handle(message); }, &joinPortBytes),
       m_link(std::move(device), *this),
-      m_dispatcher(m_queue, vars, m_link, replyWait, *this, messages, journal), m_assembler(*this) {
+      m_dispatcher(m_queue, vars, m_link, timers.replyWait, *this, messages, journal),
+      m_assembler(*this), m_folderWatch(std::move(folderWatch)),
+      m_retry(timers.lineRetry, *m_folderWatch, [this] { tryLineAgain(); }) {
+    m_dispatcher.waitForLineWith(timers.lineWait);
     m_replyWait.onTimeout([this] { TimerWaitEndTimer(); });
     m_consoleTrim.onTimeout([this] {
         if (m_console)
@@ -58,6 +61,7 @@ bool Terminal::OpenComPort(const QString& name, std::uint8_t number) {
         m_messages.plain(QStringLiteral("Can not open") + name);
         return false;
     }
+    m_lineWasUp = false;
     m_journal.portEvent(PortEvent::Opened, deviceName());
     m_assembler.reset();
     m_dispatcher.resetForOpen();
@@ -69,6 +73,7 @@ void Terminal::closeLine(PortEvent why) {
     if (!m_link.isOpen())
         return;
     const QByteArray device = deviceName();
+    m_retry.end();
     m_link.close();
     // What the line delivered before it closed is routed first: a prompt among it ended
     // its command before the close did.
@@ -79,8 +84,52 @@ void Terminal::closeLine(PortEvent why) {
 }
 
 QByteArray Terminal::deviceName() const {
-    return Cp1251::fromUnicode(m_link.name() + QLatin1Char(' ') +
-                               SerialLink::devicePath(m_link.PortOpen()));
+    return Cp1251::fromUnicode(m_link.name() + QLatin1Char(' ') + m_link.device());
+}
+
+void Terminal::lineUp() {
+    m_lineWasUp = true;
+    if (!m_retry.isWaiting())
+        return;
+    m_retry.end();
+    m_journal.portEvent(PortEvent::Returned, deviceName());
+    m_dispatcher.lineBack();
+    emit lineReturned();
+}
+
+// A line that was there and is lost is waited for; an attempt to have it again that failed
+// plans the next; a terminal server's first connection that failed closes the port.
+void Terminal::lineLost(const std::string& reason) {
+    if (!m_link.isOpen())
+        return;
+    if (m_retry.isWaiting()) {
+        m_link.release();
+        m_retry.failed();
+        return;
+    }
+    if (!m_lineWasUp) {
+        const QString name = m_link.name();
+        closeLine(PortEvent::Lost);
+        const QString why = QString::fromStdString(reason);
+        m_messages.plain(QStringLiteral("Can not open") + name +
+                         (why.isEmpty() ? QString() : QLatin1Char('\n') + why));
+        return;
+    }
+    m_link.release();
+    // What the line delivered before it was lost is routed first: a prompt among it ended
+    // its command before the loss did.
+    m_windowMessages.deliverPending();
+    if (!m_assembler.pendingLine().isEmpty())
+        m_assembler.EndStr();
+    m_dispatcher.lineLost();
+    m_journal.portEvent(PortEvent::Lost, deviceName());
+    m_retry.begin(m_link.device(), m_link.isRemote());
+    emit lineGone();
+}
+
+void Terminal::tryLineAgain() {
+    if (!m_link.reopen())
+        m_retry.failed();
 }
 
 void Terminal::sendStop() {
@@ -104,8 +153,8 @@ void Terminal::handle(PortMessage& message) {
                               m_assembler.addBytes(received.bytes);
                           },
                           [this](CtsChanged&) { emit ctsChanged(); },
-                          [this](DsrChanged&) { emit dsrChanged(); },
-                          [this](LineLost&) { closeLine(PortEvent::Lost); }},
+                          [this](DsrChanged&) { emit dsrChanged(); }, [this](LineUp&) { lineUp(); },
+                          [this](LineLost& lost) { lineLost(lost.reason); }},
                message);
 }
 

@@ -3,6 +3,7 @@
 #include "dispatch/CommandQueue.h"
 #include "dispatch/Dispatcher.h"
 #include "dispatch/Journal.h"
+#include "link/LineRetry.h"
 #include "link/PortControl.h"
 #include "link/PortMessages.h"
 #include "link/ReplyAssembler.h"
@@ -33,21 +34,38 @@ class Terminal final : public QObject,
 public:
     static constexpr char STOP_BYTE = 0x01;
 
-    // `replyWait` is TimerWaitEnd, `consoleTrim` TimerStr.
-    Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timer& replyWait, Timer& consoleTrim,
+    // The terminal's timers: `replyWait` is TimerWaitEnd, `consoleTrim` TimerStr; `lineRetry`
+    // paces the attempts to have a lost line again, `lineWait` ends the web entries that
+    // waited for it too long.
+    struct Timers {
+        Timer& replyWait;
+        Timer& consoleTrim;
+        Timer& lineRetry;
+        Timer& lineWait;
+    };
+    Terminal(Vars& vars, std::unique_ptr<SerialDevice> device, Timers timers,
              OperatorMessages& messages, Journal& journal = Journal::none(),
+             std::unique_ptr<FolderWatch> folderWatch = systemFolderWatch(),
              QObject* parent = nullptr);
     ~Terminal() override;
 
     // Where the console's reply lines go from now on; none: they reach the journal alone.
     void setConsole(ConsoleOutput* console) { m_console = console; }
 
-    // Opens "Com1" (1) or "Com2" (2); a failure shows "Can not open" + name.
+    // Opens "Com1" (1) or "Com2" (2); a failure shows "Can not open" + name. A terminal
+    // server's port is open at once and connects on the reader's thread: should its first
+    // connection fail, the same box tells it, with the server's own words, and the port
+    // closes.
     bool OpenComPort(const QString& name, std::uint8_t number) override;
-    // Stops the reader and closes the port; the queue and a pending line stay.
+    // Stops the reader and closes the port, also one that waits for its line; the queue and
+    // a pending line stay.
     void closePort() override { closeLine(PortEvent::Closed); }
     bool portIsOpen() const override { return m_link.isOpen(); }
     QString portName() const override { return m_link.name(); }
+    QString portDevice() const override { return m_link.device(); }
+    bool portIsRemote() const override { return m_link.isRemote(); }
+    // The open port's line was lost and it waits for the line's return.
+    bool lineWaiting() const override { return m_retry.isWaiting(); }
     std::optional<LineSettings> lineSettings() const override { return m_link.settings(); }
     bool applyLineSettings(const LineSettings& settings) override {
         return m_link.applySettings(settings);
@@ -67,9 +85,11 @@ public:
 
 signals:
     void portOpened();
-    void portClosed(); // by Close, by the main window closing, or because the line was lost
-    void ctsChanged(); // WM_POSTCTS
-    void dsrChanged(); // WM_POSTDSR
+    void portClosed();   // by Close, by the main window closing, or a first connection failed
+    void lineGone();     // the open port's line was lost: it waits for the line
+    void lineReturned(); // the waiting port has its line again
+    void ctsChanged();   // WM_POSTCTS
+    void dsrChanged();   // WM_POSTDSR
 
 private:
     using Message = std::variant<PortMessage, SendCommand>;
@@ -79,8 +99,11 @@ private:
     void handle(Message& message);
     void handle(PortMessage& message);
     void TimerWaitEndTimer();
-    // Closes the port by the operator's Close or because the line was lost.
+    // Closes the port by the operator's Close or because its first connection failed.
     void closeLine(PortEvent why);
+    void lineUp();
+    void lineLost(const std::string& reason);
+    void tryLineAgain();
     QByteArray deviceName() const;
 
     // ReplyTarget
@@ -102,4 +125,7 @@ private:
     CommandQueue m_queue;
     Dispatcher m_dispatcher;
     ReplyAssembler m_assembler;
+    std::unique_ptr<FolderWatch> m_folderWatch;
+    LineRetry m_retry;
+    bool m_lineWasUp = false; // the open port's line has been there since it was opened
 };

@@ -22,6 +22,8 @@ public:
         Discarded, // the entry was thrown away before its reply ended (a port was opened)
                    // or before it was written (the web server was switched off)
         Abandoned, // the request gave up waiting (the web server was switched off)
+        LineLost,  // the line was lost while its reply came: what came is all there is
+        LineDown,  // it waited for a lost line for the whole wait and was never written
     };
 
     void addLine(const ReplyLine& line);

@@ -20,11 +20,13 @@ QString endText(CommandEnd end) {
     case CommandEnd::PortClosed:
         return QStringLiteral("порт закрыт");
     case CommandEnd::PortLost:
-        return QStringLiteral("связь потеряна");
+        return QStringLiteral("связь потеряна: результат неизвестен");
     case CommandEnd::NotSent:
         return QStringLiteral("не отправлена: порт не открыт");
     case CommandEnd::ProgramEnded:
         return QStringLiteral("прервана: программа закончила работу");
+    case CommandEnd::LineDown:
+        return QStringLiteral("не отправлена: нет связи 60 с");
     }
     return {};
 }
@@ -76,7 +78,9 @@ QString portText(PortEvent event) {
     case PortEvent::Closed:
         return QStringLiteral("порт закрыт");
     case PortEvent::Lost:
-        return QStringLiteral("связь потеряна");
+        return QStringLiteral("связь потеряна, ждём её");
+    case PortEvent::Returned:
+        return QStringLiteral("связь восстановлена");
     case PortEvent::Stop:
         return QStringLiteral("послан STOP");
     }

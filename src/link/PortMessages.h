@@ -12,10 +12,11 @@ struct Received { // WM_RECEIVED: bytes from the port, in arrival order
 };
 struct CtsChanged {};   // WM_POSTCTS: the CTS line changed
 struct DsrChanged {};   // WM_POSTDSR: the DSR line changed
+struct LineUp {};       // the line is there: the device opened or its connection was made
 struct LineLost {       // the port failed or hung up, or its connection ended; the reader stopped
     std::string reason; // the device's own words, when it has any
 };
-using PortMessage = std::variant<Received, CtsChanged, DsrChanged, LineLost>;
+using PortMessage = std::variant<Received, CtsChanged, DsrChanged, LineUp, LineLost>;
 
 // Where the reader posts them.
 using PortMessages = Poster<PortMessage>;

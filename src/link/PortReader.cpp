@@ -55,6 +55,7 @@ void PortReader::run() {
     pthread_setname_np(pthread_self(), "port-reader");
     if (!m_device.connect(m_wakeFd, m_stopping))
         return m_stopping ? void() : lineLost();
+    m_poster.post(LineUp{});
     // A terminal device's modem lines are sampled while it has them; other devices tell of
     // every change among what they read. Without either the thread sleeps until something
     // happens.

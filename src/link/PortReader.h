@@ -11,14 +11,14 @@
 #include <string>
 #include <thread>
 
-// The port's own thread. It first lets the device connect (a terminal server's port), then
-// blocks in poll() on the device and on a wake-up descriptor and never spins: received bytes
-// go, in order, to the window thread (Received); a change of CTS or DSR posts CtsChanged or
-// DsrChanged; bytes handed to write() leave in the order given, each write whole behind the
-// earlier ones. A failed connection, a hang-up or an I/O error ends the thread by itself and
-// posts LineLost with the device's reason, if it has one. A read that finds
-// nothing after all (a socket's, or one that held only the device's own protocol) is no
-// loss. stop() wakes it and joins it; nothing is killed.
+// The port's own thread. It first lets the device connect (a terminal server's port) and
+// posts LineUp once the line is there, then blocks in poll() on the device and on a wake-up
+// descriptor and never spins: received bytes go, in order, to the window thread (Received); a
+// change of CTS or DSR posts CtsChanged or DsrChanged; bytes handed to write() leave in the order
+// given, each write whole behind the earlier ones. A failed connection, a hang-up or an I/O error
+// ends the thread by itself and posts LineLost with the device's reason, if it has one. A read that
+// finds nothing after all (a socket's, or one that held only the device's own protocol) is no loss.
+// stop() wakes it and joins it; nothing is killed.
 class PortReader {
 public:
     static constexpr int MODEM_POLL_MS = 100; // CTS/DSR sampling interval, milliseconds

@@ -1,11 +1,13 @@
 #include "link/TForm2.h"
 
+#include "link/Lamps.h"
 #include "link/PortControl.h"
 #include "link/PortSettingsDialog.h"
 #include "shared/OperatorMessages.h"
 #include "shared/Widgets.h"
 
 #include <QGroupBox>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -24,6 +26,8 @@ TForm2::TForm2(PortControl& port, OperatorMessages& messages, QWidget* parent)
     Button3 = Widgets::pushButton(GroupBox1, "Button3", QStringLiteral("Close"));
     Button4 = Widgets::pushButton(GroupBox1, "Button4", QStringLiteral("Dialog"));
     Button5 = Widgets::pushButton(GroupBox1, "Button5", QStringLiteral("OK"));
+    Label1 = Widgets::label(GroupBox1, "Label1", {});
+    Label1->setWordWrap(true);
 
     auto* grid = new QGridLayout(GroupBox1);
     grid->addWidget(Button1, 0, 0);
@@ -31,6 +35,7 @@ TForm2::TForm2(PortControl& port, OperatorMessages& messages, QWidget* parent)
     grid->addWidget(Button3, 1, 0);
     grid->addWidget(Button4, 1, 1);
     grid->addWidget(Button5, 2, 0, 1, 2);
+    grid->addWidget(Label1, 3, 0, 1, 2);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(GroupBox1);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -54,7 +59,19 @@ void TForm2::showPortState() {
     Button1->setEnabled(!open);
     Button2->setEnabled(!open);
     Button3->setEnabled(open);
-    Button4->setEnabled(open);
+    Button4->setEnabled(open && !m_port.lineWaiting());
+    showLineState();
+}
+
+// A local port's line needs no words while it is there, so the window looks as it always has.
+void TForm2::showLineState() {
+    QStringList said;
+    if (m_port.portIsRemote())
+        said << m_port.portDevice();
+    if (m_port.lineWaiting())
+        said << QString::fromUtf8(LINE_WAITING_TEXT);
+    Label1->setText(said.join(QLatin1Char('\n')));
+    Label1->setVisible(!said.isEmpty());
 }
 
 void TForm2::OpenComPort(const QString& name, std::uint8_t number) {

@@ -7,12 +7,15 @@
 class OperatorMessages;
 class PortControl;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 struct LineSettings;
 
 // The port window "Настройка порта": opens COM1 or COM2, closes the port, and offers the
 // line settings of the open port. Its group box shows the state: "OpenComPort" in blue
-// with no port open, "OpenComPort = " + name in red with one open.
+// with no port open, "OpenComPort = " + name in red with one open. Below the buttons it
+// names a terminal server's address, and says so while the open port waits for its lost
+// line (Close then ends the waiting).
 class TForm2 final : public QDialog {
     Q_OBJECT
 public:
@@ -27,6 +30,7 @@ public:
     QPushButton* Button3 = nullptr; // Close
     QPushButton* Button4 = nullptr; // Dialog
     QPushButton* Button5 = nullptr; // OK
+    QLabel* Label1 = nullptr;       // the remote address; waiting for the line
 
     void Button1Click();
     void Button2Click();
@@ -36,6 +40,7 @@ public:
 
 private:
     void OpenComPort(const QString& name, std::uint8_t number);
+    void showLineState();
     void editLineSettings(const LineSettings& current);
 
     PortControl& m_port;

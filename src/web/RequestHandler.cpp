@@ -290,8 +290,13 @@ WebResponse RequestHandler::refusedPage(const QByteArray& command) {
     return {200, ReplyPage::build({Cp1251::fromUnicode(text.toHtmlEscaped())})};
 }
 
+// A reply cut by the line's loss, or a command that waited for a lost line in vain, ends
+// with a line that says so: the user must not take it for the whole reply, nor send it again
+// in the belief that it never reached the exchange.
 WebResponse RequestHandler::replyOf(const WebCommand& command) const {
-    const QList<QByteArray> lines = command.lines();
+    QList<QByteArray> lines = command.lines();
+    if (const char* notice = lineNotice(command.outcome()))
+        lines.append(Cp1251::fromUnicode(QString::fromUtf8(notice)));
     if (lines.isEmpty())
         return page(PageFolder::COMMAND);
     return {200, ReplyPage::build(lines)};

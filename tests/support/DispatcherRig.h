@@ -25,10 +25,14 @@ struct DispatcherRig {
     FakeTimer replyWait{5000};
     HeldMessages<SendCommand> poster;
     RecordingMessages messages;
+    FakeTimer lineWait;
+    std::int64_t now = 0; // the dispatcher's steady clock, in milliseconds
     Dispatcher dispatcher;
 
     explicit DispatcherRig(Journal& journal = Journal::none())
-        : dispatcher{queue, vars, port, replyWait, poster, messages, journal} {}
+        : dispatcher{queue, vars, port, replyWait, poster, messages, journal} {
+        dispatcher.waitForLineWith(lineWait, [this] { return now; });
+    }
     void deliver() {
         for (const SendCommand& message : poster.take())
             dispatcher.WMSendCommand(message);

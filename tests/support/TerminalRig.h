@@ -20,6 +20,8 @@ struct TerminalRig {
     Vars vars;
     FakeTimer replyWait{5000};
     FakeTimer consoleTrim{Console::TRIM_INTERVAL_MS};
+    FakeTimer lineRetry{LineRetry::LOCAL_RETRY_MS};
+    FakeTimer lineWait{Dispatcher::LINE_WAIT_MS};
     RecordingConsole console;
     RecordingMessages messages;
     std::unique_ptr<Terminal> terminal;
@@ -29,8 +31,9 @@ struct TerminalRig {
             qFatal("simulator: %s", exchange.errorText().c_str());
         // Through Qt's lock, as in WindowRig: other threads read the environment meanwhile.
         qputenv("KORVANT_COM1", QByteArray::fromStdString(exchange.linePath()));
-        terminal = std::make_unique<Terminal>(vars, PortDevice::create(), replyWait, consoleTrim,
-                                              messages, journal);
+        terminal = std::make_unique<Terminal>(
+            vars, PortDevice::create(),
+            Terminal::Timers{replyWait, consoleTrim, lineRetry, lineWait}, messages, journal);
         terminal->setConsole(&console);
     }
     bool open() { return terminal->OpenComPort(QStringLiteral("Com1"), 1); }
