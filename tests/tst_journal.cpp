@@ -1844,6 +1844,7 @@ void TestJournal::textSearchWithAndWithoutIndex_data() {
     QTest::newRow("a text across a line break is not found") << "END 0001 <" << QStringList{};
     QTest::newRow("nor without the space") << "0001<" << QStringList{};
     QTest::newRow("a command still answered") << "WAITING" << QStringList{"RTM-WAIT"};
+    QTest::newRow("a line after its command ended") << "late line" << QStringList{"RTM-LATE"};
     QTest::newRow("found nowhere") << "NO SUCH TEXT" << QStringList{};
     QTest::newRow("a long text") << "LINE 4 OF A LONG REPLY THAT GOES ON AND ON"
                                  << QStringList{"RTM-LONG"};
@@ -1872,6 +1873,11 @@ void TestJournal::textSearchWithAndWithoutIndex() {
              {cp1251("МОДУЛЬ 12 НОРМА"), cp1251("ЁЛКА-ёлка")}, 100);
     answered(journal, file.clock, CommandSource::Typed, "", "RTM-LONG",
              {"LINE 4 OF A LONG REPLY THAT GOES ON AND ON"}, 100);
+    const auto late = journal.commandQueued(CommandSource::Typed, "", "RTM-LATE");
+    journal.commandSent(late, false);
+    journal.commandEnded(late, CommandEnd::Prompt);
+    journal.flush(); // in the index, and then a line of its reply comes
+    journal.replyLine(late, "A LATE LINE");
     const auto waiting = journal.commandQueued(CommandSource::Typed, "", "RTM-WAIT");
     journal.commandSent(waiting, false);
     journal.replyLine(waiting, "WAITING FOR THE PROMPT");
