@@ -8,6 +8,9 @@
 // --journal the terminal keeps the operator's journal (in a temporary folder) during the
 // flood, and how soon the journal's file holds every line is printed too.
 #include "BenchSupport.h"
+#ifdef KORVANT_BENCH_SER2NET
+#include "TerminalServers.h"
+#endif
 #include "app/ProgramWindows.h"
 #include "app/Station.h"
 #include "app/TForm1.h"
@@ -79,6 +82,10 @@ class TimedDevice final : public SerialDevice {
 public:
     explicit TimedDevice(std::unique_ptr<SerialDevice> device) : m_device(std::move(device)) {}
     bool open(const QString& path) override { return m_device->open(path); }
+    bool connect(int wakeFd, const std::atomic<bool>& stopping) override {
+        return m_device->connect(wakeFd, stopping);
+    }
+    QString failure() const override { return m_device->failure(); }
     void close() override { m_device->close(); }
     int descriptor() const override { return m_device->descriptor(); }
     ssize_t readSome(char* buffer, std::size_t size) override {
@@ -96,6 +103,10 @@ public:
     bool applySettings(const LineSettings& settings) override {
         return m_device->applySettings(settings);
     }
+    bool hasOutput() const override { return m_device->hasOutput(); }
+    bool flushOutput() override { return m_device->flushOutput(); }
+    bool mayWrite() const override { return m_device->mayWrite(); }
+    bool samplesModemLines() const override { return m_device->samplesModemLines(); }
     std::atomic<qint64> lastRead{0};
 
 private:
@@ -432,6 +443,58 @@ void printSustained(const FloodFigures& figures, int linesPerSecond) {
     printThreads("sustained", figures.threadSeconds);
 }
 
+#ifdef KORVANT_BENCH_SER2NET
+// Waits in the event loop until `done` holds, at most `milliseconds`.
+bool waitFor(const std::function<bool()>& done, int milliseconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < milliseconds)
+        Bench::sleepInEventLoop(10);
+    return done();
+}
+
+// The same flood through ser2net on loopback in front of the simulator's line, raw and over
+// RFC 2217; then the server goes away and the port waits for its line, which is idle time.
+bool floodThroughSer2net(TForm1& form, const TimedDevice& device, QProcess& simulator,
+                         int lines, int idleSeconds) {
+    Terminal& terminal = form.terminal();
+    auto server = std::make_unique<Ser2net>(QString::fromLocal8Bit(qgetenv("KORVANT_COM1")));
+    if (!server->isRunning()) {
+        std::printf("ser2net: %s\n", qPrintable(server->errorText()));
+        return false;
+    }
+    bool whole = true;
+    for (const auto& [name, url] : {std::pair{"raw", server->rawUrl()},
+                                    std::pair{"RFC 2217", server->rfc2217Url()}}) {
+        terminal.closePort();
+        Bench::sleepInEventLoop(500); // ser2net lets the device go after the connection
+        qputenv("KORVANT_COM1", url.toUtf8());
+        if (!terminal.OpenComPort(QStringLiteral("Com1"), 1))
+            return false;
+        Bench::sleepInEventLoop(1000); // the connection is made and settles
+        const FloodFigures figures = flood(form, device, simulator, lines);
+        std::printf("through ser2net, %s: %lld of %d lines, %lld lost; last line painted after "
+                    "%.3f s: %.0f lines/s; window thread's longest pause %.1f ms (its own work "
+                    "%.1f ms); %.3f processor-seconds\n",
+                    name, figures.received, figures.lines, figures.lines - figures.received,
+                    figures.seconds, figures.received / figures.seconds,
+                    figures.pauses.longestMs(), figures.busy.longestMs(),
+                    figures.processorSeconds);
+        whole = whole && figures.received == lines;
+    }
+    server.reset(); // the terminal server goes away: the port waits for its line
+    if (!waitFor([&] { return terminal.lineWaiting(); }, 10000))
+        return false;
+    const double before = Bench::processorSeconds();
+    Bench::sleepInEventLoop(idleSeconds * 1000);
+    std::printf("waiting: %.4f processor-seconds in %d s while the RFC 2217 port waits for its "
+                "line (tries with a pause growing to 30 s)\n",
+                Bench::processorSeconds() - before, idleSeconds);
+    terminal.closePort();
+    return whole;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -460,7 +523,7 @@ int main(int argc, char* argv[]) {
         journalSettings =
             OperatorJournal::Settings{journalFile(folder), OperatorJournal::systemClock, {}};
     std::printf("journal: %s\n", withJournal ? "on" : "off");
-    auto* device = new TimedDevice(PosixSerialDevice::create());
+    auto* device = new TimedDevice(PortDevice::create());
     Station station(vars, messages,
                     {std::unique_ptr<SerialDevice>(device), {}, {}, std::move(journalSettings)});
     OperatorJournal* journal = station.journal();
@@ -505,6 +568,9 @@ int main(int argc, char* argv[]) {
         whole = whole && sustained.received == sustained.lines;
     }
 
+#ifdef KORVANT_BENCH_SER2NET
+    whole = floodThroughSer2net(form, *device, simulator, lines, idleSeconds) && whole;
+#endif
     form.terminal().closePort();
     simulator.write("quit\n");
     simulator.waitForFinished(3000);

@@ -100,6 +100,14 @@ struct WebRig : RecordedJournal, TerminalRig {
             qFatal("client %d cannot log in", n);
         return probe;
     }
+    // An open port on a slow exchange, and two logged-in users who may send RTM-RRT.
+    std::pair<HttpProbe, HttpProbe> twoUsersOnSlowExchange() {
+        permit({"RTM-RRT"});
+        if (!open())
+            qFatal("the port does not open");
+        exchange.delayReplies(300ms);
+        return {loggedIn(1), loggedIn(2)};
+    }
     // A request that waits for the exchange runs on its own thread while this one goes on
     // being the window thread.
     std::future<HttpAnswer> later(std::function<HttpAnswer()> request) {
@@ -619,11 +627,7 @@ void TestWebServer::onlyAPermittedHeadReachesTheLine() {
 // the other user's page holds its own reply, whole.
 void TestWebServer::commandWithPromptTakesNoOtherReply() {
     WebRig rig;
-    rig.permit({"RTM-RRT"});
-    QVERIFY(rig.open());
-    rig.exchange.delayReplies(300ms);
-    const HttpProbe first = rig.loggedIn(1);
-    const HttpProbe second = rig.loggedIn(2);
+    const auto [first, second] = rig.twoUsersOnSlowExchange();
     auto firstAnswer = rig.later([&] { return first.post("Command=RTM-RRT:%3C1"); });
     QVERIFY(QTest::qWaitFor([&] {
         return firstAnswer.wait_for(0s) == std::future_status::ready ||
@@ -643,11 +647,7 @@ void TestWebServer::commandWithPromptTakesNoOtherReply() {
 // is unknown; the command queued behind it waits and goes out once the line is back.
 void TestWebServer::lostLineIsToldOnThePage() {
     WebRig rig;
-    rig.permit({"RTM-RRT"});
-    QVERIFY(rig.open());
-    rig.exchange.delayReplies(300ms);
-    const HttpProbe first = rig.loggedIn(1);
-    const HttpProbe second = rig.loggedIn(2);
+    const auto [first, second] = rig.twoUsersOnSlowExchange();
     auto firstAnswer = rig.later([&] { return first.post("Command=RTM-RRT:1"); });
     QVERIFY(QTest::qWaitFor([&] { return rig.exchange.commandsReceived() > 0; }));
     auto secondAnswer = rig.later([&] { return second.post("Command=RTM-RRT:2"); });

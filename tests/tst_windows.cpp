@@ -260,22 +260,29 @@ void TestWindows::flowControlKept() {
 
 void TestWindows::dialogButtonClosesThePortWindow_data() {
     QTest::addColumn<bool>("unreadable");
+    QTest::addColumn<bool>("refused");
     QTest::addColumn<int>("answer");
     QTest::addColumn<QStringList>("shown");
-    QTest::newRow("OK") << false << int(QDialog::Accepted) << QStringList();
-    QTest::newRow("Cancel") << false << int(QDialog::Rejected) << QStringList();
+    QTest::newRow("OK") << false << false << int(QDialog::Accepted) << QStringList();
+    QTest::newRow("Cancel") << false << false << int(QDialog::Rejected) << QStringList();
     QTest::newRow("settings cannot be read")
-        << true << int(QDialog::Accepted)
+        << true << false << int(QDialog::Accepted)
         << QStringList{QStringLiteral("plain:Не удалось прочитать настройки порта Com1")};
+    QTest::newRow("settings the port cannot take")
+        << false << true << int(QDialog::Accepted)
+        << QStringList{QStringLiteral(
+               "plain:Параметры линии не применены: порт Com1 не может их передать")};
 }
 
 void TestWindows::dialogButtonClosesThePortWindow() {
     QFETCH(bool, unreadable);
+    QFETCH(bool, refused);
     QFETCH(int, answer);
     QFETCH(QStringList, shown);
     Windows w;
     w.form2.Button1Click();
     w.device->settingsUnreadable = unreadable;
+    w.device->settingsRefused = refused;
     w.form2.show();
     QTimer::singleShot(0, &w.form2, [&] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
@@ -285,7 +292,7 @@ void TestWindows::dialogButtonClosesThePortWindow() {
     QTest::mouseClick(w.form2.Button4, Qt::LeftButton);
     QVERIFY(!w.form2.isVisible());
     QCOMPARE(w.messages.shown, shown);
-    QCOMPARE(w.device->applied, unreadable ? 0 : 1);
+    QCOMPARE(w.device->applied, unreadable || refused ? 0 : 1);
 }
 
 void TestWindows::lampsFollowModemLines() {

@@ -106,7 +106,10 @@ void TForm2::Button4Click() {
 void TForm2::editLineSettings(const LineSettings& current) {
     PortSettingsDialog dialog(m_port.portName(), current, this);
     const bool confirmed = dialog.exec() == QDialog::Accepted;
-    m_port.applyLineSettings(confirmed ? dialog.settings() : current);
+    // A terminal server's port takes only what RFC 2217 can say (not XON/XOFF with IXANY).
+    if (!m_port.applyLineSettings(confirmed ? dialog.settings() : current))
+        m_messages.plain(QStringLiteral("Параметры линии не применены: порт ") +
+                         m_port.portName() + QStringLiteral(" не может их передать"));
 }
 
 void TForm2::Button5Click() {

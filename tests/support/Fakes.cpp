@@ -56,6 +56,8 @@ std::optional<LineSettings> FakeSerialDevice::settings() const {
 }
 
 bool FakeSerialDevice::applySettings(const LineSettings& settings) {
+    if (settingsRefused)
+        return false;
     lineSettings = settings;
     ++applied;
     return true;

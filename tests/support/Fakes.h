@@ -156,6 +156,7 @@ public:
     QString openedPath;
     bool refuseOpen = false;
     bool settingsUnreadable = false;
+    bool settingsRefused = false; // as a terminal server's port refuses what it cannot say
     LineSettings lineSettings;
     int applied = 0;
 
