@@ -4,6 +4,7 @@
 #include "dispatch/WebCommand.h"
 #include "journal/JournalQuery.h"
 #include "journal/OperatorJournal.h"
+#include "link/Lamps.h"
 #include "link/PosixSerialDevice.h"
 
 #include <QSignalSpy>
@@ -277,6 +278,9 @@ void TestEndToEnd::unpluggedLineComesBackByItself() {
     rig.terminal->dispatcher().QueueCommand("CCC"); // the port is open: it waits its turn
     QCOMPARE(rig.terminal->queue().count(), 2);
     QVERIFY(rig.messages.shown.isEmpty());
+    rig.terminal->sendStop(); // nothing to send it on: said, not recorded as sent
+    QCOMPARE(rig.messages.shown,
+             QStringList{QStringLiteral("plain:") + QString::fromUtf8(LINE_WAITING_TEXT)});
 
     QVERIFY(rig.exchange.reconnect());
     QVERIFY(plugIn());

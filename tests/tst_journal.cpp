@@ -111,9 +111,9 @@ QStringList records(const QString& path, const QString& device = {}) {
         // A line plugged in again may be another pseudo-terminal than the first.
         const bool pty = device.startsWith(QLatin1String("/dev/pts/"));
         all << (device.isEmpty() ? text
-                : pty ? text.replace(QRegularExpression(QStringLiteral("/dev/pts/\\d+")),
-                                     QStringLiteral("<device>"))
-                      : text.replace(device, QStringLiteral("<device>")));
+                : pty            ? text.replace(QRegularExpression(QStringLiteral("/dev/pts/\\d+")),
+                                                QStringLiteral("<device>"))
+                                 : text.replace(device, QStringLiteral("<device>")));
     }
     return all;
 }
@@ -423,13 +423,13 @@ void TestJournal::commandRecords_data() {
     QTest::newRow("line lost while awaited: ended at once, the next waits, then closed")
         << QStringList{"open", "silent", "type A-B", "type C-D", "received 1", "hangup", "close"}
         << QStringList{OPENED, "+0 Пульт: A-B - PortLost sent", "+0 Пульт: C-D - NotSent unsent",
-                       "+0 Порт: связь потеряна, ждём её: Com1 <device>", CLOSED};
+                       "+0 Порт: связь потеряна: Com1 <device>", CLOSED};
     QTest::newRow("line back: the command that waited goes out on it")
-        << QStringList{"open", "silent", "type A-B", "type C-D", "received 1", "hangup", "return",
-                       "answered"}
-        << QStringList{OPENED, "+0 Пульт: A-B - PortLost sent", "+0 Пульт: C-D - Prompt sent" +
-                                                                   reply("C-D", 2),
-                       "+0 Порт: связь потеряна, ждём её: Com1 <device>",
+        << QStringList{"open",       "silent", "type A-B", "type C-D",
+                       "received 1", "hangup", "return",   "answered"}
+        << QStringList{OPENED, "+0 Пульт: A-B - PortLost sent",
+                       "+0 Пульт: C-D - Prompt sent" + reply("C-D", 2),
+                       "+0 Порт: связь потеряна: Com1 <device>",
                        "+0 Порт: связь восстановлена: Com1 <device>"};
     QTest::newRow("reopened: the queued entry thrown away")
         << QStringList{"open", "silent", "type A-B", "type C-D", "received 1", "close", "open"}

@@ -659,7 +659,12 @@ void TestWebServer::lostLineIsToldOnThePage() {
     QVERIFY(rig.exchange.reconnect());
     qputenv("KORVANT_COM1", QByteArray::fromStdString(rig.exchange.linePath()));
     rig.lineRetry.elapse();
-    QCOMPARE(rig.await(secondAnswer).body, ReplyPage::build({"RTM-RRT:2", DONE, "END 0002", "<"}));
+    // The simulator numbers its replies; whether the reply that the loss cut off was counted
+    // depends on when the line went, so either number is this command's whole reply.
+    const QByteArray page = rig.await(secondAnswer).body;
+    QVERIFY2(page == ReplyPage::build({"RTM-RRT:2", DONE, "END 0001", "<"}) ||
+                 page == ReplyPage::build({"RTM-RRT:2", DONE, "END 0002", "<"}),
+             page.constData());
     QCOMPARE(QByteArray::fromStdString(rig.exchange.received()),
              QByteArray("RTM-RRT:1\rRTM-RRT:2\r")); // nothing twice
 }

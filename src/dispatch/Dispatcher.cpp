@@ -32,6 +32,11 @@ Dispatcher::Dispatcher(CommandQueue& queue, Vars& vars, PortWriter& port, Timer&
     : m_queue(queue), m_vars(vars), m_port(port), m_replyWait(replyWait), m_poster(poster),
       m_messages(messages), m_journal(journal) {}
 
+Dispatcher::~Dispatcher() {
+    if (m_lineWait)
+        m_lineWait->onTimeout(nullptr);
+}
+
 void Dispatcher::QueueCommand(QByteArrayView text) {
     m_vars.LastCommand.assign(text);
     if (m_port.PortOpen() == 0) {

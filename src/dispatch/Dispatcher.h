@@ -58,6 +58,9 @@ public:
     Dispatcher(CommandQueue& queue, Vars& vars, PortWriter& port, Timer& replyWait,
                Poster<SendCommand>& poster, OperatorMessages& messages,
                Journal& journal = Journal::none());
+    ~Dispatcher();
+    Dispatcher(const Dispatcher&) = delete;
+    Dispatcher& operator=(const Dispatcher&) = delete;
 
     // A command built by a button of the command pages or the toolbar: LastCommand takes its
     // first 35 characters, then, with a port open, its first 40 are queued. Refusals are

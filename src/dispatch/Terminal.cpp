@@ -1,6 +1,7 @@
 #include "dispatch/Terminal.h"
 
 #include "dispatch/ConsoleOutput.h"
+#include "link/Lamps.h"
 #include "shared/Cp1251.h"
 #include "shared/OperatorMessages.h"
 #include "shared/Timer.h"
@@ -132,9 +133,11 @@ void Terminal::tryLineAgain() {
         m_retry.failed();
 }
 
+// STOP cannot reach an exchange whose line is lost: it is not recorded as sent.
 void Terminal::sendStop() {
-    if (PortOpen() == 0) {
-        m_messages.plain(QString::fromUtf8(PORT_NOT_OPEN_TEXT));
+    if (PortOpen() == 0 || lineWaiting()) {
+        m_messages.plain(
+            QString::fromUtf8(PortOpen() == 0 ? PORT_NOT_OPEN_TEXT : LINE_WAITING_TEXT));
         return;
     }
     m_link.WriteComm(QByteArrayView(&STOP_BYTE, 1));

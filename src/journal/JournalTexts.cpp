@@ -78,7 +78,7 @@ QString portText(PortEvent event) {
     case PortEvent::Closed:
         return QStringLiteral("порт закрыт");
     case PortEvent::Lost:
-        return QStringLiteral("связь потеряна, ждём её");
+        return QStringLiteral("связь потеряна");
     case PortEvent::Returned:
         return QStringLiteral("связь восстановлена");
     case PortEvent::Stop:
