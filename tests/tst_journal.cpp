@@ -375,6 +375,8 @@ private slots:
     void everyEndSavesTheJournal();
     void earlierVersionIsTaken_data();
     void earlierVersionIsTaken();
+    void earlierVersionIsIndexed_data();
+    void earlierVersionIsIndexed();
     void journalEnds_data();
     void journalEnds();
     void pruneByAge_data();
@@ -395,6 +397,8 @@ private slots:
     void durations();
     void newerSearchReplacesOlder_data();
     void newerSearchReplacesOlder();
+    void textSearchWithAndWithoutIndex_data();
+    void textSearchWithAndWithoutIndex();
 };
 
 void TestJournal::commandRecords_data() {
@@ -1220,6 +1224,46 @@ void TestJournal::journalEnds() {
 
 // Files of the versions before are kept and written on as the current version: version 1
 // recorded every console command alike, versions 1 and 2 know nothing of STOP or give-ups.
+// A journal's file as an earlier version wrote it, with one command and its line, and
+// `more` commands after it of a line each: "OLD <n>", answered "REPLY <n>".
+void writeEarlierFile(const QString& path, int version, int more = 0) {
+    Sqlite::Connection db;
+    QCOMPARE(db.open(path, false), SQLITE_OK);
+    QCOMPARE(db.exec("CREATE TABLE records(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, "
+                     "kind INTEGER NOT NULL, origin INTEGER, address TEXT NOT NULL DEFAULT '', "
+                     "text TEXT NOT NULL DEFAULT '', what INTEGER, sent INTEGER, ended INTEGER);"
+                     "CREATE INDEX records_time ON records(time);"
+                     "CREATE INDEX records_origin ON records(origin, address, time);"
+                     "CREATE INDEX records_unfinished ON records(id) "
+                     "WHERE kind = 1 AND what IS NULL;"
+                     "CREATE TABLE lines(record INTEGER NOT NULL, number INTEGER NOT NULL, "
+                     "time INTEGER NOT NULL, text TEXT NOT NULL, "
+                     "PRIMARY KEY(record, number)) WITHOUT ROWID;"),
+             SQLITE_OK);
+    const QByteArray before = "INSERT INTO records VALUES(1, " + QByteArray::number(START) +
+                              ", 1, 0, '', 'BEFORE', 1, " + QByteArray::number(START) + ", " +
+                              QByteArray::number(START + 10) +
+                              ");"
+                              "INSERT INTO lines VALUES(1, 1, " +
+                              QByteArray::number(START) +
+                              ", 'OLD LINE');"
+                              "PRAGMA user_version = " +
+                              QByteArray::number(version);
+    QCOMPARE(db.exec(before.constData()), SQLITE_OK);
+    Sqlite::Statement record(db, "INSERT INTO records(time, kind, origin, text, what) "
+                                 "VALUES(?1, 1, 0, ?2, 1)");
+    Sqlite::Statement line(db, "INSERT INTO lines VALUES(?1, 1, ?2, ?3)");
+    for (int n = 1; n <= more; ++n) {
+        QCOMPARE(record.bind(1, START + n).bindText(2, "OLD " + QByteArray::number(n)).run(),
+                 SQLITE_DONE);
+        QCOMPARE(line.bind(1, db.lastRow())
+                     .bind(2, START + n)
+                     .bindText(3, "REPLY " + QByteArray::number(n))
+                     .run(),
+                 SQLITE_DONE);
+    }
+}
+
 void TestJournal::earlierVersionIsTaken_data() {
     QTest::addColumn<int>("version");
     QTest::newRow("1") << 1;
@@ -1229,32 +1273,7 @@ void TestJournal::earlierVersionIsTaken_data() {
 void TestJournal::earlierVersionIsTaken() {
     QFETCH(int, version);
     JournalFile file;
-    {
-        Sqlite::Connection db;
-        QCOMPARE(db.open(file.path(), false), SQLITE_OK);
-        QCOMPARE(
-            db.exec("CREATE TABLE records(id INTEGER PRIMARY KEY, time INTEGER NOT NULL, "
-                    "kind INTEGER NOT NULL, origin INTEGER, address TEXT NOT NULL DEFAULT '', "
-                    "text TEXT NOT NULL DEFAULT '', what INTEGER, sent INTEGER, ended INTEGER);"
-                    "CREATE INDEX records_time ON records(time);"
-                    "CREATE INDEX records_origin ON records(origin, address, time);"
-                    "CREATE INDEX records_unfinished ON records(id) "
-                    "WHERE kind = 1 AND what IS NULL;"
-                    "CREATE TABLE lines(record INTEGER NOT NULL, number INTEGER NOT NULL, "
-                    "time INTEGER NOT NULL, text TEXT NOT NULL, "
-                    "PRIMARY KEY(record, number)) WITHOUT ROWID;"),
-            SQLITE_OK);
-        const QByteArray before = "INSERT INTO records VALUES(1, " + QByteArray::number(START) +
-                                  ", 1, 0, '', 'BEFORE', 1, " + QByteArray::number(START) + ", " +
-                                  QByteArray::number(START + 10) +
-                                  ");"
-                                  "INSERT INTO lines VALUES(1, 1, " +
-                                  QByteArray::number(START) +
-                                  ", 'OLD LINE');"
-                                  "PRAGMA user_version = " +
-                                  QByteArray::number(version);
-        QCOMPARE(db.exec(before.constData()), SQLITE_OK);
-    }
+    writeEarlierFile(file.path(), version);
     file.clock.advance(10);
     OperatorJournal journal(file.settings());
     const auto after = journal.commandQueued(CommandSource::Button, "", "AFTER");
@@ -1270,6 +1289,55 @@ void TestJournal::earlierVersionIsTaken() {
     Sqlite::Connection db;
     QCOMPARE(db.open(file.path(), true), SQLITE_OK);
     QCOMPARE(db.integer("PRAGMA user_version"), std::int64_t(JournalStore::SCHEMA_VERSION));
+}
+
+void TestJournal::earlierVersionIsIndexed_data() {
+    QTest::addColumn<int>("slices");  // of the index's building, -1: all
+    QTest::addColumn<int>("indexed"); // records in the index then
+    QTest::newRow("at the upgrade") << 0 << 0;
+    QTest::newRow("after one slice") << 1 << 4;
+    QTest::newRow("after two slices") << 2 << 8;
+    QTest::newRow("built") << -1 << 21;
+}
+
+// A version-2 file keeps its records, gets the text index a slice at a time, newest first,
+// and is searched right meanwhile.
+void TestJournal::earlierVersionIsIndexed() {
+    QFETCH(int, slices);
+    QFETCH(int, indexed);
+    JournalFile file;
+    writeEarlierFile(file.path(), 2, 20);
+    JournalStore::Limits limits;
+    limits.indexRecords = 4;
+    JournalStore store(file.path(), limits);
+    QVERIFY2(store.open(START), qPrintable(store.problem()));
+    for (int slice = 0; slices < 0 ? store.indexWanted() : slice < slices; ++slice)
+        QVERIFY2(store.buildIndex(), qPrintable(store.problem()));
+    QCOMPARE(store.indexWanted(), slices >= 0);
+    const auto found = [&](const char* text, bool indexUsed) {
+        JournalQuery query(file.path());
+        query.setIndexUsed(indexUsed);
+        JournalFilter filter = everything(1);
+        filter.text = QString::fromUtf8(text);
+        QStringList subjects;
+        for (const JournalRow& row : query.find(filter, 100).rows)
+            subjects << row.text + QLatin1Char(':') + query.lines(row.id, 10).join(',');
+        return subjects;
+    };
+    for (const bool indexUsed : {true, false}) {
+        QCOMPARE(found("reply 2", indexUsed), (QStringList{"OLD 2:REPLY 2", "OLD 20:REPLY 20"}));
+        QCOMPARE(found("before", indexUsed), QStringList{"BEFORE:OLD LINE"});
+        QCOMPARE(found("old", indexUsed).size(), 21);
+    }
+    Sqlite::Connection db;
+    QCOMPARE(db.open(file.path(), true), SQLITE_OK);
+    QCOMPARE(db.integer("SELECT count(*) FROM records"), 21);
+    QCOMPARE(db.integer("SELECT count(*) FROM unindexed"), 21 - indexed);
+    // The newest first: the records that wait are the oldest.
+    QCOMPARE(db.integer("SELECT count(*) FROM text_index WHERE text_index MATCH '\"old\"'"),
+             indexed);
+    QCOMPARE(db.integer("SELECT max(record) FROM unindexed", 0), 21 - indexed);
+    store.close(START);
 }
 
 void TestJournal::pruneByAge_data() {
@@ -1306,10 +1374,21 @@ void TestJournal::pruneByAge() {
     journal.flush();
     QStringList subjects;
     JournalQuery query(file.path());
+    QList<std::int64_t> keptRecords;
     for (const JournalRow& row : query.find(everything(2), 100).rows)
-        if (row.kind == RecordKind::Refusal)
+        if (row.kind == RecordKind::Refusal) {
             subjects << row.text;
+            keptRecords << row.id;
+        }
     QCOMPARE(subjects, kept);
+    // The text index names the records kept, and no other.
+    Sqlite::Statement indexed(query.connection(),
+                              "SELECT rowid FROM text_index "
+                              "WHERE text_index MATCH '\"age\"' ORDER BY rowid");
+    QList<std::int64_t> indexedRecords;
+    while (indexed.step() == SQLITE_ROW)
+        indexedRecords << indexed.integer(0);
+    QCOMPARE(indexedRecords, keptRecords);
 }
 
 void TestJournal::pruneByAWrongClock_data() {
@@ -1741,6 +1820,78 @@ void TestJournal::newerSearchReplacesOlder() {
     QVERIFY(searched(*form));
     QCOMPARE(column(*form, 2), QStringList{"ZZZ-ZZZ"});
     QCOMPARE(shown.count(), 1);
+}
+
+void TestJournal::textSearchWithAndWithoutIndex_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("subjects");
+    QTest::newRow("Latin, the case typed") << "TRUNK" << QStringList{"RTM-RRT", "ALARM-7 TRUNK"};
+    QTest::newRow("Latin, the other case") << "trunk" << QStringList{"RTM-RRT", "ALARM-7 TRUNK"};
+    QTest::newRow("a command's text") << "ssd-rsp:23" << QStringList{"SSD-RSP:2345"};
+    QTest::newRow("Cyrillic, upper case found in lower")
+        << "МОДУЛЬ 12" << QStringList{"SSD-RSP:2345", "RTM-KEY"};
+    QTest::newRow("Cyrillic, lower case found in upper")
+        << "одуль 12 н" << QStringList{"SSD-RSP:2345", "RTM-KEY"};
+    QTest::newRow("Cyrillic, mixed case") << "ЁлКа" << QStringList{"RTM-KEY"};
+    QTest::newRow("Cyrillic across a hyphen") << "ка-Ёл" << QStringList{"RTM-KEY"};
+    QTest::newRow("two characters") << "0%" << QStringList{"ALARM-7 TRUNK"};
+    QTest::newRow("one character, Cyrillic") << "ё" << QStringList{"RTM-KEY"};
+    QTest::newRow("a percent sign is itself") << "100%" << QStringList{"ALARM-7 TRUNK"};
+    QTest::newRow("a percent sign is no wildcard") << "1%0" << QStringList{};
+    QTest::newRow("an underscore is itself") << "A_B" << QStringList{"RTM-RRT"};
+    QTest::newRow("an underscore is no wildcard") << "SSD_RSP" << QStringList{};
+    QTest::newRow("a quotation mark") << "\"OK\"" << QStringList{"SSD-RSP:2345"};
+    QTest::newRow("a text across a line break is not found") << "END 0001 <" << QStringList{};
+    QTest::newRow("nor without the space") << "0001<" << QStringList{};
+    QTest::newRow("a command still answered") << "WAITING" << QStringList{"RTM-WAIT"};
+    QTest::newRow("a line after its command ended") << "late line" << QStringList{"RTM-LATE"};
+    QTest::newRow("found nowhere") << "NO SUCH TEXT" << QStringList{};
+    QTest::newRow("a long text") << "LINE 4 OF A LONG REPLY THAT GOES ON AND ON"
+                                 << QStringList{"RTM-LONG"};
+    QTest::newRow("a long text with one character changed")
+        << "LINE 4 OF A LONG REPLY THAT GOES ON AND 0N" << QStringList{};
+}
+
+// The same records are found with the text index and by a scan of the range.
+void TestJournal::textSearchWithAndWithoutIndex() {
+    QFETCH(QString, text);
+    QFETCH(QStringList, subjects);
+    JournalFile file;
+    OperatorJournal journal(file.settings());
+    const auto cp1251 = [](const char* text) {
+        return Cp1251::fromUnicode(QString::fromUtf8(text));
+    };
+    answered(journal, file.clock, CommandSource::Typed, "", "RTM-RRT",
+             {"TRUNK A_B", "END 0001", "<"}, 100);
+    answered(journal, file.clock, CommandSource::Web, "127.0.0.2", "SSD-RSP:2345",
+             {cp1251("модуль 12 неисправен"), "STATE \"OK\""}, 100);
+    file.clock.advance(5000);
+    journal.replyLine(0, "ALARM-7 TRUNK");
+    journal.replyLine(0, "alarm-8 100%");
+    file.clock.advance(5000);
+    answered(journal, file.clock, CommandSource::Button, "", "RTM-KEY",
+             {cp1251("МОДУЛЬ 12 НОРМА"), cp1251("ЁЛКА-ёлка")}, 100);
+    answered(journal, file.clock, CommandSource::Typed, "", "RTM-LONG",
+             {"LINE 4 OF A LONG REPLY THAT GOES ON AND ON"}, 100);
+    const auto late = journal.commandQueued(CommandSource::Typed, "", "RTM-LATE");
+    journal.commandSent(late, false);
+    journal.commandEnded(late, CommandEnd::Prompt);
+    journal.flush(); // in the index, and then a line of its reply comes
+    journal.replyLine(late, "A LATE LINE");
+    const auto waiting = journal.commandQueued(CommandSource::Typed, "", "RTM-WAIT");
+    journal.commandSent(waiting, false);
+    journal.replyLine(waiting, "WAITING FOR THE PROMPT");
+    journal.flush();
+    JournalFilter filter = everything(1);
+    filter.text = text;
+    for (const bool indexUsed : {true, false}) {
+        JournalQuery query(file.path());
+        query.setIndexUsed(indexUsed);
+        QStringList found;
+        for (const JournalRow& row : query.find(filter, 100).rows)
+            found << row.text;
+        QCOMPARE(found, subjects);
+    }
 }
 
 QTEST_MAIN(TestJournal)

@@ -11,6 +11,9 @@
 #include <optional>
 #include <vector>
 
+struct sqlite3_context;
+struct sqlite3_value;
+
 // Which records a search asks for.
 struct JournalFilter {
     enum class Origins { All, Console, Web, Address, Lines };
@@ -56,9 +59,12 @@ public:
     // Why the file could not be read.
     QString problem() const { return m_db.errorText(); }
     const Sqlite::Connection& connection() const { return m_db; }
-    // At most `limit` records, the newest that match. Text is compared with SQL's LIKE:
-    // Latin letters without regard to case.
+    // At most `limit` records, the newest that match. A text is a piece of the command or of
+    // one reply line, Latin and Cyrillic letters in either case (TextSearch); the records
+    // found for a text are the newest written, shown by time.
     Found find(const JournalFilter& filter, int limit);
+    // Texts are found by a scan of the range, without the text index: tests compare.
+    void setIndexUsed(bool used) { m_indexUsed = used; }
     // Every web client address that the journal holds, in order.
     QStringList webAddresses() const;
     // A record's lines in arrival order, at most `limit`.
@@ -70,7 +76,13 @@ public:
 
 private:
     static int progress(void* query);
+    static void holds(sqlite3_context* context, int count, sqlite3_value** values);
+    static JournalRow rowOf(const Sqlite::Statement& select);
+    Found findAll(const JournalFilter& filter, int limit);
+    Found findText(const JournalFilter& filter, int limit);
 
     Sqlite::Connection m_db;
     std::function<bool()> m_stopped;
+    bool m_indexUsed = true;
+    QByteArray m_folded; // holds()'s room for a folded text
 };

@@ -62,6 +62,7 @@ bool JournalStore::fail(const QString& what) {
     if (m_db.isOpen() && !sqlite3_get_autocommit(m_db.handle())) {
         m_db.exec("ROLLBACK");
         m_group = 0;
+        m_index.rolledBack();
     }
     return false;
 }
@@ -99,7 +100,7 @@ bool JournalStore::prepare() {
         return fail({});
     if (version == 0 && !createSchema())
         return false;
-    if (version > 0 && version < SCHEMA_VERSION && !upgrade(version))
+    if (version > 0 && !upgrade(version))
         return false;
     m_db.exec("PRAGMA synchronous = NORMAL"); // WAL: a crash of the program loses nothing committed
     m_db.exec(QByteArray("PRAGMA journal_size_limit = " + QByteArray::number(WAL_KEPT_BYTES))
@@ -118,7 +119,8 @@ bool JournalStore::prepare() {
         m_db, "UPDATE records SET what = ?2, ended = ?3 WHERE id = ?1 AND what IS NULL");
     m_setLastTime = Sqlite::Statement(m_db, "UPDATE records SET ended = ?2 WHERE id = ?1");
     if (!m_insertRecord.isValid() || !m_insertLine.isValid() || !m_setSent.isValid() ||
-        !m_setStopped.isValid() || !m_setEnd.isValid() || !m_setLastTime.isValid())
+        !m_setStopped.isValid() || !m_setEnd.isValid() || !m_setLastTime.isValid() ||
+        !m_index.prepare(m_db))
         return fail({});
     m_commandRows.fill({});
     m_group = 0;
@@ -140,7 +142,8 @@ bool JournalStore::isEmpty() {
 }
 
 bool JournalStore::createSchema() {
-    if (!begin() || m_db.exec(SCHEMA) != SQLITE_OK || !setVersion())
+    if (!begin() || m_db.exec(SCHEMA) != SQLITE_OK ||
+        m_db.exec(JournalIndex::SCHEMA) != SQLITE_OK || !setVersion())
         return fail({});
     return commit();
 }
@@ -150,17 +153,31 @@ bool JournalStore::createSchema() {
 //   2 keeps a button's as 2. Only development builds wrote version 1: its console commands
 //   read as typed.
 // - version 3 adds to a command when STOP went out during it and whether it went out right
-//   after a give-up; the records of older files have neither.
+//   after a give-up; the records of older files have neither. It also adds the text index,
+//   where every record of the file is listed as waiting for its text to be added: the writer
+//   adds them in slices (buildIndex()), and searches look into them meanwhile as they are.
+//   Development builds wrote version 3 without the index: those files get it the same way.
 bool JournalStore::upgrade(std::int64_t version) {
+    const bool indexed = hasTable("text_index");
+    if (version == SCHEMA_VERSION && indexed)
+        return true;
     if (!begin())
         return false;
     if (version < 3 &&
         m_db.exec("ALTER TABLE records ADD COLUMN stopped INTEGER;"
                   "ALTER TABLE records ADD COLUMN after_silence INTEGER") != SQLITE_OK)
         return fail({});
+    if (!indexed && (m_db.exec(JournalIndex::SCHEMA) != SQLITE_OK ||
+                     m_db.exec("INSERT INTO unindexed SELECT id FROM records") != SQLITE_OK))
+        return fail({});
     if (!setVersion())
         return fail({});
     return commit();
+}
+
+bool JournalStore::hasTable(const char* name) const {
+    Sqlite::Statement table(m_db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    return table.bindText(1, name).step() == SQLITE_ROW;
 }
 
 bool JournalStore::setVersion() {
@@ -221,11 +238,27 @@ bool JournalStore::write(const JournalReports& reports, std::size_t& done, Count
     }
     if (m_group && m_setLastTime.bind(1, m_group).bind(2, m_groupLast).run() != SQLITE_DONE)
         return fail({});
-    if (!commit())
+    if (!indexCompleted() || !commit())
         return false;
     counts = {};
     done = at;
     return true;
+}
+
+// The records that the transaction completed go into the index with them, as far as one
+// transaction's time allows; buildIndex() adds the rest.
+bool JournalStore::indexCompleted() {
+    return m_index.addCompleted(m_group, m_limits.indexRecords, TRANSACTION_MS) || fail({});
+}
+
+bool JournalStore::buildIndex() {
+    QElapsedTimer slice;
+    slice.start();
+    if (!begin() || !indexCompleted())
+        return false;
+    if (!m_index.merge(TRANSACTION_MS - slice.elapsed()))
+        return fail({});
+    return commit();
 }
 
 bool JournalStore::apply(const JournalReport& report) {
@@ -234,7 +267,8 @@ bool JournalStore::apply(const JournalReport& report) {
         return lineWithoutCommand(report);
     if (!closeGroup())
         return false;
-    const std::int64_t row = rowOf(report.command); // 0 when its report was lost
+    CommandRow* const command = rowOf(report.command); // none when its report was lost
+    const std::int64_t row = command ? command->row : 0;
     switch (report.kind) {
     case Kind::Queued:
         if (!insertRecord(RecordKind::Command, report))
@@ -253,10 +287,12 @@ bool JournalStore::apply(const JournalReport& report) {
             return false;
         return insertRecord(RecordKind::Port, report);
     case Kind::Ended:
-        return row == 0 ||
-               m_setEnd.bind(1, row).bind(2, report.what).bind(3, report.time).run() == SQLITE_DONE;
+        if (row == 0)
+            return true;
+        command->ended = true;
+        return m_setEnd.bind(1, row).bind(2, report.what).bind(3, report.time).run() == SQLITE_DONE;
     case Kind::Line:
-        return row == 0 || insertLine(row, report);
+        return row == 0 || ((!command->ended || m_index.reopen(row)) && insertLine(row, report));
     case Kind::Refused:
         return insertRecord(RecordKind::Refusal, report);
     case Kind::Web:
@@ -267,9 +303,9 @@ bool JournalStore::apply(const JournalReport& report) {
     return true;
 }
 
-std::int64_t JournalStore::rowOf(Journal::Record command) const {
-    const CommandRow& slot = m_commandRows[command % m_commandRows.size()];
-    return command != 0 && slot.command == command ? slot.row : 0;
+JournalStore::CommandRow* JournalStore::rowOf(Journal::Record command) {
+    CommandRow& slot = m_commandRows[command % m_commandRows.size()];
+    return command != 0 && slot.command == command ? &slot : nullptr;
 }
 
 bool JournalStore::insertRecord(RecordKind kind, const JournalReport& report) {
@@ -279,10 +315,16 @@ bool JournalStore::insertRecord(RecordKind kind, const JournalReport& report) {
     m_insertRecord.bind(1, report.time).bind(2, int(kind));
     if (hasOrigin)
         m_insertRecord.bind(3, int(report.source));
-    m_insertRecord.bindText(4, report.address).bindText(5, utf8(report.text));
+    const QByteArray text = utf8(report.text);
+    m_insertRecord.bindText(4, report.address).bindText(5, text);
     if (hasWhat)
         m_insertRecord.bind(6, report.what);
-    return m_insertRecord.run() == SQLITE_DONE;
+    if (m_insertRecord.run() != SQLITE_DONE)
+        return false;
+    // A command or a group of lines gets its lines after it; any other record is complete.
+    const std::int64_t row = m_db.lastRow();
+    return kind == RecordKind::Command || kind == RecordKind::Lines ? m_index.list(row)
+                                                                    : m_index.add(row, text);
 }
 
 bool JournalStore::insertLine(std::int64_t record, const JournalReport& report) {
@@ -383,7 +425,7 @@ bool JournalStore::prune(std::int64_t now) {
     return m_problem.isEmpty();
 }
 
-// Deletes the records that `select` names, with their lines, in one transaction, and stops
+// Deletes the records that `select` names, with their lines and text, in one transaction, and stops
 // early once the file holds no more than `enough` bytes (0: never). False when there were
 // none (or on failure, which sets problem()).
 bool JournalStore::deleteRecords(Sqlite::Statement& select, std::int64_t enough) {
@@ -396,7 +438,8 @@ bool JournalStore::deleteRecords(Sqlite::Statement& select, std::int64_t enough)
     Sqlite::Statement lines(m_db, "DELETE FROM lines WHERE record = ?1");
     Sqlite::Statement records(m_db, "DELETE FROM records WHERE id = ?1");
     for (const std::int64_t id : ids) {
-        if (lines.bind(1, id).run() != SQLITE_DONE || records.bind(1, id).run() != SQLITE_DONE)
+        if (!m_index.remove(id) || lines.bind(1, id).run() != SQLITE_DONE ||
+            records.bind(1, id).run() != SQLITE_DONE)
             return fail({});
         if (enough > 0 && usedBytes() <= enough)
             break;
@@ -416,7 +459,7 @@ bool JournalStore::tooBig() const {
 void JournalStore::close(std::int64_t now) {
     if (!m_db.isOpen())
         return;
-    if (begin() && closeGroup() && endUnfinished(now, true))
+    if (begin() && closeGroup() && endUnfinished(now, true) && indexCompleted())
         commit();
     closeFile();
 }
@@ -429,5 +472,6 @@ void JournalStore::closeFile() {
     m_setStopped = {};
     m_setEnd = {};
     m_setLastTime = {};
+    m_index.clear();
     m_db.close();
 }

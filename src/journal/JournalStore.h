@@ -1,5 +1,6 @@
 #pragma once
 
+#include "journal/JournalIndex.h"
 #include "journal/JournalReport.h"
 #include "journal/RefusalSums.h"
 #include "journal/Sqlite.h"
@@ -18,6 +19,7 @@
 //            while it was in progress, and whether it went out right after a command given
 //            up for silence (whose late reply may then have come as its own)
 //   lines    every reply line under its record, numbered in arrival order, with its time
+//   text_index, unindexed  the text index of each record's text and lines (JournalIndex)
 // A record of summed refusals (RecordKind::Refusals) holds the time of the first refusal
 // summed, and in "ended" the last one's. Times are milliseconds since 1970 (UTC). The
 // schema's version is PRAGMA user_version.
@@ -37,7 +39,8 @@ public:
         std::int64_t keepMs = 90 * DAY_MS;            // records older than this are pruned
         std::int64_t maxBytes = 1024LL * 1024 * 1024; // and the oldest beyond this size
         int maxPages = 0;                             // SQLite's own page limit (0 = none)
-        int busyWaitMs = 1000; // one try's wait for a file that another program holds
+        int busyWaitMs = 1000;   // one try's wait for a file that another program holds
+        int indexRecords = 5000; // records whose text one transaction adds to the index at most
     };
     // What the journal counted instead of recording it, for the file.
     struct Counts {
@@ -62,6 +65,12 @@ public:
     // Drops the records older than the time kept by `now` and, while the file holds more
     // than its size, the oldest ones.
     bool prune(std::int64_t now);
+    // One slice of the text index's work, in a transaction of its own: the text of complete
+    // records that wait for it (after an upgrade, every record of the file, newest first),
+    // then the merging of the index after a pruning; at most TRANSACTION_MS.
+    bool buildIndex();
+    // The text index has work left for buildIndex().
+    bool indexWanted() const { return m_index.hasWork(); }
     // The time of the newest record; `none` when there is none.
     std::int64_t newestTime(std::int64_t none) const;
     bool tooBig() const;
@@ -86,9 +95,11 @@ private:
     bool createSchema();
     bool setVersion();
     bool upgrade(std::int64_t version);
+    bool hasTable(const char* name) const;
     bool setAside(std::int64_t now);
     bool begin();
     bool commit();
+    bool indexCompleted();
     bool apply(const JournalReport& report);
     bool insertRecord(RecordKind kind, const JournalReport& report);
     bool insertLine(std::int64_t record, const JournalReport& report);
@@ -98,7 +109,8 @@ private:
     bool endUnfinished(std::int64_t now, bool known);
     bool deleteRecords(Sqlite::Statement& select, std::int64_t enough);
     std::int64_t usedBytes() const;
-    std::int64_t rowOf(Journal::Record command) const;
+    struct CommandRow;
+    CommandRow* rowOf(Journal::Record command);
 
     QString m_path;
     Limits m_limits;
@@ -114,12 +126,14 @@ private:
     Sqlite::Statement m_setStopped;
     Sqlite::Statement m_setEnd;
     Sqlite::Statement m_setLastTime;
+    JournalIndex m_index;
 
     // A command is reported about only while it is queued or at the head of the queue, and
     // the queue holds at most 255: the newest commands' rows are enough to find it.
     struct CommandRow {
         Journal::Record command = 0;
         std::int64_t row = 0;
+        bool ended = false; // its text may be in the index
     };
     std::array<CommandRow, 1024> m_commandRows{};
     std::int64_t m_lineNumber = 0; // numbers this run's lines within their records

@@ -196,9 +196,20 @@ void OperatorJournal::run() {
         const std::int64_t due = std::min(m_nextPrune, m_refusals.nextDue().value_or(m_nextPrune));
         const auto untilDue =
             std::chrono::milliseconds(std::max<std::int64_t>(0, due - m_steady()));
-        m_wake.wait_for(lock, untilDue, [&] {
+        const auto hasWork = [&] {
             return m_stopping || !m_queue.empty() || !batch.empty() || !counts.empty();
-        });
+        };
+        // The text index's work waits for the reports and for what is due, and is done a
+        // slice at a time while none come.
+        const bool indexing = m_store.indexWanted() && untilDue.count() > 0;
+        if (!m_wake.wait_for(lock, indexing ? std::chrono::milliseconds(0) : untilDue, hasWork) &&
+            indexing) {
+            lock.unlock();
+            if (!buildIndex())
+                return;
+            lock.lock();
+            continue;
+        }
         m_wake.wait_for(lock, std::chrono::milliseconds(GATHER_MS),
                         [&] { return m_stopping || m_hurry || m_queue.bytes() >= WRITE_AT_BYTES; });
         if (batch.empty()) {
@@ -225,6 +236,14 @@ void OperatorJournal::run() {
         }
         lock.lock();
     }
+}
+
+// A slice of the text index; another program holding the file is waited out like a write.
+bool OperatorJournal::buildIndex() {
+    if (m_store.buildIndex() || m_store.busy())
+        return pruneWhenDue();
+    stopRecording(m_store.problem());
+    return false;
 }
 
 // Another program holding the file is waited out; anything else that keeps the file from

@@ -104,6 +104,7 @@ private:
     Write writeBatch(const JournalReports& batch, std::size_t& done, JournalStore::Counts& counts);
     void settle(std::size_t reports);
     bool pruneWhenDue();
+    bool buildIndex();
     std::int64_t ageTime() const;
     void stopRecording(const QString& reason);
     void tellSetAside();

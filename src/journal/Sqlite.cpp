@@ -68,6 +68,14 @@ std::int64_t Connection::lastRow() const {
     return sqlite3_last_insert_rowid(m_db);
 }
 
+std::int64_t Connection::changes() const {
+    return sqlite3_changes64(m_db);
+}
+
+std::int64_t Connection::totalChanges() const {
+    return sqlite3_total_changes64(m_db);
+}
+
 Statement::Statement(const Connection& connection, const char* sql) {
     if (connection.handle())
         sqlite3_prepare_v2(connection.handle(), sql, -1, &m_statement, nullptr);
@@ -123,8 +131,12 @@ bool Statement::isNull(int column) const {
 }
 
 QString Statement::text(int column) const {
+    return QString::fromUtf8(utf8(column));
+}
+
+QByteArrayView Statement::utf8(int column) const {
     const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
-    return QString::fromUtf8(bytes, sqlite3_column_bytes(m_statement, column));
+    return QByteArrayView(bytes, sqlite3_column_bytes(m_statement, column));
 }
 
 } // namespace Sqlite

@@ -37,6 +37,9 @@ public:
     int errorCode() const;
     // The row id of the last row inserted.
     std::int64_t lastRow() const;
+    // Rows changed by the last statement that changed rows; all changed since the opening.
+    std::int64_t changes() const;
+    std::int64_t totalChanges() const;
     sqlite3* handle() const { return m_db; }
 
 private:
@@ -67,6 +70,8 @@ public:
     std::int64_t integer(int column) const;
     bool isNull(int column) const;
     QString text(int column) const;
+    // The column's UTF-8 bytes, valid until the next step or reset.
+    QByteArrayView utf8(int column) const;
 
 private:
     sqlite3_stmt* m_statement = nullptr;
