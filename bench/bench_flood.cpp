@@ -18,6 +18,7 @@
 #include "dispatch/Terminal.h"
 #include "journal/OperatorJournal.h"
 #include "journal/Sqlite.h"
+#include "link/ForwardingDevice.h"
 #include "link/PortDevice.h"
 #include "link/PosixSerialDevice.h"
 #include "shared/MessageBoxes.h"
@@ -78,38 +79,21 @@ qint64 nowNanoseconds() {
 }
 
 // The port as the program opens it, noting when the reader last took bytes off the line.
-class TimedDevice final : public SerialDevice {
+class TimedDevice final : public ForwardingDevice {
 public:
     explicit TimedDevice(std::unique_ptr<SerialDevice> device) : m_device(std::move(device)) {}
-    bool open(const QString& path) override { return m_device->open(path); }
-    bool connect(int wakeFd, const std::atomic<bool>& stopping) override {
-        return m_device->connect(wakeFd, stopping);
-    }
-    QString failure() const override { return m_device->failure(); }
-    void close() override { m_device->close(); }
-    int descriptor() const override { return m_device->descriptor(); }
     ssize_t readSome(char* buffer, std::size_t size) override {
         const ssize_t n = m_device->readSome(buffer, size);
         if (n > 0)
             lastRead = nowNanoseconds();
         return n;
     }
-    ssize_t writeSome(const char* bytes, std::size_t size) override {
-        return m_device->writeSome(bytes, size);
-    }
-    void purge() override { m_device->purge(); }
-    std::optional<ModemLines> modemLines() const override { return m_device->modemLines(); }
-    std::optional<LineSettings> settings() const override { return m_device->settings(); }
-    bool applySettings(const LineSettings& settings) override {
-        return m_device->applySettings(settings);
-    }
-    bool hasOutput() const override { return m_device->hasOutput(); }
-    bool flushOutput() override { return m_device->flushOutput(); }
-    bool mayWrite() const override { return m_device->mayWrite(); }
-    bool samplesModemLines() const override { return m_device->samplesModemLines(); }
     std::atomic<qint64> lastRead{0};
 
 private:
+    SerialDevice& target() override { return *m_device; }
+    const SerialDevice& target() const override { return *m_device; }
+
     std::unique_ptr<SerialDevice> m_device;
 };
 
@@ -455,8 +439,8 @@ bool waitFor(const std::function<bool()>& done, int milliseconds) {
 
 // The same flood through ser2net on loopback in front of the simulator's line, raw and over
 // RFC 2217; then the server goes away and the port waits for its line, which is idle time.
-bool floodThroughSer2net(TForm1& form, const TimedDevice& device, QProcess& simulator,
-                         int lines, int idleSeconds) {
+bool floodThroughSer2net(TForm1& form, const TimedDevice& device, QProcess& simulator, int lines,
+                         int idleSeconds) {
     Terminal& terminal = form.terminal();
     auto server = std::make_unique<Ser2net>(QString::fromLocal8Bit(qgetenv("KORVANT_COM1")));
     if (!server->isRunning()) {
@@ -464,8 +448,8 @@ bool floodThroughSer2net(TForm1& form, const TimedDevice& device, QProcess& simu
         return false;
     }
     bool whole = true;
-    for (const auto& [name, url] : {std::pair{"raw", server->rawUrl()},
-                                    std::pair{"RFC 2217", server->rfc2217Url()}}) {
+    for (const auto& [name, url] :
+         {std::pair{"raw", server->rawUrl()}, std::pair{"RFC 2217", server->rfc2217Url()}}) {
         terminal.closePort();
         Bench::sleepInEventLoop(500); // ser2net lets the device go after the connection
         qputenv("KORVANT_COM1", url.toUtf8());
@@ -477,9 +461,8 @@ bool floodThroughSer2net(TForm1& form, const TimedDevice& device, QProcess& simu
                     "%.3f s: %.0f lines/s; window thread's longest pause %.1f ms (its own work "
                     "%.1f ms); %.3f processor-seconds\n",
                     name, figures.received, figures.lines, figures.lines - figures.received,
-                    figures.seconds, figures.received / figures.seconds,
-                    figures.pauses.longestMs(), figures.busy.longestMs(),
-                    figures.processorSeconds);
+                    figures.seconds, figures.received / figures.seconds, figures.pauses.longestMs(),
+                    figures.busy.longestMs(), figures.processorSeconds);
         whole = whole && figures.received == lines;
     }
     server.reset(); // the terminal server goes away: the port waits for its line
